@@ -1,0 +1,26 @@
+# gxe_add_subsystem(<name> [DEPS <targets>...] [EXCLUDE <files>...])
+#
+# One static library per subsystem folder, named gxe_<name>, from every .cc file
+# in the calling directory (minus EXCLUDE). A folder that has no sources yet
+# gives an interface library so that its dependants still link.
+function(gxe_add_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS;EXCLUDE;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(sources ${ARG_SOURCES})
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  endif()
+  foreach(ex IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${ex})
+  endforeach()
+  set(target gxe_${name})
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} PUBLIC ${ARG_DEPS} PRIVATE gxe_warnings)
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${target} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
