@@ -1,0 +1,131 @@
+#ifndef GXE_TESTS_E2E_CHILD_PROCESS_H_
+#define GXE_TESTS_E2E_CHILD_PROCESS_H_
+
+// Running the real gxeplan binary from a test: standard descriptors supplied
+// by the test (never the terminal), and every wait bounded so that a hang
+// fails the test instead of blocking the suite.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <utility>
+
+extern char** environ;
+
+namespace gxe::e2e {
+
+using namespace std::chrono_literals;
+
+// Long enough for a sanitizer build on a busy machine.
+inline constexpr std::chrono::milliseconds kChildTimeout = 30s;
+
+// A file descriptor, closed when it goes out of scope.
+class Fd {
+ public:
+  Fd() = default;
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Fd& operator=(Fd&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  ~Fd() { reset(); }
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// An unnamed temporary file to capture an output stream of the child.
+class CaptureFile {
+ public:
+  CaptureFile() {
+    std::string path = "/tmp/gxeplan_capture_XXXXXX";
+    fd_ = Fd(::mkstemp(path.data()));
+    if (fd_.get() >= 0) ::unlink(path.c_str());
+  }
+  bool ok() const { return fd_.get() >= 0; }
+  int fd() const { return fd_.get(); }
+
+  // Everything the child wrote.
+  std::string contents() const {
+    std::string text;
+    char buf[4096];
+    for (off_t at = 0;;) {
+      const ssize_t n = ::pread(fd_.get(), buf, sizeof buf, at);
+      if (n <= 0) break;
+      text.append(buf, static_cast<std::size_t>(n));
+      at += n;
+    }
+    return text;
+  }
+
+ private:
+  Fd fd_;
+};
+
+// Starts `path` without arguments with the given standard input, output and
+// error descriptors, default signal dispositions and no blocked signals.
+// Returns the child's pid, or -1.
+inline pid_t spawn_child(const char* path, int in, int out, int err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char* argv[] = {const_cast<char*>(path), nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, path, &actions, &attr, argv, environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attr);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Waits for the child for at most `timeout`. When it has not ended by then it
+// is killed (and reaped) and the result is false.
+inline bool wait_for_child(pid_t pid, int& wstatus,
+                           std::chrono::milliseconds timeout = kChildTimeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &wstatus, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0) return false;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &wstatus, 0);
+      return false;
+    }
+    std::this_thread::sleep_for(2ms);
+  }
+}
+
+// "exit status 3" or "killed by signal 9", for failure messages.
+inline std::string describe_wait_status(int wstatus) {
+  if (WIFEXITED(wstatus)) return "exit status " + std::to_string(WEXITSTATUS(wstatus));
+  if (WIFSIGNALED(wstatus)) return "killed by signal " + std::to_string(WTERMSIG(wstatus));
+  return "wait status " + std::to_string(wstatus);
+}
+
+}  // namespace gxe::e2e
+
+#endif  // GXE_TESTS_E2E_CHILD_PROCESS_H_
