@@ -1,0 +1,30 @@
+// Fits under the alternative and the null, and the information matrix they
+// use, in double precision.
+
+#include <array>
+
+#include "model/fits_impl.h"
+#include "model/model.h"
+#include "model/records.h"
+
+namespace gxe::model {
+
+void hess2(int /*n*/, const std::array<double, 4>& mle, std::array<double, 16>& h4) {
+  impl::hess2(mle, cells.cell, impl::bounded_categories(cells.ncat), h4);
+}
+
+void myinv(const std::array<double, 16>& h4, double& v) { v = impl::myinv(h4); }
+
+// Both fits are closed-form: the data are the hypothesis' own expected table,
+// so the maximum-likelihood estimate is the generating parameter vector and
+// only the intercept has to be computed.
+void fs_a(double& varh1) {
+  varh1 = impl::fit(alt, alt.bg, alt.be, impl::bounded_categories(cells.ncat), cells.cell, alt.b0);
+}
+
+void fs_0(double& varh0) {
+  varh0 =
+      impl::fit(null, null.bg, null.be, impl::bounded_categories(cells.ncat), cells.cell, null.b0);
+}
+
+}  // namespace gxe::model

@@ -1,0 +1,33 @@
+#ifndef GXE_MODEL_OREG_H_
+#define GXE_MODEL_OREG_H_
+
+// Marginal-to-conditional odds ratios.
+//
+// The odds ratios entered under the null are both marginal and conditional
+// (no interaction, G and E independent among controls). Under the
+// alternative, with interaction beg, the conditional odds ratios that keep
+// the marginal ones at the entered values differ; `oreg` solves for them and
+// prints them as a guide to the centre of the ranges asked for next.
+
+#include <span>
+
+namespace gxe::model {
+
+// Solves for the conditional odds ratios of the alternative and prints the
+// report. orgm: marginal OR(G); oretbm: marginal top-versus-bottom OR^tb(E);
+// ror: ROR^tb as entered (not logged); k: number of exposure categories
+// (k > 1); pexp (k entries) and pgen (2 entries): control distributions.
+// Results: oretbc = conditional OR^tb(E|G=0), orgc = conditional OR(G|E=0).
+// Fills record `altodr` before solving.
+void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
+          std::span<double> pgen, double& oretbc, double& orgc);
+
+// Residuals of the two conditions at x = (conditional per-step log OR of
+// exposure among non-carriers, conditional log OR of the gene at E = 0), in
+// the callback form of the nonlinear-equation solver. Reads `altodr`; p and
+// iflag are not used. Always returns 0 (never asks the solver to stop).
+int func(void* p, int n, const double* x, double* fvec, int iflag);
+
+}  // namespace gxe::model
+
+#endif  // GXE_MODEL_OREG_H_

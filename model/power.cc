@@ -1,0 +1,42 @@
+// Power and sample size at one point of the alternative.
+
+#include <span>
+
+#include "dialogue/console.h"
+#include "model/model.h"
+#include "model/power_impl.h"
+#include "model/records.h"
+
+namespace gxe::model {
+
+void power3(int /*n*/, std::span<const double> x, double& pw) {
+  alt.bg = x[0];
+  alt.be = x[1];
+  const double ncase = size / (1.0 + alt.ccr);
+  power(ncase, pw);
+}
+
+void power(double ncase, double& pw) {
+  double varh0 = 0.0;
+  double varh1 = 0.0;
+  fs_0(varh0);
+  fs_a(varh1);
+  // Also stops on a number of cases that does not compare (not a number).
+  if (!(ncase > 0.0)) {
+    console::message({"error in power : n <= 0 ", ncase});
+    console::end_program(0);
+  }
+  pw = impl::power_of(ncase, varh0, varh1, alt.beg, z[0]);
+}
+
+void sample(int /*n*/, std::span<const double> x, double& ss) {
+  alt.bg = x[0];
+  alt.be = x[1];
+  double varh0 = 0.0;
+  double varh1 = 0.0;
+  fs_0(varh0);
+  fs_a(varh1);
+  ss = impl::sample_of(varh0, varh1, alt.beg, z[0], z[1]);
+}
+
+}  // namespace gxe::model
