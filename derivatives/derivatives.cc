@@ -1,0 +1,169 @@
+#include "derivatives/derivatives.h"
+
+#include <algorithm>
+#include <array>
+
+#include "derivatives/dual.h"
+#include "derivatives/records.h"
+#include "dialogue/console.h"
+#include "model/fits_impl.h"
+#include "model/model.h"
+#include "model/normal_impl.h"
+#include "model/power_impl.h"
+#include "model/records.h"
+
+namespace gxe::derivatives {
+namespace {
+
+namespace impl = model::impl;
+
+// What distinguishes the two chains: their companions and their message.
+struct Chain {
+  HypothesisGradient& alt;
+  CellTableGradient& cells;
+  const char* too_many_directions;
+};
+
+Chain sample_chain() { return {g_alt, g_cells, "Parameter g_p_ is greater than g_pmax_"}; }
+Chain power_chain() { return {p_alt, p_cells, "Parameter p_p_ is greater than p_pmax_"}; }
+
+// The gradients have room for kDirections components.
+void guard(const Chain& chain, int directions) {
+  if (directions > kDirections) {
+    console::message({chain.too_many_directions});
+    console::end_program(0);
+  }
+}
+
+// Stores the search point and its seed: alt.bg = x(1) with gradient column 1,
+// alt.be = x(2) with gradient column 2.
+void seed(const Chain& chain, std::span<const Dual> x) {
+  chain.alt.bg = x[0].d;
+  model::alt.bg = x[0].v;
+  chain.alt.be = x[1].d;
+  model::alt.be = x[1].v;
+}
+
+// The null fit reads only the null record, so its table, intercept and
+// variance are constants of the search: the double fit gives the same values
+// as a dual one would, and the gradients are zero by construction.
+Dual fit_null(const Chain& chain) {
+  double varh0 = 0.0;
+  model::fs_0(varh0);
+  const int k = impl::bounded_categories(model::cells.ncat);
+  std::fill_n(chain.cells.cell.begin(), 4 * k, Gradient{});
+  return Dual(varh0);
+}
+
+// The alternative fit over duals, from the point and seed stored in alt and
+// the chain's companions; the table and intercept go to the model records
+// (values) and to the companions (gradients).
+Dual fit_alternative(const Chain& chain) {
+  const int k = impl::bounded_categories(model::cells.ncat);
+  const Dual bg(model::alt.bg, chain.alt.bg);
+  const Dual be(model::alt.be, chain.alt.be);
+  impl::CellArray<Dual> cell;
+  Dual b0;
+  const Dual varh1 = impl::fit(model::alt, bg, be, k, cell, b0);
+  model::alt.b0 = b0.v;
+  chain.alt.b0 = b0.d;
+  for (int i = 0; i < 4 * k; ++i) {
+    model::cells.cell[i] = cell[i].v;
+    chain.cells.cell[i] = cell[i].d;
+  }
+  return varh1;
+}
+
+// Identity seed for the entry points: x(i) with unit gradient in direction i.
+std::array<Dual, kDirections> seeded(std::span<const double> x) {
+  return {Dual(x[0], {1.0, 0.0}), Dual(x[1], {0.0, 1.0})};
+}
+
+void copy_gradient(const Dual& u, int n, std::span<double> g) {
+  const int m = std::clamp(n, 0, kDirections);
+  for (int i = 0; i < m; ++i) g[i] = u.d[i];
+}
+
+void power_of_alternative(const Chain& chain, int directions, double ncase, Dual& pw) {
+  guard(chain, directions);
+  const Dual varh0 = fit_null(chain);
+  const Dual varh1 = fit_alternative(chain);
+  // Also stops on a number of cases that does not compare (not a number).
+  if (!(ncase > 0.0)) {
+    console::message({"error in power : n <= 0 ", ncase});
+    console::end_program(0);
+  }
+  pw = impl::power_of(ncase, varh0, varh1, model::alt.beg, model::z[0]);
+}
+
+}  // namespace
+
+// --- Sample-size chain --------------------------------------------------------
+
+void dsample(int n, std::span<const double> x, std::span<double> g) {
+  const std::array<Dual, kDirections> xs = seeded(x);
+  Dual ss;
+  g_sample(n, n, xs, ss);
+  copy_gradient(ss, n, g);
+}
+
+void g_sample(int g_p_, int /*n*/, std::span<const Dual> x, Dual& ss) {
+  const Chain chain = sample_chain();
+  guard(chain, g_p_);
+  seed(chain, x);
+  const Dual varh0 = fit_null(chain);
+  const Dual varh1 = fit_alternative(chain);
+  ss = impl::sample_of(varh0, varh1, model::alt.beg, model::z[0], model::z[1]);
+}
+
+void g_fs_a(int g_p_, Dual& varh1) {
+  const Chain chain = sample_chain();
+  guard(chain, g_p_);
+  varh1 = fit_alternative(chain);
+}
+
+void g_fs_0(int g_p_, Dual& varh0) {
+  const Chain chain = sample_chain();
+  guard(chain, g_p_);
+  varh0 = fit_null(chain);
+}
+
+// --- Power chain --------------------------------------------------------------
+
+void dpower3(int n, std::span<const double> x, std::span<double> g) {
+  const std::array<Dual, kDirections> xs = seeded(x);
+  Dual pw;
+  p_power3(n, n, xs, pw);
+  copy_gradient(pw, n, g);
+}
+
+void p_power3(int p_p_, int /*n*/, std::span<const Dual> x, Dual& pw) {
+  const Chain chain = power_chain();
+  guard(chain, p_p_);
+  seed(chain, x);
+  const double ncase = model::size / (1.0 + model::alt.ccr);
+  power_of_alternative(chain, p_p_, ncase, pw);
+}
+
+void p_power(int p_p_, double ncase, Dual& pw) {
+  power_of_alternative(power_chain(), p_p_, ncase, pw);
+}
+
+void p_normp(int p_p_, const Dual& z, Dual& p, Dual& q, Dual& pdf) {
+  guard(power_chain(), p_p_);
+  impl::normp(z, p, q, pdf);
+}
+
+void p_fs_a(int p_p_, Dual& varh1) {
+  const Chain chain = power_chain();
+  guard(chain, p_p_);
+  varh1 = fit_alternative(chain);
+}
+
+void p_fs_0(int p_p_, Dual& varh0) {
+  const Chain chain = power_chain();
+  guard(chain, p_p_);
+  varh0 = fit_null(chain);
+}
+
+}  // namespace gxe::derivatives
