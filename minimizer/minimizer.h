@@ -99,8 +99,9 @@ void dl7upd(Vec beta, Vec gamma, CVec l, Vec lambda, Vec lplus, int n, Vec w, Ve
 void ditsum(CVec d, CVec g, IvView iv, int liv, int lv, int n, VView v, CVec x);
 
 // One step of the reverse-communication protocol: returns with IV(1) = 1 (f
-// wanted at X), 2 (gradient wanted at X) or a final code.
-void drmngb(CVec b, CVec d, double fx, Vec g, IvView iv, int liv, int lv, int n, VView v, Vec x);
+// wanted at X), 2 (gradient wanted at X) or a final code. D is rewritten with
+// DINIT on a fresh start when DINIT >= 0.
+void drmngb(CVec b, Vec d, double fx, Vec g, IvView iv, int liv, int lv, int n, VView v, Vec x);
 
 // The interrupt query; always false.
 bool stopx(int dummy);
