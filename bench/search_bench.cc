@@ -1,0 +1,83 @@
+// Whole calculations: both searches of a power or a sample-size calculation,
+// with the report written to a discarded stream. The counters give the
+// objective and gradient evaluations of each search.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "dialogue/console.h"
+#include "model/records.h"
+#include "search/search.h"
+
+namespace {
+
+using gxe::search::Box;
+
+// k quantiles, gene prevalence 0.3, c = 1, null odds ratios 2 and 1.5,
+// ROR^tb = 2, 500 cases; OR(G|E=0) in [0.5, 2], OR^tb(E|G=0) in [1, 4].
+void store_design(int k, Box& lower, Box& upper) {
+  namespace m = gxe::model;
+  m::reset_records();
+  m::cells.ncat = k;
+  for (int e = 0; e < k; ++e) m::null.pexp[e] = 1.0 / k;
+  m::null.pgen = {0.7, 0.3};
+  m::null.ccr = 1.0;
+  m::size = 1000.0;
+  m::null.be = std::log(2.0) / (k - 1);
+  m::null.bg = std::log(1.5);
+  m::alt.pexp = m::null.pexp;
+  m::alt.pgen = m::null.pgen;
+  m::alt.ccr = 1.0;
+  m::alt.beg = std::log(2.0) / (k - 1);
+  lower = {std::log(0.5), 0.0};
+  upper = {std::log(2.0), std::log(4.0) / (k - 1)};
+}
+
+void report_counts(benchmark::State& state, const gxe::search::Extremes& r) {
+  for (int i = 0; i < r.search_count; ++i) {
+    const char* names[2][2] = {{"f_search1", "g_search1"}, {"f_search2", "g_search2"}};
+    state.counters[names[i][0]] = r.searches[i].objective_calls;
+    state.counters[names[i][1]] = r.searches[i].gradient_calls;
+  }
+}
+
+void BM_PowerCalculation(benchmark::State& state) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  gxe::console::bind(in, out, err);
+  Box lower, upper;
+  store_design(static_cast<int>(state.range(0)), lower, upper);
+  gxe::search::Extremes r;
+  for (auto _ : state) {
+    gxe::search::power_calc(lower, upper);
+    out.str("");
+  }
+  r = gxe::search::power_search(lower, upper);
+  report_counts(state, r);
+  gxe::console::bind_standard();
+}
+
+void BM_SizeCalculation(benchmark::State& state) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  gxe::console::bind(in, out, err);
+  Box lower, upper;
+  store_design(static_cast<int>(state.range(0)), lower, upper);
+  gxe::search::Extremes r;
+  for (auto _ : state) {
+    double power = 0.8;
+    gxe::search::ssize_calc(power, lower, upper);
+    out.str("");
+  }
+  double power = 0.8;
+  r = gxe::search::ssize_search(power, lower, upper);
+  report_counts(state, r);
+  gxe::console::bind_standard();
+}
+
+BENCHMARK(BM_PowerCalculation)->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SizeCalculation)->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

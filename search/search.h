@@ -1,0 +1,70 @@
+#ifndef GXE_SEARCH_SEARCH_H_
+#define GXE_SEARCH_SEARCH_H_
+
+// Range searches over the alternative. The user knows the two nuisance odds
+// ratios of the alternative, OR(G|E=0) and OR^tb(E|G=0), only as ranges; the
+// drivers search that box, in the search variables
+//   x(1) = ln OR(G|E=0),  x(2) = ln OR^tb(E|G=0) / (k - 1),
+// with the bound-constrained minimizer and the exact gradients, for
+//   * a power calculation: the smallest and the largest power;
+//   * a sample-size calculation: the point that needs the most subjects, whose
+//     need (rounded up) fixes the study size, then the largest power at it.
+//
+// Each driver is a search part that returns its results and a report part
+// that writes them, so tests and other front ends can use the results alone.
+
+#include <array>
+
+namespace gxe::search {
+
+using Box = std::array<double, 2>;
+
+// Work done by one minimizer search, as the minimizer counted it.
+struct SearchCounts {
+  int objective_calls = 0;  // function evaluations, the first included
+  int gradient_calls = 0;
+  int return_code = 0;      // the minimizer's verdict (not used by the drivers)
+};
+
+// Results of one calculation, as the report shows them.
+struct Extremes {
+  double size = 0.0;  // total number of subjects, cases plus controls
+  double pmin = 0.0;  // smallest power over the box, at xmin
+  Box xmin{};
+  double pmax = 0.0;  // largest power over the box, at xmax
+  Box xmax{};
+  int okmin = 1;      // 1 when no expected case count at xmin is below 5
+  int okmax = 1;      // the same at xmax
+  int k = 0;          // number of exposure categories
+  // The searches made, in the order they ran (none for a single-point box).
+  std::array<SearchCounts, 2> searches{};
+  int search_count = 0;
+};
+
+// Power calculation over the box [lower, upper] (search variables), at the
+// study size held in model::size.
+Extremes power_search(const Box& lower, const Box& upper);
+// Sample-size calculation: `power` (the caller's copy of the target power) is
+// overwritten with 1 - power. Sets model::z and model::size. The alternative
+// must have an interaction (model::alt.beg != 0).
+Extremes ssize_search(double& power, const Box& lower, const Box& upper);
+
+// Rounding of a number of cases n to the study size: the whole part of
+// (1 + c) n, plus one (a whole value also gets one added).
+double study_size(double cases, double ccr);
+
+// Report pieces.
+void write_header();
+void write_row(const Extremes& r);
+void write_power_explanation();
+void write_size_explanation();
+void write_power_warning();
+void write_size_warning();
+
+// The drivers: search and report, as the calculation loop runs them.
+void power_calc(const Box& lower, const Box& upper);
+void ssize_calc(double& power, const Box& lower, const Box& upper);
+
+}  // namespace gxe::search
+
+#endif  // GXE_SEARCH_SEARCH_H_

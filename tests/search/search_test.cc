@@ -1,0 +1,350 @@
+#include "search/search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+#include <string>
+
+#include "dialogue/console.h"
+#include "model/model.h"
+#include "model/records.h"
+#include "tests/support/test_util.h"
+
+namespace gxe::search {
+namespace {
+
+// A study design as the dialogue stores it: k quantiles, gene prevalence
+// probg, c controls per case, the null odds ratios and ROR^tb.
+struct Design {
+  int k = 4;
+  double probg = 0.3;
+  double ccr = 1.0;
+  double or_e_null = 2.0;  // OR^tb(E|G=0) under the null
+  double or_g_null = 1.5;  // OR(G|E=0) under the null
+  double ror = 2.0;        // ROR^tb under the alternative
+  double cases = 500.0;    // power calculations only
+};
+
+void store(const Design& d) {
+  model::reset_records();
+  model::cells.ncat = d.k;
+  for (int e = 0; e < d.k; ++e) model::null.pexp[e] = 1.0 / d.k;
+  model::null.pgen = {1.0 - d.probg, d.probg};
+  model::null.ccr = d.ccr;
+  model::size = d.cases * (1.0 + d.ccr);
+  model::null.be = std::log(d.or_e_null) / (d.k - 1);
+  model::null.bg = std::log(d.or_g_null);
+  model::null.beg = 0.0;
+  model::alt.pgen = model::null.pgen;
+  model::alt.pexp = model::null.pexp;
+  model::alt.ccr = model::null.ccr;
+  model::alt.beg = std::log(d.ror) / (d.k - 1);
+}
+
+// The box of the dialogue: OR(G|E=0) in [g_lo, g_hi], OR^tb(E|G=0) in
+// [e_lo, e_hi], in search variables.
+struct Ranges {
+  double g_lo, g_hi, e_lo, e_hi;
+};
+
+void box_of(const Ranges& r, int k, Box& lower, Box& upper) {
+  lower = {std::log(r.g_lo), std::log(r.e_lo) / (k - 1)};
+  upper = {std::log(r.g_hi), std::log(r.e_hi) / (k - 1)};
+}
+
+// Runs `body` with the console writing into a string, which it returns.
+template <class Body>
+std::string captured(Body body) {
+  std::istringstream in;
+  std::ostringstream out, err;
+  console::bind(in, out, err);
+  body();
+  console::bind_standard();
+  return out.str();
+}
+
+// Smallest and largest power over a fine grid of the box, at model::size.
+struct Scan {
+  double pmin = std::numeric_limits<double>::infinity();
+  double pmax = -std::numeric_limits<double>::infinity();
+};
+
+Scan scan_power(const Box& lower, const Box& upper) {
+  constexpr int kSteps = 160;
+  Scan s;
+  for (int i = 0; i <= kSteps; ++i) {
+    for (int j = 0; j <= kSteps; ++j) {
+      const double x[2] = {lower[0] + (upper[0] - lower[0]) * i / kSteps,
+                           lower[1] + (upper[1] - lower[1]) * j / kSteps};
+      double pw = 0.0;
+      model::power3(2, x, pw);
+      s.pmin = std::min(s.pmin, pw);
+      s.pmax = std::max(s.pmax, pw);
+    }
+  }
+  return s;
+}
+
+// Largest number of cases needed over the same grid.
+double scan_cases(const Box& lower, const Box& upper) {
+  constexpr int kSteps = 160;
+  double most = 0.0;
+  for (int i = 0; i <= kSteps; ++i) {
+    for (int j = 0; j <= kSteps; ++j) {
+      const double x[2] = {lower[0] + (upper[0] - lower[0]) * i / kSteps,
+                           lower[1] + (upper[1] - lower[1]) * j / kSteps};
+      double n = 0.0;
+      model::sample(2, x, n);
+      most = std::max(most, n);
+    }
+  }
+  return most;
+}
+
+void expect_inside(const Box& x, const Box& lower, const Box& upper) {
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_GE(x[i], lower[i]);
+    EXPECT_LE(x[i], upper[i]);
+  }
+}
+
+constexpr double kPowerTolerance = 1e-4;
+
+// ---------------------------------------------------------------------------
+
+TEST(StudySize, WholePartOfSubjectsPlusOne) {
+  struct Case {
+    double cases, ccr, size;
+  } const cases[] = {
+      {224.3, 1.0, 449.0},       // 448.6 -> 449
+      {225.0, 1.0, 451.0},       // a whole 450 still gets one added
+      {1097.01296, 1.0, 2195.0}, // the worked example
+      {100.0, 2.0, 301.0},
+      {0.2, 1.0, 1.0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(study_size(c.cases, c.ccr), c.size) << c.cases;
+}
+
+struct BoxCase {
+  Design design;
+  Ranges ranges;
+};
+
+class PowerBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+// The extremes the minimizer finds agree with a brute-force scan of the box.
+TEST_P(PowerBoxTest, ExtremesMatchGridScan) {
+  const auto& p = GetParam();
+  store(p.design);
+  Box lower, upper;
+  box_of(p.ranges, p.design.k, lower, upper);
+  model::z[0] = 1.959963984540055;
+  const Scan scan = scan_power(lower, upper);
+
+  store(p.design);
+  const Extremes r = power_search(lower, upper);
+  EXPECT_NEAR(r.pmin, scan.pmin, kPowerTolerance);
+  EXPECT_NEAR(r.pmax, scan.pmax, kPowerTolerance);
+  EXPECT_LE(r.pmin, r.pmax);
+  expect_inside(r.xmin, lower, upper);
+  expect_inside(r.xmax, lower, upper);
+  EXPECT_EQ(r.size, p.design.cases * (1 + p.design.ccr));
+  EXPECT_EQ(r.search_count, 2);
+  // After the driver the alternative holds the maximum point.
+  EXPECT_EQ(model::alt.bg, r.xmax[0]);
+  EXPECT_EQ(model::alt.be, r.xmax[1]);
+}
+
+class SizeBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+// The size search fixes the study size at the least favourable point: the
+// need there is the largest over the box, the power there reaches the target,
+// and the maximum power is the largest over the box at that size.
+TEST_P(SizeBoxTest, SizeFromLeastFavourablePoint) {
+  const auto& p = GetParam();
+  constexpr double kTarget = 0.8;
+  store(p.design);
+  Box lower, upper;
+  box_of(p.ranges, p.design.k, lower, upper);
+  model::z = {1.959963984540055, model::mynormi(1.0 - kTarget)};
+  const double most_cases = scan_cases(lower, upper);
+
+  store(p.design);
+  double copy = kTarget;
+  const Extremes r = ssize_search(copy, lower, upper);
+  EXPECT_CLOSE(copy, 1.0 - kTarget, 1e-15);
+  const double cases = r.size / (1 + p.design.ccr);
+  EXPECT_GE(cases, most_cases * (1 - 1e-6));
+  EXPECT_LE(cases, most_cases * (1 + 1e-4) + 1.0);
+  EXPECT_GE(r.pmin, kTarget);
+  expect_inside(r.xmin, lower, upper);
+  expect_inside(r.xmax, lower, upper);
+
+  const Scan scan = scan_power(lower, upper);
+  EXPECT_NEAR(r.pmax, scan.pmax, kPowerTolerance);
+  EXPECT_GE(r.pmax, r.pmin - 1e-12);
+}
+
+const BoxCase kBoxes[] = {
+    {{4, 0.3, 1.0, 2.0, 1.5, 2.0, 500.0}, {0.5, 2.0, 1.0, 4.0}},
+    {{2, 0.2, 2.0, 1.5, 1.2, 3.0, 300.0}, {0.5, 2.0, 1.0, 4.0}},
+    {{5, 0.4, 1.0, 1.0, 1.0, 0.5, 800.0}, {0.8, 1.5, 0.5, 2.0}},
+    {{10, 0.1, 3.0, 3.0, 2.0, 2.5, 1000.0}, {1.0, 3.0, 1.5, 6.0}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Boxes, PowerBoxTest, ::testing::ValuesIn(kBoxes));
+INSTANTIATE_TEST_SUITE_P(Boxes, SizeBoxTest, ::testing::ValuesIn(kBoxes));
+
+// A range collapsed to one value in one direction only is still searched in
+// the other; the collapsed variable keeps its only value.
+TEST(SizeSearch, BoxCollapsedInOneDirectionIsSearched) {
+  const Design d;
+  store(d);
+  Box lower, upper;
+  box_of({1.5, 1.5, 0.5, 4.0}, d.k, lower, upper);
+  model::z = {1.959963984540055, model::mynormi(0.2)};
+  const double most_cases = scan_cases(lower, upper);
+
+  store(d);
+  double copy = 0.8;
+  const Extremes r = ssize_search(copy, lower, upper);
+  EXPECT_EQ(r.search_count, 2);
+  EXPECT_EQ(r.xmin[0], lower[0]);
+  EXPECT_EQ(r.xmax[0], lower[0]);
+  EXPECT_GE(r.size / 2, most_cases * (1 - 1e-6));
+}
+
+// ---------------------------------------------------------------------------
+// Reports.
+
+const char kRule80[] =
+    "--------------------------------------------------------------------------------\n";
+const char kHeader[] =
+    "\n    Size     Min power    OR(G|E=0) OR^tb(E|G=0)    Max power    OR(G|E=0) "
+    "OR^tb(E|G=0)\n";
+
+TEST(Report, PowerWorkedExample) {
+  const Design d;
+  store(d);
+  Box lower, upper;
+  box_of({1.5, 1.5, 2.0, 2.0}, d.k, lower, upper);
+  const std::string text = captured([&] { power_calc(lower, upper); });
+  EXPECT_EQ(text, std::string(kHeader) + kRule80 +
+                      "    1000       0.4761       1.5000       2.0000       0.4761       1.5000"
+                      "       2.0000\n"
+                      "\nThe values of OR(G|E=0) and OR^tb(E|G=0)\n"
+                      "are the values under the alternative that produced the\n"
+                      " minimum and maximum power over the interval given as input.\n\n");
+}
+
+TEST(Report, SizeWorkedExample) {
+  const Design d;
+  store(d);
+  Box lower, upper;
+  box_of({1.5, 1.5, 2.0, 2.0}, d.k, lower, upper);
+  double copy = 0.8;
+  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
+  EXPECT_EQ(text, std::string(kHeader) + kRule80 +
+                      "    2195       0.8002       1.5000       2.0000       0.8002       1.5000"
+                      "       2.0000\n"
+                      "\nThe values of OR(G|E=0) and OR^tb(E|G=0)\n"
+                      "are the values under the alternative that produced the \n"
+                      "minimum and maximum power over the interval given as input.\n\n");
+  EXPECT_EQ(model::size, 2195.0);
+}
+
+// A design whose cells are thin: 20 quantiles, 5 % carriers, a strong
+// interaction (ROR^tb = 10) and a low target power keep the study small, so
+// some carrier cells expect fewer than 5 cases.
+Design thin_design() {
+  Design d;
+  d.k = 20;
+  d.probg = 0.05;
+  d.or_e_null = 1.0;
+  d.or_g_null = 1.0;
+  d.ror = 10.0;
+  d.cases = 40.0;
+  return d;
+}
+
+// The warning is written when either extreme point fails the cell-count
+// check, in each report's own wording, and not at all when both points pass.
+TEST(Report, SmallCellWarnings) {
+  const Design thin = thin_design();
+  Box lower, upper;
+  box_of({1.0, 2.0, 1.0, 3.0}, thin.k, lower, upper);
+
+  store(thin);
+  const std::string power_text = captured([&] { power_calc(lower, upper); });
+  EXPECT_NE(power_text.find(
+                "\n Suspect values : some cell counts when d=1                 where less than 5.\n"),
+            std::string::npos)
+      << power_text;
+
+  store(thin);
+  double copy = 0.2;
+  const std::string size_text = captured([&] { ssize_calc(copy, lower, upper); });
+  EXPECT_NE(size_text.find("\n Suspect values : some cell counts when d=1 where less than 5.\n"),
+            std::string::npos)
+      << size_text;
+
+  const Design ample;  // 500 cases: at least ~27 expected cases per cell
+  store(ample);
+  box_of({1.5, 1.5, 2.0, 2.0}, ample.k, lower, upper);
+  const std::string quiet = captured([&] { power_calc(lower, upper); });
+  EXPECT_EQ(quiet.find("Suspect"), std::string::npos);
+}
+
+// A single-point box takes the no-search path, but the cell counts at the
+// point are still checked.
+TEST(Report, SinglePointBoxStillChecksCells) {
+  const Design thin = thin_design();
+  store(thin);
+  Box lower, upper;
+  box_of({1.0, 1.0, 1.0, 1.0}, thin.k, lower, upper);
+  double copy = 0.2;
+  Extremes r;
+  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
+  store(thin);
+  copy = 0.2;
+  r = ssize_search(copy, lower, upper);
+  EXPECT_EQ(r.search_count, 0);
+  EXPECT_EQ(r.okmin, 0);
+  EXPECT_EQ(r.okmax, 0);
+  EXPECT_EQ(r.pmin, r.pmax);
+  EXPECT_NE(text.find("Suspect values"), std::string::npos) << text;
+}
+
+TEST(Report, NoSizeWithoutInteraction) {
+  Design d;
+  d.ror = 1.0;
+  store(d);
+  Box lower, upper;
+  box_of({1.0, 2.0, 1.0, 3.0}, d.k, lower, upper);
+  double copy = 0.8;
+  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
+  EXPECT_EQ(text, " No sample size reaches the target power when ROR^tb = 1.\n");
+}
+
+// Sizes that do not fit the 8-column field, however large or not finite, are
+// written as asterisks (never converted to an integer type).
+TEST(Report, OversizedStudySizeIsAsterisks) {
+  for (double size : {1e8, 123456789.0, 1e300, std::numeric_limits<double>::infinity(),
+                      std::numeric_limits<double>::quiet_NaN()}) {
+    Extremes r;
+    r.size = size;
+    r.k = 4;
+    const std::string row = captured([&] { write_row(r); });
+    EXPECT_EQ(row.substr(0, 9), "******** ") << size;
+  }
+  Extremes r;
+  r.size = 99999999.0;
+  r.k = 4;
+  EXPECT_EQ(captured([&] { write_row(r); }).substr(0, 8), "99999999");
+}
+
+}  // namespace
+}  // namespace gxe::search
