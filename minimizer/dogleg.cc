@@ -83,7 +83,8 @@ void dd7dog(CVec dig, int /*lv*/, int n, CVec nwtstp, Vec step, VView v) {
     v(GRAD_COEF) = t;
     v(STPPAR) = 1.0 + cnorm / rad;
     v(GRAD_DOT_STEP) = -rad * gnorm;
-    v(PRED_DECREASE) = rad * (gnorm - 0.5 * rad * (gthg / gnorm) * (gthg / gnorm));
+    const double ratio = gthg / gnorm;
+    v(PRED_DECREASE) = rad * (gnorm - rad * (ratio * ratio) / 2.0);
     for (std::size_t i = 0; i < count; ++i) step[i] = t * dig[i];
     return;
   }
@@ -92,8 +93,9 @@ void dd7dog(CVec dig, int /*lv*/, int n, CVec nwtstp, Vec step, VView v) {
   // Newton point N = RELAX (-H^-1 g): C + t (N - C) with |C + t (N - C)| =
   // radius, solved for t in (0, 1) in a form free of cancellation.
   const double ctrnwt = cfact * relax * ghinvg / gnorm;  // C'N / gnorm, scaled
-  const double t1 = ctrnwt - gnorm * cfact * cfact;
-  const double t2 = rad * (rad / gnorm) - gnorm * cfact * cfact;
+  const double cfact2 = cfact * cfact;
+  const double t1 = ctrnwt - gnorm * cfact2;
+  const double t2 = rad * (rad / gnorm) - gnorm * cfact2;
   double t = relax * nwtnrm;
   const double t3 = t * (t / gnorm) - ctrnwt - t1;
   t = t2 / (t1 + std::sqrt(t1 * t1 + t3 * t2));
@@ -102,7 +104,7 @@ void dd7dog(CVec dig, int /*lv*/, int n, CVec nwtstp, Vec step, VView v) {
   v(GRAD_COEF) = gcoef;
   v(NEWTON_COEF) = ncoef;
   v(STPPAR) = 2.0 - t;
-  v(GRAD_DOT_STEP) = gcoef * gnorm * gnorm + ncoef * ghinvg;
+  v(GRAD_DOT_STEP) = gcoef * (gnorm * gnorm) + ncoef * ghinvg;
   v(PRED_DECREASE) = -gcoef * gnorm * ((ncoef + 1.0) * gnorm) -
                      ncoef * (1.0 + 0.5 * ncoef) * ghinvg - 0.5 * (gthg * gcoef) * (gthg * gcoef);
   for (std::size_t i = 0; i < count; ++i) step[i] = gcoef * dig[i] + ncoef * nwtstp[i];

@@ -152,6 +152,11 @@ class Driver {
  private:
   // Views of the allocated areas; valid only after layout_fits.
   void bind_areas();
+  // The permutation and the free-variable count of a run in progress can
+  // serve as indices: a permutation of 1..n and a count in 0..n.
+  bool run_state_consistent() {
+    return is_permutation(perm_) && iv_(FREE_COUNT) >= 0 && iv_(FREE_COUNT) <= n_;
+  }
 
   double lower(int j) const { return b_[2 * static_cast<std::size_t>(j - 1)]; }
   double upper(int j) const { return b_[2 * static_cast<std::size_t>(j - 1) + 1]; }
@@ -232,7 +237,7 @@ void Driver::run(double fx) {
       return;
     }
     bind_areas();
-    if (!is_permutation(perm_)) {
+    if (!run_state_consistent()) {
       finish(kInconsistentDimensions);
       return;
     }
@@ -392,7 +397,7 @@ Next Driver::restart() {
   // 3 to 11: continuing a run that had returned a result.
   if (!layout_fits(iv_, liv_, lv_, n_) || g_.size() < nn) return finish(kInconsistentDimensions);
   bind_areas();
-  if (!is_permutation(perm_)) return finish(kInconsistentDimensions);
+  if (!run_state_consistent()) return finish(kInconsistentDimensions);
   if (code <= kFalseConvergence) {  // 3 to 8: test convergence again
     restore_code_ = 3;
     return Next::kAssess;

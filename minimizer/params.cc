@@ -461,12 +461,17 @@ void dparck(int alg, CVec d, IvView iv, int liv, int lv, int n, VView v) {
   }
 
   // 12. Scale check when D is used as given. A NaN entry is not positive.
+  // A fresh start with DINIT >= 0 replaces every D(i) by DINIT, so what is
+  // checked then is the scale that will be used: DINIT = 0 would give zero
+  // scales, which divide the gradient.
   if ((iv(DTYPE) < 1 && v(DINIT) <= 0.0) || iv1 != 12) {
+    const bool replaced = iv1 == 12 && v(DINIT) >= 0.0;
     const std::size_t count = std::min(static_cast<std::size_t>(std::max(n, 0)), d.size());
     for (std::size_t i = 0; i < count; ++i) {
-      if (!(d[i] > 0.0)) {
+      const double di = replaced ? v(DINIT) : d[i];
+      if (!(di > 0.0)) {
         m = 18;
-        if (print) say_bad_scale(static_cast<int>(i) + 1, d[i]);
+        if (print) say_bad_scale(static_cast<int>(i) + 1, di);
       }
     }
   }

@@ -139,6 +139,98 @@ TEST_F(DoglegPath, DoglegSegmentBetweenCauchyAndRelaxedNewton) {
   expect_consistent(s);
 }
 
+// The two branches that stop short of the relaxed Newton point, against
+// their formulas evaluated as written: a square before the product it
+// stands in (g c^2 is g (c c), not (g c) c), otherwise left to right. Other
+// groupings change the last bits in about a third of all cases, and with
+// them the points a search ends at, so the grouping is part of the result.
+// Inputs: random 2x2 models H = L L' with D = I.
+struct DoglegFormulas {
+  double gcoef = 0.0, ncoef = 0.0, stppar = 0.0, gts = 0.0, pred = 0.0;
+};
+
+DoglegFormulas dogleg_formulas(double gnorm, double gthg, double nwtnrm, double ghinvg,
+                               double rad, double bias) {
+  DoglegFormulas r;
+  const double q = gnorm / gthg;
+  const double cfact = q * q;
+  const double cnorm = gnorm * cfact;
+  const double relax = 1.0 - bias * (1.0 - gnorm * cnorm / ghinvg);
+  if (cnorm >= rad) {  // steepest descent to the radius
+    r.gcoef = -rad / gnorm;
+    r.stppar = 1.0 + cnorm / rad;
+    r.gts = -rad * gnorm;
+    const double ratio = gthg / gnorm;
+    r.pred = rad * (gnorm - rad * (ratio * ratio) / 2.0);
+    return r;
+  }
+  const double ctrnwt = cfact * relax * ghinvg / gnorm;  // Cauchy point to relaxed Newton point
+  const double t1 = ctrnwt - gnorm * (cfact * cfact);
+  const double t2 = rad * (rad / gnorm) - gnorm * (cfact * cfact);
+  double t = relax * nwtnrm;
+  const double t3 = t * (t / gnorm) - ctrnwt - t1;
+  t = t2 / (t1 + std::sqrt(t1 * t1 + t3 * t2));
+  r.gcoef = cfact * (t - 1.0);
+  r.ncoef = -relax * t;
+  r.stppar = 2.0 - t;
+  r.gts = r.gcoef * (gnorm * gnorm) + r.ncoef * ghinvg;
+  const double a = gthg * r.gcoef;
+  r.pred = -r.gcoef * gnorm * ((r.ncoef + 1.0) * gnorm) - r.ncoef * (1.0 + r.ncoef / 2.0) * ghinvg -
+           (a * a) / 2.0;
+  return r;
+}
+
+TEST(DoglegArithmetic, CutOffBranchesMatchTheirFormulasBitForBit) {
+  std::mt19937 rng(2718);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  std::uniform_real_distribution<double> pos(0.2, 2.0);
+  std::uniform_real_distribution<double> frac(0.05, 0.95);
+  std::array<int, 100> ivs{};
+  std::array<double, 100> vs{};
+  VView v{std::span<double>(vs)};
+  divset(2, IvView(ivs), 100, 100, v);
+  int branch_count[2] = {0, 0};
+  for (int trial = 0; trial < 400; ++trial) {
+    const Sym2 h = [&] {
+      const double l11 = pos(rng), l21 = u(rng), l22 = pos(rng);
+      return Sym2{l11 * l11, l11 * l21, l21 * l21 + l22 * l22};
+    }();
+    const std::array<double, 2> g{u(rng), u(rng)};
+    const std::array<double, 2> newton = h.solve(g);
+    const double gnorm = norm(g);
+    const double gthg = std::sqrt(dot(g, h.times(g)));
+    const double nwtnrm = norm(newton);
+    const double ghinvg = dot(g, newton);
+    const double cnorm = gnorm * (gnorm / gthg) * (gnorm / gthg);
+    const double relax = 1.0 - 0.8 * (1.0 - gnorm * cnorm / ghinvg);
+    // Odd trials: inside the Cauchy step; even: between it and RELAX times
+    // the Newton step.
+    const bool steepest = trial % 2 == 1;
+    const double rad = steepest ? frac(rng) * cnorm
+                                : cnorm + frac(rng) * (relax * nwtnrm - cnorm);
+    ASSERT_LT(rad, relax * nwtnrm);
+    v(SCALED_GRAD_NORM) = gnorm;
+    v(CURVATURE_NORM) = gthg;
+    v(NEWTON_NORM) = nwtnrm;
+    v(NEWTON_DECREASE) = ghinvg / 2.0;
+    v(RADIUS) = rad;
+    std::array<double, 2> s{};
+    dd7dog(g, 100, 2, newton, s, v);
+    const DoglegFormulas want = dogleg_formulas(gnorm, gthg, nwtnrm, ghinvg, rad, 0.8);
+    ++branch_count[v(GRAD_COEF) == -rad / gnorm ? 0 : 1];
+    EXPECT_EQ(v(GRAD_COEF), want.gcoef) << "trial " << trial;
+    EXPECT_EQ(v(NEWTON_COEF), want.ncoef) << "trial " << trial;
+    EXPECT_EQ(v(STPPAR), want.stppar) << "trial " << trial;
+    EXPECT_EQ(v(GRAD_DOT_STEP), want.gts) << "trial " << trial;
+    EXPECT_EQ(v(PRED_DECREASE), want.pred) << "trial " << trial;
+    EXPECT_EQ(v(STEP_NORM), rad);
+    for (std::size_t i = 0; i < 2; ++i)
+      EXPECT_EQ(s[i], want.gcoef * g[i] + want.ncoef * newton[i]) << "trial " << trial;
+  }
+  EXPECT_EQ(branch_count[0], 200);
+  EXPECT_EQ(branch_count[1], 200);
+}
+
 // ---------------------------------------------------------------------------
 // The bounded step. Factor L = [[2, 0], [1, 1]], so H = [[4, 2], [2, 2]]
 // and every solve below is exact in binary arithmetic.

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "minimizer/dmngb.h"
@@ -352,6 +353,9 @@ TEST(Dmngb, FailureCodes) {
       {"LV too short", &kQuadratic, none, kLiv, 93, 2, 16, 0, 0},
       {"LIV too short", &kQuadratic, none, 60, kLv, 2, 15, 0, 0},
       {"x shorter than n", &kQuadratic, none, kLiv, kLv, 1, kInconsistentDimensions, 0, 0},
+      // DINIT = 0 would replace the scale by zeros.
+      {"zero DINIT", &kQuadratic, [](Minimization& m) { m.v()(DINIT) = 0.0; }, kLiv, kLv, 2, 18, 0,
+       0},
       // A request answered before any storage was laid out.
       {"f answered without a start", &kQuadratic,
        [](Minimization& m) { m.iv()(RETURN_CODE) = kNeedF; }, kLiv, kLv, 2, kInconsistentDimensions,
@@ -555,20 +559,142 @@ TEST(Dmngb, SizingOnlyThenRun) {
   EXPECT_LE(projected_gradient(kQuadratic, run.x), kQuadratic.pg_tol);
 }
 
-// A permutation damaged between two calls of a run in progress is refused
-// instead of being used as indices.
-TEST(Dmngb, DamagedPermutationIsRefused) {
-  Minimization run;
-  prepare(run, kQuadratic);
-  run.iv()(EVAL_LIMIT) = 3;
-  solve(run, kQuadratic);
-  ASSERT_EQ(run.code(), kEvalLimitReached);
-  run.iv()(EVAL_LIMIT) = 200;
-  run.iv().at(run.iv()(PERM_AT) + 1) = run.iv().at(run.iv()(PERM_AT));
-  const int calls = run.rec.f_calls + run.rec.g_calls;
-  solve(run, kQuadratic);
-  EXPECT_EQ(run.code(), kInconsistentDimensions);
-  EXPECT_EQ(run.rec.f_calls + run.rec.g_calls, calls);
+// State of a run in progress that later steps use as indices (the
+// permutation, the number of free variables) is checked when the run is
+// resumed or a request is answered; a damaged state is refused with 66
+// instead of being used, and no callback is made.
+TEST(Dmngb, DamagedRunStateIsRefused) {
+  struct Case {
+    const char* what;
+    void (*damage)(IvView iv);
+    bool at_request;  // damage while f is wanted at a trial point, else after a limit
+  };
+  const Case cases[] = {
+      {"repeated variable in the permutation",
+       [](IvView iv) { iv.at(iv(PERM_AT) + 1) = iv.at(iv(PERM_AT)); }, false},
+      {"variable number out of range", [](IvView iv) { iv.at(iv(PERM_AT)) = 3; }, false},
+      {"more free variables than variables", [](IvView iv) { iv(FREE_COUNT) = 3; }, false},
+      {"negative free count", [](IvView iv) { iv(FREE_COUNT) = -1; }, false},
+      {"more free variables, at a request", [](IvView iv) { iv(FREE_COUNT) = 5; }, true},
+      {"permutation damaged at a request", [](IvView iv) { iv.at(iv(PERM_AT)) = 0; }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Minimization run;
+    prepare(run, kQuadratic);
+    if (c.at_request) {
+      // Drive the reverse-communication protocol by hand up to the request
+      // for f at the first trial point.
+      run.iv()(RETURN_CODE) = kSizeOnly;
+      solve(run, kQuadratic);
+      ASSERT_EQ(run.code(), kStorageReady);
+      const Vec g = run.v().area(run.iv()(GRAD_AT), 2);
+      const Vec x(run.x.data(), 2);
+      const CVec b(kQuadratic.bounds.data(), 4);
+      double fx = 0.0;
+      for (int requests = 0; requests < 2;) {
+        drmngb(b, run.d, fx, g, run.iv(), kLiv, kLv, 2, run.v(), x);
+        ASSERT_TRUE(run.code() == kNeedF || run.code() == kNeedGradient);
+        if (run.code() == kNeedF) {
+          fx = coupled_quadratic(x);
+          ++requests;
+        } else {
+          coupled_quadratic_grad(x, g);
+        }
+      }
+      c.damage(run.iv());
+      drmngb(b, run.d, fx, g, run.iv(), kLiv, kLv, 2, run.v(), x);
+      EXPECT_EQ(run.code(), kInconsistentDimensions);
+      continue;
+    }
+    run.iv()(EVAL_LIMIT) = 3;
+    solve(run, kQuadratic);
+    ASSERT_EQ(run.code(), kEvalLimitReached);
+    run.iv()(EVAL_LIMIT) = 200;
+    c.damage(run.iv());
+    const int calls = run.rec.f_calls + run.rec.g_calls;
+    solve(run, kQuadratic);
+    EXPECT_EQ(run.code(), kInconsistentDimensions);
+    EXPECT_EQ(run.rec.f_calls + run.rec.g_calls, calls);
+  }
+}
+
+// Objectives and gradients that are not finite somewhere. Nothing in the
+// iteration tests for NaN or infinity (comparisons with NaN are false, so a
+// NaN f is taken as a decrease and +inf as a failed step), but every run
+// must still end: at most EVAL_LIMIT objective calls, and at most one
+// gradient call per iteration besides the first.
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+bool at_start(CVec x) { return x[0] == 1.5 && x[1] == 1.5; }
+double nan_left(CVec x) { return x[0] < 1.0 ? kNaN : coupled_quadratic(x); }
+double inf_left(CVec x) { return x[0] < 1.0 ? kInf : coupled_quadratic(x); }
+double minus_inf_left(CVec x) { return x[0] < 0.0 ? -kInf : coupled_quadratic(x); }
+double nan_but_start(CVec x) { return at_start(x) ? coupled_quadratic(x) : kNaN; }
+double nan_at_start(CVec x) { return at_start(x) ? kNaN : coupled_quadratic(x); }
+double inf_at_start(CVec x) { return at_start(x) ? kInf : coupled_quadratic(x); }
+double always_nan(CVec) { return kNaN; }
+double always_inf(CVec) { return kInf; }
+void nan_gradient(CVec, Vec g) { g[0] = g[1] = kNaN; }
+void inf_gradient(CVec, Vec g) {
+  g[0] = kInf;
+  g[1] = -kInf;
+}
+void nan_gradient_left(CVec x, Vec g) {
+  coupled_quadratic_grad(x, g);
+  if (x[0] < 1.0) g[0] = g[1] = kNaN;
+}
+// f and g scaled to the edge of the double range: f overflows away from
+// the minimum, and so do the differences of gradients.
+double overflowing(CVec x) { return 1e308 * coupled_quadratic(x); }
+void overflowing_grad(CVec x, Vec g) {
+  coupled_quadratic_grad(x, g);
+  g[0] *= 1e308;
+  g[1] *= 1e308;
+}
+
+TEST(Dmngb, NonFiniteValuesStillEndTheRun) {
+  struct Case {
+    const char* name;
+    double (*f)(CVec x);
+    void (*grad)(CVec x, Vec g);
+  };
+  const Case cases[] = {
+      {"NaN left of x1 = 1", nan_left, coupled_quadratic_grad},
+      {"+inf left of x1 = 1", inf_left, coupled_quadratic_grad},
+      {"-inf left of x1 = 0", minus_inf_left, coupled_quadratic_grad},
+      {"NaN except at the start", nan_but_start, coupled_quadratic_grad},
+      {"NaN at the start only", nan_at_start, coupled_quadratic_grad},
+      {"+inf at the start only", inf_at_start, coupled_quadratic_grad},
+      {"NaN everywhere", always_nan, coupled_quadratic_grad},
+      {"+inf everywhere", always_inf, coupled_quadratic_grad},
+      {"NaN gradient", coupled_quadratic, nan_gradient},
+      {"infinite gradient", coupled_quadratic, inf_gradient},
+      {"NaN f and gradient left of x1 = 1", nan_left, nan_gradient_left},
+      {"overflowing f and gradient", overflowing, overflowing_grad},
+  };
+  struct Limits {
+    int evals, iterations;
+  };
+  for (const Limits lim : {Limits{200, 150}, Limits{30, 2000}}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", limits " + std::to_string(lim.evals) + "/" +
+                   std::to_string(lim.iterations));
+      Problem p = kQuadratic;
+      p.f = c.f;
+      p.grad = c.grad;
+      Minimization run;
+      prepare(run, p);
+      run.iv()(EVAL_LIMIT) = lim.evals;
+      run.iv()(ITER_LIMIT) = lim.iterations;
+      solve(run, p);
+      EXPECT_LE(run.rec.f_calls, lim.evals);
+      EXPECT_LE(run.rec.g_calls, lim.iterations + 1);
+      EXPECT_LE(run.iv()(ITER_COUNT), lim.iterations);
+      EXPECT_GE(run.code(), kXConvergence);
+      EXPECT_LE(run.code(), kIterLimitReached);
+    }
+  }
 }
 
 // Any callable works as a callback; here capturing lambdas with ints as the

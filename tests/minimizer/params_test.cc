@@ -179,6 +179,7 @@ TEST(Dparck, ScaleEntries) {
       {1.0, kNaN, VSlot{}, -1.0, 18},  // a NaN scale is not positive
       {0.0, 1.0, RFCTOL, -1.0, 18},    // the scale failure wins over a bad setting
       {0.0, 1.0, VSlot{}, 1.0, 12},    // D will be replaced by DINIT: not checked
+      {1.0, 1.0, VSlot{}, 0.0, 18},    // ... but DINIT = 0 would replace it by zeros
   };
   for (const ScaleCase& c : cases) {
     Arrays a(100, 100);
@@ -271,6 +272,8 @@ TEST(Dparck, Messages) {
        " ///  RFCTOL.... V(32) =  0.200D+00 SHOULD BE BETWEEN  0.222D-15 AND  0.100D+00\n"},
       {"scale entry", 100, 100, [](Arrays& a) { a.d[1] = -0.5; }, kN, 18,
        " ///  D(  2) = -0.500D+00 SHOULD BE POSITIVE\n"},
+      {"zero DINIT", 100, 100, [](Arrays& a) { a.v(DINIT) = 0.0; }, kN, 18,
+       " ///  D(  1) =  0.000D+00 SHOULD BE POSITIVE\n ///  D(  2) =  0.000D+00 SHOULD BE POSITIVE\n"},
       {"LV short", 100, 93, [](Arrays&) {}, kN, 16, " /// LV =   93 MUST BE AT LEAST   94\n"},
       {"LIV short", 60, 100, [](Arrays&) {}, kN, 15, " /// LIV =   60 MUST BE AT LEAST   61\n"},
       {"bad N", 100, 100, [](Arrays&) {}, 0, 81, " /// BADP =    0\n"},
