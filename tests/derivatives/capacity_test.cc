@@ -1,0 +1,52 @@
+// The gradient chains on a category count above the capacity of the tables
+// (never accepted by the dialogue): they work on the first 100 categories,
+// exactly as with k = 100, and write nothing past the tables.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "derivatives/derivatives.h"
+#include "derivatives/records.h"
+#include "model/records.h"
+#include "tests/model/design.h"
+
+namespace gxe::derivatives {
+namespace {
+
+using X = std::array<double, 2>;
+
+struct Row {
+  const char* name;
+  std::function<void(const X&, X&)> gradient;
+  const CellTableGradient& cells;
+};
+
+TEST(CapacityTest, GradientChainsTreatKAboveTheCapacityAsTheCapacity) {
+  const std::vector<Row> rows = {
+      {"dsample", [](const X& x, X& g) { dsample(2, x, g); }, g_cells},
+      {"dpower3", [](const X& x, X& g) { dpower3(2, x, g); }, p_cells},
+  };
+  const gxe::testing::Design design{.k = model::kMaxCategories, .ror_tb = 0.6, .cases = 800.0};
+  const X x{0.3, 0.004};
+  for (const Row& r : rows) {
+    std::array<X, 2> g{};
+    std::array<CellTableGradient, 2> companions{};
+    for (int i = 0; i < 2; ++i) {
+      gxe::testing::store_design(design);
+      reset_derivative_records();
+      model::cells.ncat = i == 0 ? model::kMaxCategories : 1000;
+      r.gradient(x, g[i]);
+      companions[i] = r.cells;
+      EXPECT_EQ(model::cells.ncat, i == 0 ? model::kMaxCategories : 1000) << r.name;
+    }
+    EXPECT_EQ(g[1], g[0]) << r.name;
+    EXPECT_NE(g[0], (X{0.0, 0.0})) << r.name;
+    EXPECT_EQ(companions[1].cell, companions[0].cell) << r.name;
+  }
+}
+
+}  // namespace
+}  // namespace gxe::derivatives
