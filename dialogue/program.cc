@@ -1,5 +1,6 @@
 #include "dialogue/program.h"
 
+#include "derivatives/records.h"
 #include "dialogue/console.h"
 #include "dialogue/dialogue.h"
 #include "model/records.h"
@@ -40,6 +41,7 @@ int run_program() {
 
 int run_program(std::istream& in, std::ostream& out, std::ostream& err) {
   model::reset_records();
+  derivatives::reset_derivative_records();
   console::bind(in, out, err);
   const int status = run_program();
   console::bind_standard();

@@ -19,8 +19,8 @@ void calculate(int study_type, const std::array<double, 2>& lower,
 int run_program();
 
 // The whole program on the given streams, as a fresh process would run it:
-// the model records start as zeros. The console is bound back to the
-// standard streams before returning. For tests and fuzzing.
+// the model and derivative records start as zeros. The console is bound back
+// to the standard streams before returning. For tests and fuzzing.
 int run_program(std::istream& in, std::ostream& out, std::ostream& err);
 
 }  // namespace gxe::dialogue

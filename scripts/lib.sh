@@ -36,3 +36,38 @@ gxe_build() {
     return 1
   fi
 }
+
+# Packages of the fuzz build (clang and its sanitizer and libFuzzer runtime),
+# installed only by the commands that build it.
+GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+
+# gxe_fuzz <seconds> [libFuzzer options...]
+#
+# Builds the fuzz preset and runs the target for <seconds> over a scratch
+# copy of the seed corpus (the transcript inputs and tests/fuzz/corpus), so
+# the repository is never written. Fails when the fuzzer reports a crash, a
+# sanitizer error, a leak, a timeout (one input running over 10 seconds) or
+# running out of memory; the input that did it is kept in build/fuzz-artifacts.
+gxe_fuzz() {
+  local seconds=$1; shift
+  gxe_build fuzz || return 1
+  local scratch
+  scratch=$(mktemp -d)
+  mkdir -p "$scratch/corpus" "$GXE_ROOT/build/fuzz-artifacts"
+  cp "$GXE_ROOT"/tests/e2e/transcripts/*.in "$GXE_ROOT"/tests/fuzz/corpus/* "$scratch/corpus/"
+  local log="$GXE_ROOT/build/fuzz.log"
+  local rc=0
+  # From build/, where libFuzzer's own files (fuzz-N.log with -jobs) land.
+  (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/fuzz/tests/fuzz/gxeplan_fuzz" \
+      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -dict="$GXE_ROOT/tests/fuzz/gxeplan.dict" \
+      -artifact_prefix="$GXE_ROOT/build/fuzz-artifacts/" -print_final_stats=1 \
+      "$@" "$scratch/corpus") >"$log" 2>&1 || rc=$?
+  rm -rf "$scratch"
+  if [ $rc -ne 0 ]; then
+    tail -n 60 "$log" >&2
+    echo "Fuzzing found a problem (log: $log, input: build/fuzz-artifacts)" >&2
+    return 1
+  fi
+  grep -E '^Done|stat::number_of_executed_units' "$log" || true
+}

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
-# a checked build with warnings as errors, and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build.
+# a checked build with warnings as errors and an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, with a 60-second smoke run of the fuzz
+# target (clang, libFuzzer) over the seed corpus in between.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-gxe_install_missing
+gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}"
 cd "$GXE_ROOT"
 status=0
-for preset in werror asan; do
-  echo "== $preset build"
-  gxe_build "$preset"
-  ctest --preset "$preset" --no-tests=error </dev/null || status=1
-done
+run_suite() {
+  echo "== $1 build"
+  gxe_build "$1" || return 1
+  ctest --preset "$1" --no-tests=error </dev/null
+}
+run_suite werror || status=1
+echo "== fuzz smoke run (60 s)"
+gxe_fuzz 60 || status=1
+run_suite asan || status=1
 exit $status

@@ -76,13 +76,18 @@ class CaptureFile {
 };
 
 // Starts `path` without arguments with the given standard input, output and
-// error descriptors, default signal dispositions and no blocked signals.
-// Returns the child's pid, or -1.
+// error descriptors (an output descriptor below 0: standard output closed),
+// default signal dispositions and no blocked signals. Returns the child's
+// pid, or -1.
 inline pid_t spawn_child(const char* path, int in, int out, int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  if (out < 0) {
+    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+  }
   posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
