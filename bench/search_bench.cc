@@ -43,38 +43,39 @@ void report_counts(benchmark::State& state, const gxe::search::Extremes& r) {
   }
 }
 
-void BM_PowerCalculation(benchmark::State& state) {
+// Times `calculation` (search and report) on the design for k = range(0),
+// then reports the evaluation counts of `search` on the same design.
+template <class Calculation, class Search>
+void time_calculation(benchmark::State& state, Calculation calculation, Search search) {
   std::istringstream in;
   std::ostringstream out, err;
   gxe::console::bind(in, out, err);
   Box lower, upper;
   store_design(static_cast<int>(state.range(0)), lower, upper);
-  gxe::search::Extremes r;
   for (auto _ : state) {
-    gxe::search::power_calc(lower, upper);
+    calculation(lower, upper);
     out.str("");
   }
-  r = gxe::search::power_search(lower, upper);
-  report_counts(state, r);
+  report_counts(state, search(lower, upper));
   gxe::console::bind_standard();
 }
 
+void BM_PowerCalculation(benchmark::State& state) {
+  time_calculation(state, gxe::search::power_calc, gxe::search::power_search);
+}
+
 void BM_SizeCalculation(benchmark::State& state) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  gxe::console::bind(in, out, err);
-  Box lower, upper;
-  store_design(static_cast<int>(state.range(0)), lower, upper);
-  gxe::search::Extremes r;
-  for (auto _ : state) {
-    double power = 0.8;
-    gxe::search::ssize_calc(power, lower, upper);
-    out.str("");
-  }
-  double power = 0.8;
-  r = gxe::search::ssize_search(power, lower, upper);
-  report_counts(state, r);
-  gxe::console::bind_standard();
+  constexpr double kTargetPower = 0.8;
+  time_calculation(
+      state,
+      [](const Box& lower, const Box& upper) {
+        double power = kTargetPower;  // the driver overwrites its copy
+        gxe::search::ssize_calc(power, lower, upper);
+      },
+      [](const Box& lower, const Box& upper) {
+        double power = kTargetPower;
+        return gxe::search::ssize_search(power, lower, upper);
+      });
 }
 
 BENCHMARK(BM_PowerCalculation)->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
