@@ -133,6 +133,13 @@ struct BoxCase {
   Ranges ranges;
 };
 
+// Readable test names in place of a byte dump of the parameter.
+void PrintTo(const BoxCase& c, std::ostream* os) {
+  *os << "k=" << c.design.k << " probg=" << c.design.probg << " ROR=" << c.design.ror
+      << " OR(G) in [" << c.ranges.g_lo << ", " << c.ranges.g_hi << "], OR^tb(E) in ["
+      << c.ranges.e_lo << ", " << c.ranges.e_hi << "]";
+}
+
 class PowerBoxTest : public ::testing::TestWithParam<BoxCase> {};
 
 // The extremes the minimizer finds agree with a brute-force scan of the box.
