@@ -14,7 +14,6 @@ namespace {
 
 namespace mn = gxe::minimizer;
 
-constexpr double kCriticalValue = 1.959963984540055;  // two-sided 5 %, z(0.975)
 constexpr int kN = 2;                                  // two search variables
 constexpr int kLiv = 100;
 constexpr int kLv = 100;
@@ -148,7 +147,7 @@ Extremes power_search(const Box& lower, const Box& upper) {
   Extremes r;
   r.k = model::cells.ncat;
   r.size = model::size;
-  model::z[0] = kCriticalValue;
+  model::z[0] = model::kCriticalValue;  // two-sided 5 %, z(0.975)
 
   const auto bounds = bounds_of(lower, upper);
   auto x = centre_of(lower, upper);
@@ -165,7 +164,7 @@ Extremes ssize_search(double& power, const Box& lower, const Box& upper) {
   Extremes r;
   r.k = model::cells.ncat;
   const double c = model::null.ccr;
-  model::z[0] = kCriticalValue;
+  model::z[0] = model::kCriticalValue;  // two-sided 5 %, z(0.975)
   power = 1.0 - power;
   model::z[1] = model::mynormi(power);
 

@@ -11,38 +11,15 @@
 #include "dialogue/console.h"
 #include "model/model.h"
 #include "model/records.h"
+#include "tests/model/design.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::search {
 namespace {
 
-// A study design as the dialogue stores it: k quantiles, gene prevalence
-// probg, c controls per case, the null odds ratios and ROR^tb.
-struct Design {
-  int k = 4;
-  double probg = 0.3;
-  double ccr = 1.0;
-  double or_e_null = 2.0;  // OR^tb(E|G=0) under the null
-  double or_g_null = 1.5;  // OR(G|E=0) under the null
-  double ror = 2.0;        // ROR^tb under the alternative
-  double cases = 500.0;    // power calculations only
-};
+using gxe::testing::Design;
 
-void store(const Design& d) {
-  model::reset_records();
-  model::cells.ncat = d.k;
-  for (int e = 0; e < d.k; ++e) model::null.pexp[e] = 1.0 / d.k;
-  model::null.pgen = {1.0 - d.probg, d.probg};
-  model::null.ccr = d.ccr;
-  model::size = d.cases * (1.0 + d.ccr);
-  model::null.be = std::log(d.or_e_null) / (d.k - 1);
-  model::null.bg = std::log(d.or_g_null);
-  model::null.beg = 0.0;
-  model::alt.pgen = model::null.pgen;
-  model::alt.pexp = model::null.pexp;
-  model::alt.ccr = model::null.ccr;
-  model::alt.beg = std::log(d.ror) / (d.k - 1);
-}
+void store(const Design& d) { gxe::testing::store_design(d); }
 
 // The box of the dialogue: OR(G|E=0) in [g_lo, g_hi], OR^tb(E|G=0) in
 // [e_lo, e_hi], in search variables.
@@ -135,7 +112,7 @@ struct BoxCase {
 
 // Readable test names in place of a byte dump of the parameter.
 void PrintTo(const BoxCase& c, std::ostream* os) {
-  *os << "k=" << c.design.k << " probg=" << c.design.probg << " ROR=" << c.design.ror
+  *os << "k=" << c.design.k << " probg=" << c.design.probg << " ROR=" << c.design.ror_tb
       << " OR(G) in [" << c.ranges.g_lo << ", " << c.ranges.g_hi << "], OR^tb(E) in ["
       << c.ranges.e_lo << ", " << c.ranges.e_hi << "]";
 }
@@ -196,10 +173,15 @@ TEST_P(SizeBoxTest, SizeFromLeastFavourablePoint) {
 }
 
 const BoxCase kBoxes[] = {
-    {{4, 0.3, 1.0, 2.0, 1.5, 2.0, 500.0}, {0.5, 2.0, 1.0, 4.0}},
-    {{2, 0.2, 2.0, 1.5, 1.2, 3.0, 300.0}, {0.5, 2.0, 1.0, 4.0}},
-    {{5, 0.4, 1.0, 1.0, 1.0, 0.5, 800.0}, {0.8, 1.5, 0.5, 2.0}},
-    {{10, 0.1, 3.0, 3.0, 2.0, 2.5, 1000.0}, {1.0, 3.0, 1.5, 6.0}},
+    {{.k = 4, .probg = 0.3, .ccr = 1.0, .or_g = 1.5, .or_e_tb = 2.0, .ror_tb = 2.0, .cases = 500.0},
+     {0.5, 2.0, 1.0, 4.0}},
+    {{.k = 2, .probg = 0.2, .ccr = 2.0, .or_g = 1.2, .or_e_tb = 1.5, .ror_tb = 3.0, .cases = 300.0},
+     {0.5, 2.0, 1.0, 4.0}},
+    {{.k = 5, .probg = 0.4, .ccr = 1.0, .or_g = 1.0, .or_e_tb = 1.0, .ror_tb = 0.5, .cases = 800.0},
+     {0.8, 1.5, 0.5, 2.0}},
+    {{.k = 10, .probg = 0.1, .ccr = 3.0, .or_g = 2.0, .or_e_tb = 3.0, .ror_tb = 2.5,
+      .cases = 1000.0},
+     {1.0, 3.0, 1.5, 6.0}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Boxes, PowerBoxTest, ::testing::ValuesIn(kBoxes));
@@ -270,9 +252,9 @@ Design thin_design() {
   Design d;
   d.k = 20;
   d.probg = 0.05;
-  d.or_e_null = 1.0;
-  d.or_g_null = 1.0;
-  d.ror = 10.0;
+  d.or_e_tb = 1.0;
+  d.or_g = 1.0;
+  d.ror_tb = 10.0;
   d.cases = 40.0;
   return d;
 }
@@ -327,7 +309,7 @@ TEST(Report, SinglePointBoxStillChecksCells) {
 
 TEST(Report, NoSizeWithoutInteraction) {
   Design d;
-  d.ror = 1.0;
+  d.ror_tb = 1.0;
   store(d);
   Box lower, upper;
   box_of({1.0, 2.0, 1.0, 3.0}, d.k, lower, upper);
