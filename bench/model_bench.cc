@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "derivatives/derivatives.h"
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/oreg.h"
 #include "model/records.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/records.h"
 #include "search/search.h"
 

@@ -5,7 +5,7 @@
 
 #include "derivatives/dual.h"
 #include "derivatives/records.h"
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/fits_impl.h"
 #include "model/model.h"
 #include "model/normal_impl.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/oreg.h"
 #include "model/records.h"
 

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "dialogue/program.h"
 
 int main() {

@@ -1,7 +1,7 @@
 #include "dialogue/program.h"
 
 #include "derivatives/records.h"
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "dialogue/dialogue.h"
 #include "model/records.h"
 #include "search/search.h"

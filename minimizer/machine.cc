@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <ostream>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "minimizer/minimizer.h"
 
 namespace gxe::minimizer {

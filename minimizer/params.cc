@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "minimizer/minimizer.h"
 
 namespace gxe::minimizer {

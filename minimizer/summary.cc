@@ -14,7 +14,7 @@
 #include <initializer_list>
 #include <string_view>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "minimizer/minimizer.h"
 
 namespace gxe::minimizer {

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/records.h"
 
 namespace gxe::model {

@@ -2,7 +2,7 @@
 
 #include <span>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/power_impl.h"
 #include "model/records.h"

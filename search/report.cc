@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/records.h"
 #include "search/search.h"
 

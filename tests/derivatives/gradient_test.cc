@@ -15,7 +15,7 @@
 #include "derivatives/derivatives.h"
 #include "derivatives/dual.h"
 #include "derivatives/records.h"
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/records.h"
 #include "tests/model/design.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "dialogue/dialogue.h"
 #include "dialogue/program.h"
 #include "model/records.h"

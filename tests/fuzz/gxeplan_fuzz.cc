@@ -17,7 +17,7 @@
 #include <streambuf>
 #include <string_view>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "dialogue/program.h"
 
 namespace {

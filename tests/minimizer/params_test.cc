@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "minimizer/minimizer.h"
 #include "tests/support/test_util.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "minimizer/dmngb.h"
 #include "minimizer/minimizer.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/oreg.h"
 #include "model/records.h"

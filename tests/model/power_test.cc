@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/records.h"
 #include "tests/model/design.h"

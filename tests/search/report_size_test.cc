@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/records.h"
 #include "search/search.h"
 #include "tests/model/design.h"

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 #include "model/model.h"
 #include "model/records.h"
 #include "tests/model/design.h"

@@ -1,4 +1,4 @@
-#include "dialogue/console.h"
+#include "console/console.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 
 namespace gxe::console {
 namespace {

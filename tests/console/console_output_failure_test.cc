@@ -8,7 +8,7 @@
 #include <streambuf>
 #include <string>
 
-#include "dialogue/console.h"
+#include "console/console.h"
 
 namespace gxe::console {
 namespace {

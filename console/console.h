@@ -1,5 +1,5 @@
-#ifndef GXE_DIALOGUE_CONSOLE_H_
-#define GXE_DIALOGUE_CONSOLE_H_
+#ifndef GXE_CONSOLE_CONSOLE_H_
+#define GXE_CONSOLE_CONSOLE_H_
 
 // The console unit. Every question, message, report line and answer of the
 // program passes through here, so that the texts of the other units come out
@@ -169,4 +169,4 @@ char read_char();
 
 }  // namespace gxe::console
 
-#endif  // GXE_DIALOGUE_CONSOLE_H_
+#endif  // GXE_CONSOLE_CONSOLE_H_
