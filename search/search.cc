@@ -86,7 +86,7 @@ SearchCounts minimise(Calcf& calcf, Calcg& calcg, const std::array<double, 2 * k
                       std::array<double, kN>& x, double rfctol) {
   Search s;
   mn::divset(2, s.ivv, kLiv, kLv, s.vv);
-  s.ivv(mn::RETURN_CODE) = 12;
+  s.ivv(mn::RETURN_CODE) = mn::kFreshStart;
   s.ivv(mn::OUTPUT_UNIT) = 0;
   s.ivv(mn::PRINT_SOLUTION) = 0;
   s.ivv(mn::PRINT_STATISTICS) = 0;
