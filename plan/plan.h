@@ -1,0 +1,208 @@
+#ifndef GXE_PLAN_PLAN_H_
+#define GXE_PLAN_PLAN_H_
+
+// The planning library: power and sample size of a case-control study of
+// gene-environment interaction as values in, results or errors out. Every
+// front end that is not the interactive dialogue (the command line, batch
+// files, curves, the R package) calls these functions.
+//
+// A calculation is one power or sample-size calculation of the engine: the
+// design is stored in the model records, the box of the two nuisance odds
+// ratios of the alternative is searched with the bound-constrained minimizer
+// and the exact gradients, and the least and the most favourable points are
+// reported. Nothing is printed and the process is never ended: what the
+// dialogue would print (the conversion's solver problem, the stop on a number
+// of cases that is not positive) comes back as a field of the result or as an
+// error.
+//
+// Not thread-safe: the engine works on process-wide records. Each call stores
+// its design in them and puts back what was there before it returns, so an
+// interactive dialogue in the same process sees its own records unchanged,
+// but two calls must never run at the same time.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gxe::plan {
+
+// --- Inputs -----------------------------------------------------------------
+
+// The study design: the control population, the null model and the
+// interaction under the alternative.
+struct Design {
+  // The exposure in k ordered categories, either equally frequent among
+  // controls (quantiles = k) or with the k given prevalences among controls
+  // (exposure_prevalences, summing to 1). Exactly one of the two is given.
+  int quantiles = 0;
+  std::vector<double> exposure_prevalences;
+  double gene_prevalence = 0.0;    // carrier prevalence among controls, in (0, 1)
+  double controls_per_case = 1.0;  // c > 0
+  double or_e = 1.0;               // OR^tb(E|G=0) under the null, > 0
+  double or_g = 1.0;               // OR(G|E=0) under the null, > 0
+  double ror = 1.0;                // ROR^tb under the alternative, > 0
+
+  // k, from whichever form the exposure was given in.
+  int categories() const;
+};
+
+// A range of an odds ratio, low <= high, both positive and finite; equal
+// bounds fix the odds ratio.
+struct Range {
+  double low = 1.0;
+  double high = 1.0;
+};
+
+// The alternative's ranges of the two nuisance odds ratios. A range that is
+// not given is the single point of the conditional odds ratio that the
+// marginal-to-conditional conversion gives (the odds ratios under the null
+// read as marginal ones).
+struct Ranges {
+  std::optional<Range> or_e;  // OR^tb(E|G=0)
+  std::optional<Range> or_g;  // OR(G|E=0)
+};
+
+enum class SearchMethod {
+  // From the best points of a grid over the box, each refined by the
+  // minimizer with its default tolerances: the true extremes of the box.
+  global,
+  // One local search from the centre of the box, as the dialogue does it
+  // (relative function tolerance 1e-6 for the power searches).
+  centre,
+};
+
+struct Settings {
+  double alpha = 0.05;  // two-sided level, in (0, 1)
+  SearchMethod search = SearchMethod::global;
+};
+
+enum class Mode { power, size };
+
+// One calculation: a power calculation for `cases` cases, or a sample-size
+// calculation for `target_power`. The value the mode does not use is ignored.
+struct Scenario {
+  Mode mode = Mode::power;
+  Design design;
+  double cases = 0.0;
+  double target_power = 0.0;
+  Ranges ranges;
+  Settings settings;
+};
+
+// --- Results ----------------------------------------------------------------
+
+// One extreme of the power over the box.
+struct Extreme {
+  double power = 0.0;
+  double or_g = 0.0;         // OR(G|E=0) where it occurs
+  double or_e = 0.0;         // OR^tb(E|G=0) where it occurs
+  bool small_cells = false;  // some expected case count there is below 5
+};
+
+// Work of one minimizer run, as the minimizer counted it.
+struct SearchRun {
+  int objective_calls = 0;
+  int gradient_calls = 0;
+  int return_code = 0;  // the minimizer's verdict (3 to 6: converged)
+};
+
+struct Result {
+  double size = 0.0;      // total number of subjects, cases plus controls
+  double n_cases = 0.0;   // size / (1 + c)
+  double n_controls = 0.0;
+  // The least favourable point (smallest power; in a sample-size calculation
+  // the point that needs the most subjects, where the size was fixed) and the
+  // most favourable one (largest power at that size).
+  Extreme least;
+  Extreme most;
+  // The power varies by less than kFlatPower over the box: the location of
+  // the extremes is then not meaningful.
+  bool flat = false;
+  // The marginal-to-conditional conversion: the conditional OR^tb(E|G=0) and
+  // OR(G|E=0) that keep the marginal odds ratios at the null's values, and
+  // the nonlinear solver's verdict (1 = converged).
+  double or_e_conditional = 0.0;
+  double or_g_conditional = 0.0;
+  int solver_info = 0;
+  // The box that was searched (the ranges given, or the conversion's point).
+  Range or_e_range;
+  Range or_g_range;
+  std::vector<SearchRun> searches;
+};
+
+inline constexpr double kFlatPower = 1e-4;
+
+// Why a calculation has no result.
+struct Error {
+  enum class Kind {
+    invalid_input,  // a value out of its range: wrong use
+    no_answer,      // valid inputs for which the quantity does not exist
+  };
+  Kind kind = Kind::invalid_input;
+  std::string field;  // the input at fault, by its column name ("gene_prevalence",
+                      // "or_e_low", ...); empty when no single input is at fault
+  std::string value;  // the value as read (shortest round-trip form)
+  std::string rule;   // what is allowed, or why there is no answer
+
+  // "gene_prevalence = 1.5: must be greater than 0 and less than 1", or the
+  // rule alone when no field is at fault.
+  std::string message() const;
+};
+
+// The result of a calculation, or why there is none. When there is an error
+// of kind no_answer, the conversion fields of `result` are still filled.
+struct Outcome {
+  Result result;
+  std::optional<Error> error;
+  bool ok() const { return !error.has_value(); }
+};
+
+// --- Calculations -------------------------------------------------------------
+
+// Least and most favourable power over the box for `cases` cases (and
+// c * cases controls).
+Outcome power_over(const Design& design, double cases, const Ranges& ranges,
+                   const Settings& settings);
+
+// Study size that reaches `target_power` at the least favourable point of
+// the box, rounded up to whole subjects (the whole part of (1 + c) n plus
+// one), with the powers that size reaches at both extremes.
+Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
+                 const Settings& settings);
+
+// Either of the two, as the scenario's mode says.
+Outcome run(const Scenario& scenario);
+
+// --- Checks -------------------------------------------------------------------
+
+// The first input of the scenario that is out of its range, if any: every
+// number finite; k from 2 to 100; prevalences summing to 1 within 1e-6;
+// gene prevalence and target power in (0, 1); c, cases and odds ratios
+// positive; ranges with 0 < low <= high; alpha in (0, 1). Errors of kind
+// invalid_input only; the calculations run the same checks first.
+std::optional<Error> check(const Scenario& scenario);
+
+// Critical value z(1 - alpha/2) of the two-sided test at level alpha.
+double critical_value(double alpha);
+
+// --- Carrier prevalence ---------------------------------------------------------
+
+enum class GeneticModel { dominant, recessive };
+
+// Carrier prevalence under Hardy-Weinberg equilibrium for a risk allele of
+// frequency q: 1 - (1 - q)^2 (dominant) or q^2 (recessive).
+double carrier_prevalence(double allele_frequency, GeneticModel model);
+
+// Names as the front ends write them: "global"/"centre", "power"/"size",
+// "dominant"/"recessive"; the parsers return nothing for any other text.
+std::string_view name(SearchMethod method);
+std::string_view name(Mode mode);
+std::string_view name(GeneticModel model);
+std::optional<SearchMethod> parse_search_method(std::string_view text);
+std::optional<Mode> parse_mode(std::string_view text);
+std::optional<GeneticModel> parse_genetic_model(std::string_view text);
+
+}  // namespace gxe::plan
+
+#endif  // GXE_PLAN_PLAN_H_
