@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <string>
 
 #include "console/console.h"
 #include "model/records.h"
@@ -36,10 +37,10 @@ void store_design(int k, Box& lower, Box& upper) {
 }
 
 void report_counts(benchmark::State& state, const gxe::search::Extremes& r) {
-  for (int i = 0; i < r.search_count; ++i) {
-    const char* names[2][2] = {{"f_search1", "g_search1"}, {"f_search2", "g_search2"}};
-    state.counters[names[i][0]] = r.searches[i].objective_calls;
-    state.counters[names[i][1]] = r.searches[i].gradient_calls;
+  for (std::size_t i = 0; i < r.searches.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    state.counters["f_search" + n] = r.searches[i].objective_calls;
+    state.counters["g_search" + n] = r.searches[i].gradient_calls;
   }
 }
 
@@ -61,7 +62,10 @@ void time_calculation(benchmark::State& state, Calculation calculation, Search s
 }
 
 void BM_PowerCalculation(benchmark::State& state) {
-  time_calculation(state, gxe::search::power_calc, gxe::search::power_search);
+  time_calculation(state, gxe::search::power_calc,
+                   [](const Box& lower, const Box& upper) {
+                     return gxe::search::power_search(lower, upper);
+                   });
 }
 
 void BM_SizeCalculation(benchmark::State& state) {

@@ -60,8 +60,9 @@ int func(void* /*p*/, int /*n*/, const double* x, double* fvec, int /*iflag*/) {
   return 0;
 }
 
-void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
-          std::span<double> pgen, double& oretbc, double& orgc) {
+int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
+                        std::span<const double> pexp, std::span<const double> pgen,
+                        double& oretbc, double& orgc) {
   altodr.org = orgm;
   altodr.ncat = k;
 
@@ -83,10 +84,15 @@ void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> p
 
   const int info = hybrd1(func, nullptr, kEquations, x.data(), fvec.data(), kSolverTol, work.data(),
                           kWorkLength);
-  if (info != 1) console::message({"problem with solver: info = ", info});
-
   orgc = std::exp(x[1]);
   oretbc = std::exp(steps * x[0]);
+  return info;
+}
+
+void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
+          std::span<double> pgen, double& oretbc, double& orgc) {
+  const int info = convert_odds_ratios(orgm, oretbm, ror, k, pexp, pgen, oretbc, orgc);
+  if (info != 1) console::message({"problem with solver: info = ", info});
 
   console::message({});
   console::message(

@@ -13,6 +13,14 @@
 
 namespace gxe::model {
 
+// The conversion alone, without a word on the console: fills record `altodr`,
+// solves the two conditions and returns the solver's verdict (1: converged;
+// otherwise the results are the solver's last iterate). Arguments as for
+// `oreg`, all by value or read only.
+int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
+                        std::span<const double> pexp, std::span<const double> pgen,
+                        double& oretbc, double& orgc);
+
 // Solves for the conditional odds ratios of the alternative and prints the
 // report. orgm: marginal OR(G); oretbm: marginal top-versus-bottom OR^tb(E);
 // ror: ROR^tb as entered (not logged); k: number of exposure categories

@@ -174,6 +174,16 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
 // Either of the two, as the scenario's mode says.
 Outcome run(const Scenario& scenario);
 
+// --- Single points -------------------------------------------------------------
+
+// The power for `cases` cases at one point of the alternative (OR(G|E=0) =
+// or_g, OR^tb(E|G=0) = or_e), and the number of cases (unrounded) needed
+// there for `target_power`; not a number when the inputs fail `check`.
+double power_at(const Design& design, double cases, double or_g, double or_e,
+                const Settings& settings);
+double cases_needed_at(const Design& design, double target_power, double or_g, double or_e,
+                       const Settings& settings);
+
 // --- Checks -------------------------------------------------------------------
 
 // The first input of the scenario that is out of its range, if any: every

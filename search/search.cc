@@ -1,5 +1,6 @@
 #include "search/search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <span>
 
@@ -14,76 +15,94 @@ namespace {
 
 namespace mn = gxe::minimizer;
 
-constexpr int kN = 2;                                  // two search variables
+constexpr int kN = 2;  // two search variables
 constexpr int kLiv = 100;
 constexpr int kLv = 100;
-constexpr double kPowerRfctol = 1e-6;  // relative function convergence, power searches
+constexpr double kPowerRfctol = 1e-6;  // relative function convergence, centre power searches
 
 // Scale of the search variables: both are log odds ratios, scaled alike.
 // The minimizer may rewrite its scale vector, so each search gets a copy.
 constexpr std::array<double, kN> kScale = {1.0, 1.0};
 
+// Grid of the global method: kGridSide points along each direction that the
+// box does not fix, and up to kGlobalStarts local searches from the best
+// grid points that are extremes among their neighbours. Power and need are
+// smooth in the log odds ratios and have at most a few extremes over a box,
+// so a 9 x 9 grid separates their basins; the local searches then converge
+// to the extreme itself.
+constexpr int kGridSide = 9;
+constexpr int kGlobalStarts = 3;
+
 // ---------------------------------------------------------------------------
-// Callbacks handed to the minimizer. None of them reads or changes the
-// evaluation number or the three pass-through user arguments, so the minimizer
-// never sees a failed evaluation.
+// Objectives handed to the minimizer: power or the number of cases needed,
+// with a sign (the minimizer minimises, so a maximum is sought on the
+// negated objective), value and exact gradient from one object. The
+// dialogue's objectives never report a failed evaluation; those of the
+// global method report a value that is not finite as one, so that the
+// minimizer shortens the step instead of moving there.
 
 void ufparm() {}
-
 using UserRoutine = void();
 
-void calcfmn(int n, mn::CVec x, int& /*nf*/, double& f, int& /*ui*/, double& /*ur*/,
-             UserRoutine& /*uf*/) {
-  model::power3(n, x, f);
+enum class Quantity { power, cases };
+
+double value_at(Quantity q, mn::CVec x) {
+  double f = 0.0;
+  if (q == Quantity::power) {
+    model::power3(kN, x, f);
+  } else {
+    model::sample(kN, x, f);
+  }
+  return f;
 }
 
-void calcgmn(int n, mn::CVec x, int& /*nf*/, mn::Vec g, int& /*ui*/, double& /*ur*/,
-             UserRoutine& /*uf*/) {
-  derivatives::dpower3(n, x, g);
-}
+struct Objective {
+  Quantity quantity;
+  double sign;
+  bool report_failures;
 
-// The maximum searches minimise -power.
-void calcfmx(int n, mn::CVec x, int& /*nf*/, double& f, int& /*ui*/, double& /*ur*/,
-             UserRoutine& /*uf*/) {
-  model::power3(n, x, f);
-  f = -f;
-}
+  void operator()(int /*n*/, mn::CVec x, int& nf, double& f, int& /*ui*/, double& /*ur*/,
+                  UserRoutine& /*uf*/) const {
+    f = sign * value_at(quantity, x);
+    if (report_failures && !std::isfinite(f)) nf = 0;
+  }
 
-void calcgmx(int n, mn::CVec x, int& /*nf*/, mn::Vec g, int& /*ui*/, double& /*ur*/,
-             UserRoutine& /*uf*/) {
-  derivatives::dpower3(n, x, g);
-  g[0] = -g[0];
-  g[1] = -g[1];
-}
+  void operator()(int n, mn::CVec x, int& nf, mn::Vec g, int& /*ui*/, double& /*ur*/,
+                  UserRoutine& /*uf*/) const {
+    if (quantity == Quantity::power) {
+      derivatives::dpower3(n, x, g);
+    } else {
+      derivatives::dsample(n, x, g);
+    }
+    for (double& gi : g) gi = sign * gi;
+    if (report_failures && !(std::isfinite(g[0]) && std::isfinite(g[1]))) nf = 0;
+  }
+};
 
-// The size search minimises -n, the negated number of cases needed.
-void csamp(int n, mn::CVec x, int& /*nf*/, double& f, int& /*ui*/, double& /*ur*/,
-           UserRoutine& /*uf*/) {
-  model::sample(n, x, f);
-  f = -f;
-}
+// The objectives of the dialogue's searches, by their names there.
+constexpr Objective calcfmn{Quantity::power, 1.0, false};  // power (and its gradient)
+constexpr Objective calcfmx{Quantity::power, -1.0, false};  // -power
+constexpr Objective csamp{Quantity::cases, -1.0, false};    // -cases needed
 
-void csampg(int n, mn::CVec x, int& /*nf*/, mn::Vec g, int& /*ui*/, double& /*ur*/,
-            UserRoutine& /*uf*/) {
-  derivatives::dsample(n, x, g);
-  g[0] = -g[0];
-  g[1] = -g[1];
-}
-
-// Minimizer state of one search, set up afresh each time.
+// Minimizer state of one search, set up afresh each time. The views point
+// into the arrays of the same object, so it is neither copied nor moved.
 struct Search {
   std::array<int, kLiv> iv{};
   std::array<double, kLv> v{};
   mn::IvView ivv{std::span<int>(iv)};
   mn::VView vv{std::span<double>(v)};
+
+  Search() = default;
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
 };
 
-// Minimises calcf over the box from the centre, with the settings every range
+using Bounds = std::array<double, 2 * kN>;
+
+// Minimises the objective over the box from x, with the settings every range
 // search uses; `rfctol` > 0 replaces the default relative function-convergence
-// tolerance. Returns the point the minimizer ends at, whatever its verdict.
-template <class Calcf, class Calcg>
-SearchCounts minimise(Calcf& calcf, Calcg& calcg, const std::array<double, 2 * kN>& bounds,
-                      std::array<double, kN>& x, double rfctol) {
+// tolerance. Leaves in x the point the minimizer ends at, whatever its verdict.
+SearchCounts minimise(const Objective& objective, const Bounds& bounds, Box& x, double rfctol) {
   Search s;
   mn::divset(2, s.ivv, kLiv, kLv, s.vv);
   s.ivv(mn::RETURN_CODE) = mn::kFreshStart;
@@ -94,29 +113,25 @@ SearchCounts minimise(Calcf& calcf, Calcg& calcg, const std::array<double, 2 * k
   int uiparm = 0;
   double urparm = 0.0;
   std::array<double, kN> scale = kScale;
-  mn::dmngb(kN, mn::Vec(scale), mn::Vec(x), mn::CVec(bounds), calcf, calcg, s.ivv, kLiv, kLv,
-            s.vv, uiparm, urparm, ufparm);
+  mn::dmngb(kN, mn::Vec(scale), mn::Vec(x), mn::CVec(bounds), objective, objective, s.ivv, kLiv,
+            kLv, s.vv, uiparm, urparm, ufparm);
   return SearchCounts{s.ivv(mn::FEVAL_COUNT), s.ivv(mn::GEVAL_COUNT), s.ivv(mn::RETURN_CODE)};
 }
 
 // Bounds pair by pair: (lower(1), upper(1), lower(2), upper(2)).
-std::array<double, 2 * kN> bounds_of(const Box& lower, const Box& upper) {
+Bounds bounds_of(const Box& lower, const Box& upper) {
   return {lower[0], upper[0], lower[1], upper[1]};
 }
 
 // Centre of the box; in odds ratios, the geometric mean of each range.
-std::array<double, kN> centre_of(const Box& lower, const Box& upper) {
+Box centre_of(const Box& lower, const Box& upper) {
   return {(upper[0] + lower[0]) / 2, (upper[1] + lower[1]) / 2};
 }
 
-double power_at(const std::array<double, kN>& x) {
-  double pw = 0.0;
-  model::power3(kN, x, pw);
-  return pw;
-}
+double power_at(const Box& x) { return value_at(Quantity::power, x); }
 
 // Puts the alternative at x and checks the expected case counts there.
-int cell_check_at(const std::array<double, kN>& x, int k) {
+int cell_check_at(const Box& x, int k) {
   model::alt.bg = x[0];
   model::alt.be = x[1];
   int ok = 1;
@@ -124,11 +139,113 @@ int cell_check_at(const std::array<double, kN>& x, int k) {
   return ok;
 }
 
-// Largest power over the box at the current study size, by minimising -power.
-void maximum_power_search(Extremes& r, const Box& lower, const Box& upper) {
-  const auto bounds = bounds_of(lower, upper);
-  auto x = centre_of(lower, upper);
-  r.searches[r.search_count++] = minimise(calcfmx, calcgmx, bounds, x, kPowerRfctol);
+// ---------------------------------------------------------------------------
+// The global method.
+
+// The objective's values on the grid of the box; a fixed direction has one
+// grid line.
+struct Grid {
+  int side[kN] = {1, 1};
+  std::array<Box, kGridSide * kGridSide> x{};
+  std::array<double, kGridSide * kGridSide> f{};
+
+  int at(int i, int j) const { return i + side[0] * j; }
+  int count() const { return side[0] * side[1]; }
+};
+
+Grid grid_of(Quantity quantity, const Box& lower, const Box& upper) {
+  Grid grid;
+  for (int d = 0; d < kN; ++d) grid.side[d] = lower[d] < upper[d] ? kGridSide : 1;
+  const auto coordinate = [&](int d, int i) {
+    if (grid.side[d] == 1) return lower[d];
+    if (i == grid.side[d] - 1) return upper[d];  // the far edge exactly, not by rounding
+    return lower[d] + (upper[d] - lower[d]) * i / (grid.side[d] - 1);
+  };
+  for (int j = 0; j < grid.side[1]; ++j) {
+    for (int i = 0; i < grid.side[0]; ++i) {
+      const int p = grid.at(i, j);
+      grid.x[p] = {coordinate(0, i), coordinate(1, j)};
+      grid.f[p] = value_at(quantity, grid.x[p]);
+    }
+  }
+  return grid;
+}
+
+// Grid points whose signed value is no larger than that of any neighbour
+// (the eight around it, fewer at the edges), best first, at most
+// kGlobalStarts; a value that is not a number is never a start.
+int best_starts(const Grid& grid, double sign, std::array<int, kGlobalStarts>& starts) {
+  std::array<int, kGridSide * kGridSide> candidates{};
+  int found = 0;
+  for (int j = 0; j < grid.side[1]; ++j) {
+    for (int i = 0; i < grid.side[0]; ++i) {
+      const double f = sign * grid.f[grid.at(i, j)];
+      if (std::isnan(f)) continue;
+      bool lowest = true;
+      for (int dj = -1; dj <= 1 && lowest; ++dj) {
+        for (int di = -1; di <= 1 && lowest; ++di) {
+          const int ni = i + di;
+          const int nj = j + dj;
+          if (ni < 0 || nj < 0 || ni >= grid.side[0] || nj >= grid.side[1]) continue;
+          if (sign * grid.f[grid.at(ni, nj)] < f) lowest = false;
+        }
+      }
+      if (lowest) candidates[found++] = grid.at(i, j);
+    }
+  }
+  const auto by_value = [&](int a, int b) { return sign * grid.f[a] < sign * grid.f[b]; };
+  const int kept = std::min(found, kGlobalStarts);
+  std::partial_sort(candidates.begin(), candidates.begin() + kept, candidates.begin() + found,
+                    by_value);
+  std::copy_n(candidates.begin(), kept, starts.begin());
+  return kept;
+}
+
+// Minimises the objective from each start; returns the best end point (the
+// centre when the grid has no start at all).
+Box best_of_searches(const Objective& objective, const Grid& grid, const Box& lower,
+                     const Box& upper, std::vector<SearchCounts>& searches) {
+  std::array<int, kGlobalStarts> starts{};
+  const int count = best_starts(grid, objective.sign, starts);
+  const Bounds bounds = bounds_of(lower, upper);
+  Box best = count > 0 ? grid.x[starts[0]] : centre_of(lower, upper);
+  double best_f = objective.sign * value_at(objective.quantity, best);
+  for (int s = 0; s < count; ++s) {
+    Box x = grid.x[starts[s]];
+    searches.push_back(minimise(objective, bounds, x, 0.0));
+    const double f = objective.sign * value_at(objective.quantity, x);
+    if (f < best_f || std::isnan(best_f)) {
+      best = x;
+      best_f = f;
+    }
+  }
+  return best;
+}
+
+// ---------------------------------------------------------------------------
+// The searches of a calculation, by method.
+
+bool single_point(const Box& lower, const Box& upper) {
+  return lower[0] == upper[0] && lower[1] == upper[1];
+}
+
+// The point of smallest (sign = 1) or largest (sign = -1) power.
+Box power_extreme(double sign, const Box& lower, const Box& upper, const Options& options,
+                  const Grid* grid, std::vector<SearchCounts>& searches) {
+  if (options.method == Method::centre) {
+    Box x = centre_of(lower, upper);
+    searches.push_back(minimise(sign > 0 ? calcfmn : calcfmx, bounds_of(lower, upper), x,
+                                kPowerRfctol));
+    return x;
+  }
+  if (single_point(lower, upper)) return lower;
+  return best_of_searches(Objective{Quantity::power, sign, true}, *grid, lower, upper, searches);
+}
+
+// Largest power over the box at the current study size.
+void maximum_power_search(Extremes& r, const Box& lower, const Box& upper, const Options& options,
+                          const Grid* grid) {
+  const Box x = power_extreme(-1.0, lower, upper, options, grid, r.searches);
   r.pmax = power_at(x);
   r.xmax = x;
   r.okmax = cell_check_at(x, r.k);
@@ -143,55 +260,73 @@ double study_size(double cases, double ccr) {
   return std::trunc(subjects) + 1.0;
 }
 
-Extremes power_search(const Box& lower, const Box& upper) {
+Extremes power_search(const Box& lower, const Box& upper, const Options& options) {
   Extremes r;
   r.k = model::cells.ncat;
   r.size = model::size;
-  model::z[0] = model::kCriticalValue;  // two-sided 5 %, z(0.975)
+  model::z[0] = options.critical_value;
 
-  const auto bounds = bounds_of(lower, upper);
-  auto x = centre_of(lower, upper);
-  r.searches[r.search_count++] = minimise(calcfmn, calcgmn, bounds, x, kPowerRfctol);
+  // One grid of power values serves both the minimum and the maximum.
+  Grid grid;
+  const bool gridded = options.method == Method::global && !single_point(lower, upper);
+  if (gridded) grid = grid_of(Quantity::power, lower, upper);
+
+  const Box x = power_extreme(1.0, lower, upper, options, &grid, r.searches);
   r.pmin = power_at(x);
   r.xmin = x;
   r.okmin = cell_check_at(x, r.k);
 
-  maximum_power_search(r, lower, upper);
+  maximum_power_search(r, lower, upper, options, &grid);
   return r;
 }
 
-Extremes ssize_search(double& power, const Box& lower, const Box& upper) {
+Need largest_need(const Box& lower, const Box& upper, const Options& options) {
+  Need need;
+  need.x = centre_of(lower, upper);
+  if (!single_point(lower, upper)) {
+    if (options.method == Method::centre) {
+      // A box collapsed in one direction only is searched like a full one:
+      // the minimizer holds the collapsed variable at its only value.
+      need.searches.push_back(minimise(csamp, bounds_of(lower, upper), need.x, 0.0));
+    } else {
+      const Grid grid = grid_of(Quantity::cases, lower, upper);
+      need.x = best_of_searches(Objective{Quantity::cases, -1.0, true}, grid, lower, upper,
+                                need.searches);
+    }
+  }
+  need.cases = value_at(Quantity::cases, need.x);
+  return need;
+}
+
+Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
+                        const Options& options) {
   Extremes r;
   r.k = model::cells.ncat;
-  const double c = model::null.ccr;
-  model::z[0] = model::kCriticalValue;  // two-sided 5 %, z(0.975)
-  power = 1.0 - power;
-  model::z[1] = model::mynormi(power);
-
-  auto x = centre_of(lower, upper);
-  const bool single_point = lower[0] == upper[0] && lower[1] == upper[1];
-  if (!single_point) {
-    // A box collapsed in one direction only is searched like a full one: the
-    // minimizer holds the collapsed variable at its only value.
-    r.searches[r.search_count++] = minimise(csamp, csampg, bounds_of(lower, upper), x, 0.0);
-  }
-  double cases = 0.0;
-  model::sample(kN, x, cases);
-  model::size = study_size(cases, c);
+  r.searches = need.searches;
+  model::size = study_size(need.cases, model::null.ccr);
   r.size = model::size;
 
-  r.pmin = power_at(x);
-  r.xmin = x;
-  r.okmin = cell_check_at(x, r.k);
+  r.pmin = power_at(need.x);
+  r.xmin = need.x;
+  r.okmin = cell_check_at(need.x, r.k);
 
-  if (single_point) {
+  if (single_point(lower, upper)) {
     r.pmax = r.pmin;
-    r.xmax = x;
+    r.xmax = need.x;
     r.okmax = r.okmin;
     return r;
   }
-  maximum_power_search(r, lower, upper);
+  Grid grid;
+  if (options.method == Method::global) grid = grid_of(Quantity::power, lower, upper);
+  maximum_power_search(r, lower, upper, options, &grid);
   return r;
+}
+
+Extremes ssize_search(double& power, const Box& lower, const Box& upper, const Options& options) {
+  model::z[0] = options.critical_value;
+  power = 1.0 - power;
+  model::z[1] = model::mynormi(power);
+  return powers_at_need(largest_need(lower, upper, options), lower, upper, options);
 }
 
 }  // namespace gxe::search

@@ -14,6 +14,9 @@
 // that writes them, so tests and other front ends can use the results alone.
 
 #include <array>
+#include <vector>
+
+#include "model/model.h"
 
 namespace gxe::search {
 
@@ -26,6 +29,24 @@ struct SearchCounts {
   int return_code = 0;      // the minimizer's verdict (not used by the drivers)
 };
 
+// How the box is searched.
+enum class Method {
+  // One local search from the centre of the box, as the dialogue does it:
+  // relative function tolerance 1e-6 for the power searches, the minimizer's
+  // default for the size search. Fast, but it may stop at a local extreme,
+  // and on a flat box far from where the extreme really is.
+  centre,
+  // The objective on a grid of the box first; local searches with the
+  // minimizer's default tolerances from the best grid points that are
+  // extremes among their neighbours; the best end point wins.
+  global,
+};
+
+struct Options {
+  double critical_value = model::kCriticalValue;  // z(1 - alpha/2), stored in model::z(1)
+  Method method = Method::centre;
+};
+
 // Results of one calculation, as the report shows them.
 struct Extremes {
   double size = 0.0;  // total number of subjects, cases plus controls
@@ -36,18 +57,34 @@ struct Extremes {
   int okmin = 1;      // 1 when no expected case count at xmin is below 5
   int okmax = 1;      // the same at xmax
   int k = 0;          // number of exposure categories
-  // The searches made, in the order they ran (none for a single-point box).
-  std::array<SearchCounts, 2> searches{};
-  int search_count = 0;
+  // The minimizer runs made, in the order they ran (none for a single-point
+  // box).
+  std::vector<SearchCounts> searches;
 };
 
 // Power calculation over the box [lower, upper] (search variables), at the
 // study size held in model::size.
-Extremes power_search(const Box& lower, const Box& upper);
+Extremes power_search(const Box& lower, const Box& upper, const Options& options = {});
+
+// The two halves of a sample-size calculation. The first finds the point of
+// the box that needs the most cases for the power whose quantile of
+// 1 - power is in model::z(2); the second fixes the study size from that need
+// and finds the powers it gives. A caller that must not meet the engine's
+// stop on a need that is not a number looks at `cases` in between.
+struct Need {
+  Box x{};             // the least favourable point
+  double cases = 0.0;  // cases needed there, unrounded
+  std::vector<SearchCounts> searches;
+};
+Need largest_need(const Box& lower, const Box& upper, const Options& options = {});
+Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
+                        const Options& options = {});
+
 // Sample-size calculation: `power` (the caller's copy of the target power) is
 // overwritten with 1 - power. Sets model::z and model::size. The alternative
 // must have an interaction (model::alt.beg != 0).
-Extremes ssize_search(double& power, const Box& lower, const Box& upper);
+Extremes ssize_search(double& power, const Box& lower, const Box& upper,
+                      const Options& options = {});
 
 // Rounding of a number of cases n to the study size: the whole part of
 // (1 + c) n, plus one (a whole value also gets one added).

@@ -136,7 +136,7 @@ TEST_P(PowerBoxTest, ExtremesMatchGridScan) {
   expect_inside(r.xmin, lower, upper);
   expect_inside(r.xmax, lower, upper);
   EXPECT_EQ(r.size, p.design.cases * (1 + p.design.ccr));
-  EXPECT_EQ(r.search_count, 2);
+  EXPECT_EQ(r.searches.size(), 2u);
   // After the driver the alternative holds the maximum point.
   EXPECT_EQ(model::alt.bg, r.xmax[0]);
   EXPECT_EQ(model::alt.be, r.xmax[1]);
@@ -200,7 +200,7 @@ TEST(SizeSearch, BoxCollapsedInOneDirectionIsSearched) {
   store(d);
   double copy = 0.8;
   const Extremes r = ssize_search(copy, lower, upper);
-  EXPECT_EQ(r.search_count, 2);
+  EXPECT_EQ(r.searches.size(), 2u);
   EXPECT_EQ(r.xmin[0], lower[0]);
   EXPECT_EQ(r.xmax[0], lower[0]);
   EXPECT_GE(r.size / 2, most_cases * (1 - 1e-6));
@@ -300,7 +300,7 @@ TEST(Report, SinglePointBoxStillChecksCells) {
   store(thin);
   copy = 0.2;
   r = ssize_search(copy, lower, upper);
-  EXPECT_EQ(r.search_count, 0);
+  EXPECT_TRUE(r.searches.empty());
   EXPECT_EQ(r.okmin, 0);
   EXPECT_EQ(r.okmax, 0);
   EXPECT_EQ(r.pmin, r.pmax);

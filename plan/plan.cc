@@ -1,0 +1,436 @@
+#include "plan/plan.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <span>
+#include <system_error>
+
+#include "derivatives/records.h"
+#include "model/model.h"
+#include "model/oreg.h"
+#include "model/records.h"
+#include "search/search.h"
+
+namespace gxe::plan {
+namespace {
+
+constexpr int kMinCategories = 2;
+constexpr double kPrevalenceSumTolerance = 1e-6;
+constexpr double kDefaultAlpha = 0.05;
+
+// ---------------------------------------------------------------------------
+// The process-wide records of the engine, saved on entry and put back on
+// every way out, so that a calculation leaves no trace in them.
+
+class RecordsGuard {
+ public:
+  RecordsGuard()
+      : null_(model::null),
+        alt_(model::alt),
+        cells_(model::cells),
+        cellmin_(model::cellmin),
+        pow0_(model::pow0),
+        size_(model::size),
+        z_(model::z),
+        altodr_(model::altodr),
+        g_alt_(derivatives::g_alt),
+        g_cells_(derivatives::g_cells),
+        p_alt_(derivatives::p_alt),
+        p_cells_(derivatives::p_cells) {}
+  RecordsGuard(const RecordsGuard&) = delete;
+  RecordsGuard& operator=(const RecordsGuard&) = delete;
+  ~RecordsGuard() {
+    model::null = null_;
+    model::alt = alt_;
+    model::cells = cells_;
+    model::cellmin = cellmin_;
+    model::pow0 = pow0_;
+    model::size = size_;
+    model::z = z_;
+    model::altodr = altodr_;
+    derivatives::g_alt = g_alt_;
+    derivatives::g_cells = g_cells_;
+    derivatives::p_alt = p_alt_;
+    derivatives::p_cells = p_cells_;
+  }
+
+ private:
+  model::Hypothesis null_;
+  model::Hypothesis alt_;
+  model::CellTable cells_;
+  int cellmin_;
+  double pow0_;
+  double size_;
+  std::array<double, 2> z_;
+  model::AltOdr altodr_;
+  derivatives::HypothesisGradient g_alt_;
+  derivatives::CellTableGradient g_cells_;
+  derivatives::HypothesisGradient p_alt_;
+  derivatives::CellTableGradient p_cells_;
+};
+
+// ---------------------------------------------------------------------------
+// Errors.
+
+std::string number_text(double x) {
+  std::array<char, 32> buffer{};
+  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x);
+  if (ec != std::errc()) return "?";
+  return std::string(buffer.data(), end);
+}
+
+Error invalid(std::string field, double value, std::string rule) {
+  return Error{Error::Kind::invalid_input, std::move(field), number_text(value), std::move(rule)};
+}
+
+Error no_answer(std::string rule) {
+  return Error{Error::Kind::no_answer, std::string(), std::string(), std::move(rule)};
+}
+
+// The first failed check of a list of (field, value, holds, rule).
+struct Rule {
+  const char* field;
+  double value;
+  bool holds;
+  const char* rule;
+};
+
+std::optional<Error> first_failure(std::span<const Rule> rules) {
+  for (const Rule& r : rules) {
+    if (!std::isfinite(r.value)) return invalid(r.field, r.value, "must be a finite number");
+    if (!r.holds) return invalid(r.field, r.value, r.rule);
+  }
+  return std::nullopt;
+}
+
+bool positive(double x) { return x > 0.0; }
+
+// The normal routines saturate beyond |z| = 37, where the tail is about
+// 6e-300: below that the critical value cannot give back alpha/2.
+bool quantile_holds(double alpha) {
+  constexpr double kRoundTrip = 1e-6;
+  const double z = critical_value(alpha);
+  double p = 0.0;
+  double q = 0.0;
+  double pdf = 0.0;
+  model::normp(z, p, q, pdf);
+  return std::isfinite(z) && std::fabs(q / (alpha / 2) - 1.0) <= kRoundTrip;
+}
+bool probability(double x) { return x > 0.0 && x < 1.0; }
+
+std::optional<Error> check_exposure(const Design& d) {
+  const bool has_quantiles = d.quantiles != 0;
+  const bool has_prevalences = !d.exposure_prevalences.empty();
+  if (has_quantiles == has_prevalences) {
+    return Error{Error::Kind::invalid_input, "quantiles", has_quantiles ? number_text(d.quantiles) : "",
+                 "give either the number of quantiles or the exposure prevalences, not both"};
+  }
+  if (has_quantiles) {
+    if (d.quantiles < kMinCategories || d.quantiles > model::kMaxCategories) {
+      return invalid("quantiles", d.quantiles, "must be a whole number from 2 to 100");
+    }
+    return std::nullopt;
+  }
+  const auto k = static_cast<int>(std::min<std::size_t>(d.exposure_prevalences.size(), 1000));
+  if (k < kMinCategories || k > model::kMaxCategories) {
+    return Error{Error::Kind::invalid_input, "exposure_prevalences",
+                 std::to_string(d.exposure_prevalences.size()) + " values",
+                 "must give from 2 to 100 prevalences, one per exposure category"};
+  }
+  double sum = 0.0;
+  for (double p : d.exposure_prevalences) {
+    if (!std::isfinite(p)) return invalid("exposure_prevalences", p, "must be finite numbers");
+    if (p < 0.0 || p > 1.0) {
+      return invalid("exposure_prevalences", p, "must each be from 0 to 1");
+    }
+    sum += p;
+  }
+  if (!(std::fabs(sum - 1.0) <= kPrevalenceSumTolerance)) {
+    return invalid("exposure_prevalences", sum, "must sum to 1 (within 1e-6); they sum to this");
+  }
+  return std::nullopt;
+}
+
+std::optional<Error> check_range(const std::optional<Range>& range, const char* low_field,
+                                 const char* high_field) {
+  if (!range) return std::nullopt;
+  const Rule rules[] = {
+      {low_field, range->low, positive(range->low), "must be greater than 0"},
+      {high_field, range->high, positive(range->high), "must be greater than 0"},
+  };
+  if (auto e = first_failure(rules)) return e;
+  if (range->low > range->high) {
+    return invalid(low_field, range->low,
+                   std::string("must not exceed the upper bound ") + number_text(range->high));
+  }
+  return std::nullopt;
+}
+
+// ---------------------------------------------------------------------------
+// The calculation.
+
+// Search variables of an odds-ratio box: (ln OR(G|E=0), ln OR^tb(E|G=0)/(k-1)).
+void box_of(const Range& or_g, const Range& or_e, int k, search::Box& lower, search::Box& upper) {
+  const double steps = k - 1;
+  lower = {std::log(or_g.low), std::log(or_e.low) / steps};
+  upper = {std::log(or_g.high), std::log(or_e.high) / steps};
+}
+
+// Stores the design in the model records as the dialogue does: the null
+// (beg = 0) with its odds ratios, the alternative's fixed fields, k.
+void store_design(const Design& d, int k) {
+  model::cells.ncat = k;
+  for (int e = 0; e < k; ++e) {
+    model::null.pexp[e] = d.quantiles != 0 ? 1.0 / k : d.exposure_prevalences[e];
+  }
+  model::null.pgen = {1.0 - d.gene_prevalence, d.gene_prevalence};
+  model::null.ccr = d.controls_per_case;
+  const double steps = k - 1;
+  model::null.be = std::log(d.or_e) / steps;
+  model::null.bg = std::log(d.or_g);
+  model::null.beg = 0.0;
+  model::alt.pgen = model::null.pgen;
+  model::alt.pexp = model::null.pexp;
+  model::alt.ccr = model::null.ccr;
+  model::alt.beg = std::log(d.ror) / steps;
+}
+
+Extreme extreme_of(double power, const search::Box& x, int ok, int k) {
+  return Extreme{power, std::exp(x[0]), std::exp((k - 1) * x[1]), ok == 0};
+}
+
+// The conversion and the box: fills the conversion fields and the ranges of
+// the result, or says why there is no box to search.
+std::optional<Error> convert_and_box(const Design& d, const Ranges& ranges, int k, Result& r) {
+  r.solver_info = model::convert_odds_ratios(
+      d.or_g, d.or_e, d.ror, k, std::span<const double>(model::null.pexp.data(), k),
+      std::span<const double>(model::null.pgen), r.or_e_conditional, r.or_g_conditional);
+  const bool converted = r.solver_info == 1 && std::isfinite(r.or_e_conditional) &&
+                         std::isfinite(r.or_g_conditional) && r.or_e_conditional > 0.0 &&
+                         r.or_g_conditional > 0.0;
+  if ((!ranges.or_e || !ranges.or_g) && !converted) {
+    return no_answer("the conversion of the odds ratios to conditional ones did not converge "
+                     "(solver info " + std::to_string(r.solver_info) +
+                     "), so there is no default range: give both ranges");
+  }
+  r.or_e_range = ranges.or_e.value_or(Range{r.or_e_conditional, r.or_e_conditional});
+  r.or_g_range = ranges.or_g.value_or(Range{r.or_g_conditional, r.or_g_conditional});
+  return std::nullopt;
+}
+
+search::Options search_options(const Settings& s) {
+  return {critical_value(s.alpha),
+          s.search == SearchMethod::global ? search::Method::global : search::Method::centre};
+}
+
+void fill_extremes(const search::Extremes& e, Result& r) {
+  r.least = extreme_of(e.pmin, e.xmin, e.okmin, e.k);
+  r.most = extreme_of(e.pmax, e.xmax, e.okmax, e.k);
+  r.flat = std::fabs(e.pmax - e.pmin) < kFlatPower;
+  for (const search::SearchCounts& s : e.searches) {
+    r.searches.push_back({s.objective_calls, s.gradient_calls, s.return_code});
+  }
+}
+
+std::optional<Error> powers_not_numbers(const Result& r) {
+  if (std::isfinite(r.least.power) && std::isfinite(r.most.power)) return std::nullopt;
+  return no_answer("the power is not a number for this design: the information about the "
+                   "interaction is degenerate (an exposure category or genotype without subjects?)");
+}
+
+// Common entry: checks, keeps the records, stores the design, converts.
+template <class Body>
+Outcome calculate(const Scenario& s, Body body) {
+  Outcome out;
+  if (auto e = check(s)) {
+    out.error = std::move(e);
+    return out;
+  }
+  const RecordsGuard guard;
+  const int k = s.design.categories();
+  store_design(s.design, k);
+  if (auto e = convert_and_box(s.design, s.ranges, k, out.result)) {
+    out.error = std::move(e);
+    return out;
+  }
+  search::Box lower;
+  search::Box upper;
+  box_of(out.result.or_g_range, out.result.or_e_range, k, lower, upper);
+  out.error = body(lower, upper, out.result);
+  return out;
+}
+
+}  // namespace
+
+int Design::categories() const {
+  return quantiles != 0 ? quantiles : static_cast<int>(exposure_prevalences.size());
+}
+
+std::string Error::message() const {
+  if (field.empty()) return rule;
+  return field + " = " + value + ": " + rule;
+}
+
+double critical_value(double alpha) {
+  // The dialogue's constant at 5 %, so that both give the same numbers there.
+  if (alpha == kDefaultAlpha) return model::kCriticalValue;
+  return -model::mynormi(alpha / 2);
+}
+
+std::optional<Error> check(const Scenario& s) {
+  const Design& d = s.design;
+  if (auto e = check_exposure(d)) return e;
+  const Rule design_rules[] = {
+      {"gene_prevalence", d.gene_prevalence, probability(d.gene_prevalence),
+       "must be greater than 0 and less than 1"},
+      {"controls_per_case", d.controls_per_case, positive(d.controls_per_case),
+       "must be greater than 0"},
+      {"or_e", d.or_e, positive(d.or_e), "must be greater than 0"},
+      {"or_g", d.or_g, positive(d.or_g), "must be greater than 0"},
+      {"ror", d.ror, positive(d.ror), "must be greater than 0"},
+      {"alpha", s.settings.alpha, probability(s.settings.alpha),
+       "must be greater than 0 and less than 1"},
+  };
+  if (auto e = first_failure(design_rules)) return e;
+  if (!quantile_holds(s.settings.alpha)) {
+    return invalid("alpha", s.settings.alpha,
+                   "is too small: the normal tail cannot be computed below about 1e-298");
+  }
+  if (s.mode == Mode::power) {
+    const Rule rules[] = {{"cases", s.cases, positive(s.cases), "must be greater than 0"}};
+    if (auto e = first_failure(rules)) return e;
+  } else {
+    const Rule rules[] = {{"power", s.target_power, probability(s.target_power),
+                           "must be greater than 0 and less than 1"}};
+    if (auto e = first_failure(rules)) return e;
+  }
+  if (auto e = check_range(s.ranges.or_e, "or_e_low", "or_e_high")) return e;
+  return check_range(s.ranges.or_g, "or_g_low", "or_g_high");
+}
+
+Outcome power_over(const Design& design, double cases, const Ranges& ranges,
+                   const Settings& settings) {
+  const Scenario s{Mode::power, design, cases, 0.0, ranges, settings};
+  return calculate(s, [&](const search::Box& lower, const search::Box& upper, Result& r) {
+    model::size = cases * (1.0 + design.controls_per_case);
+    const search::Extremes e = search::power_search(lower, upper, search_options(settings));
+    r.size = model::size;
+    r.n_cases = cases;
+    r.n_controls = cases * design.controls_per_case;
+    fill_extremes(e, r);
+    return powers_not_numbers(r);
+  });
+}
+
+Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
+                 const Settings& settings) {
+  const Scenario s{Mode::size, design, 0.0, target_power, ranges, settings};
+  return calculate(s, [&](const search::Box& lower, const search::Box& upper,
+                          Result& r) -> std::optional<Error> {
+    if (design.ror == 1.0) {
+      return no_answer("no sample size reaches the target power when ROR^tb = 1: "
+                       "there is no interaction to detect");
+    }
+    if (!(target_power > settings.alpha)) {
+      return no_answer("the target power " + number_text(target_power) +
+                       " is not above the level alpha = " + number_text(settings.alpha) +
+                       ": any study reaches it");
+    }
+    const search::Options options = search_options(settings);
+    model::z[0] = options.critical_value;
+    model::z[1] = model::mynormi(1.0 - target_power);
+    const search::Need need = search::largest_need(lower, upper, options);
+    if (!(std::isfinite(need.cases) && need.cases > 0.0)) {
+      return no_answer("the number of cases needed is not a finite number for this design: the "
+                       "information about the interaction is degenerate (an exposure category "
+                       "or genotype without subjects?)");
+    }
+    const search::Extremes e = search::powers_at_need(need, lower, upper, options);
+    r.size = e.size;
+    r.n_cases = e.size / (1.0 + design.controls_per_case);
+    r.n_controls = e.size - r.n_cases;
+    fill_extremes(e, r);
+    return powers_not_numbers(r);
+  });
+}
+
+namespace {
+
+// One evaluation of the engine at a point, the records kept as they were.
+template <class Evaluate>
+double at_point(const Scenario& s, double or_g, double or_e, Evaluate evaluate) {
+  const Ranges point{Range{or_e, or_e}, Range{or_g, or_g}};
+  Scenario checked = s;
+  checked.ranges = point;
+  if (check(checked)) return std::nan("");
+  const RecordsGuard guard;
+  const int k = s.design.categories();
+  store_design(s.design, k);
+  search::Box lower;
+  search::Box upper;
+  box_of(*point.or_g, *point.or_e, k, lower, upper);
+  model::z[0] = critical_value(s.settings.alpha);
+  return evaluate(lower);
+}
+
+}  // namespace
+
+double power_at(const Design& design, double cases, double or_g, double or_e,
+                const Settings& settings) {
+  const Scenario s{Mode::power, design, cases, 0.0, {}, settings};
+  return at_point(s, or_g, or_e, [&](const search::Box& x) {
+    model::size = cases * (1.0 + design.controls_per_case);
+    double pw = 0.0;
+    model::power3(2, x, pw);
+    return pw;
+  });
+}
+
+double cases_needed_at(const Design& design, double target_power, double or_g, double or_e,
+                       const Settings& settings) {
+  const Scenario s{Mode::size, design, 0.0, target_power, {}, settings};
+  return at_point(s, or_g, or_e, [&](const search::Box& x) {
+    model::z[1] = model::mynormi(1.0 - target_power);
+    double n = 0.0;
+    model::sample(2, x, n);
+    return n;
+  });
+}
+
+Outcome run(const Scenario& s) {
+  return s.mode == Mode::power ? power_over(s.design, s.cases, s.ranges, s.settings)
+                               : size_for(s.design, s.target_power, s.ranges, s.settings);
+}
+
+double carrier_prevalence(double allele_frequency, GeneticModel model) {
+  const double q = allele_frequency;
+  return model == GeneticModel::dominant ? 1.0 - (1.0 - q) * (1.0 - q) : q * q;
+}
+
+std::string_view name(SearchMethod method) {
+  return method == SearchMethod::global ? "global" : "centre";
+}
+std::string_view name(Mode mode) { return mode == Mode::power ? "power" : "size"; }
+std::string_view name(GeneticModel model) {
+  return model == GeneticModel::dominant ? "dominant" : "recessive";
+}
+
+std::optional<SearchMethod> parse_search_method(std::string_view text) {
+  if (text == "global") return SearchMethod::global;
+  if (text == "centre") return SearchMethod::centre;
+  return std::nullopt;
+}
+std::optional<Mode> parse_mode(std::string_view text) {
+  if (text == "power") return Mode::power;
+  if (text == "size") return Mode::size;
+  return std::nullopt;
+}
+std::optional<GeneticModel> parse_genetic_model(std::string_view text) {
+  if (text == "dominant") return GeneticModel::dominant;
+  if (text == "recessive") return GeneticModel::recessive;
+  return std::nullopt;
+}
+
+}  // namespace gxe::plan

@@ -1,0 +1,267 @@
+#include "plan/plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "console/console.h"
+#include "model/model.h"
+#include "model/records.h"
+#include "search/search.h"
+
+namespace gxe::plan {
+namespace {
+
+// The design of the worked examples: 4 quantiles, carrier prevalence 0.3,
+// one control per case, OR^tb(E|G=0) 2 and OR(G|E=0) 1.5 under the null,
+// ROR^tb 2.
+Design example_design() {
+  Design d;
+  d.quantiles = 4;
+  d.gene_prevalence = 0.3;
+  d.or_e = 2.0;
+  d.or_g = 1.5;
+  d.ror = 2.0;
+  return d;
+}
+
+Settings centre() { return Settings{0.05, SearchMethod::centre}; }
+
+// The dialogue's report row: size in 8 columns, then six fixed-point fields
+// of 12 columns with 4 decimals, one blank after each.
+std::string report_row(const Result& r) {
+  std::string row = console::format_integer_field(static_cast<long long>(r.size), 8);
+  for (double v : {r.least.power, r.least.or_g, r.least.or_e, r.most.power, r.most.or_g,
+                   r.most.or_e}) {
+    row += " " + console::format_fixed_field(v, 12, 4);
+  }
+  return row;
+}
+
+TEST(Plan, CentreMethodReproducesTheDialoguesRows) {
+  const Ranges point{Range{2.0, 2.0}, Range{1.5, 1.5}};
+  const Ranges box{Range{1.5, 2.5}, Range{1.0, 2.0}};
+  struct Case {
+    Mode mode;
+    double value;  // cases or target power
+    Ranges ranges;
+    const char* row;  // as the dialogue prints it for the same answers
+  } const cases[] = {
+      {Mode::power, 500, point,
+       "    1000       0.4761       1.5000       2.0000       0.4761       1.5000       2.0000"},
+      {Mode::size, 0.8, point,
+       "    2195       0.8002       1.5000       2.0000       0.8002       1.5000       2.0000"},
+      {Mode::power, 500, box,
+       "    1000       0.4757       1.4262       1.5000       0.4769       1.0000       2.5000"},
+  };
+  for (const Case& c : cases) {
+    const Outcome out = run(Scenario{c.mode, example_design(), c.value, c.value, c.ranges, centre()});
+    ASSERT_TRUE(out.ok()) << out.error->message();
+    EXPECT_EQ(report_row(out.result), c.row);
+  }
+}
+
+TEST(Plan, LeavesTheRecordsAsItFoundThem) {
+  model::reset_records();
+  model::null.ccr = 3.0;
+  model::alt.bg = 0.25;
+  model::size = 77.0;
+  model::cells.ncat = 7;
+  model::z = {1.0, 2.0};
+  const model::Hypothesis null = model::null;
+  const model::Hypothesis alt = model::alt;
+  const model::CellTable cells = model::cells;
+  for (Mode mode : {Mode::power, Mode::size}) {
+    const Outcome out =
+        run(Scenario{mode, example_design(), 500, 0.8, {Range{1, 3}, Range{0.5, 2}}, {}});
+    ASSERT_TRUE(out.ok());
+    EXPECT_EQ(std::memcmp(&null, &model::null, sizeof null), 0);
+    EXPECT_EQ(std::memcmp(&alt, &model::alt, sizeof alt), 0);
+    EXPECT_EQ(std::memcmp(&cells, &model::cells, sizeof cells), 0);
+    EXPECT_EQ(model::size, 77.0);
+    EXPECT_EQ(model::z[0], 1.0);
+  }
+}
+
+TEST(Plan, BadInputNamesTheFieldAndNeverEndsTheProcess) {
+  struct Case {
+    const char* field;
+    void (*spoil)(Scenario&);
+  } const cases[] = {
+      {"quantiles", [](Scenario& s) { s.design.quantiles = 1; }},
+      {"quantiles", [](Scenario& s) { s.design.quantiles = 101; }},
+      {"quantiles", [](Scenario& s) { s.design.exposure_prevalences = {0.5, 0.5}; }},
+      {"exposure_prevalences",
+       [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {0.5, 0.49}; }},
+      {"exposure_prevalences",
+       [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.5, -0.5}; }},
+      {"exposure_prevalences",
+       [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.0}; }},
+      {"gene_prevalence", [](Scenario& s) { s.design.gene_prevalence = 1.0; }},
+      {"gene_prevalence", [](Scenario& s) { s.design.gene_prevalence = NAN; }},
+      {"controls_per_case", [](Scenario& s) { s.design.controls_per_case = 0.0; }},
+      {"or_e", [](Scenario& s) { s.design.or_e = -1.0; }},
+      {"or_g", [](Scenario& s) { s.design.or_g = INFINITY; }},
+      {"ror", [](Scenario& s) { s.design.ror = 0.0; }},
+      {"alpha", [](Scenario& s) { s.settings.alpha = 1.0; }},
+      {"alpha", [](Scenario& s) { s.settings.alpha = 1e-320; }},
+      {"cases", [](Scenario& s) { s.cases = 0.0; }},
+      {"power", [](Scenario& s) { s.mode = Mode::size, s.target_power = 1.0; }},
+      {"or_e_low", [](Scenario& s) { s.ranges.or_e = Range{2.0, 1.0}; }},
+      {"or_g_high", [](Scenario& s) { s.ranges.or_g = Range{1.0, INFINITY}; }},
+      {"or_g_low", [](Scenario& s) { s.ranges.or_g = Range{0.0, 1.0}; }},
+  };
+  for (const Case& c : cases) {
+    Scenario s{Mode::power, example_design(), 500, 0.8, {}, {}};
+    c.spoil(s);
+    const Outcome out = run(s);
+    ASSERT_FALSE(out.ok()) << c.field;
+    EXPECT_EQ(out.error->kind, Error::Kind::invalid_input) << out.error->message();
+    EXPECT_EQ(out.error->field, c.field) << out.error->message();
+  }
+}
+
+TEST(Plan, CalculationsWithoutAnAnswerAreErrorsNotReports) {
+  struct Case {
+    Mode mode;
+    void (*change)(Scenario&);
+    const char* words;  // in the message
+  } const cases[] = {
+      {Mode::size, [](Scenario& s) { s.design.ror = 1.0; }, "ROR^tb = 1"},
+      {Mode::size, [](Scenario& s) { s.target_power = 0.04; }, "not above the level"},
+      // k = 2 with an empty exposure category: no information on the trend.
+      {Mode::size,
+       [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.0, 0.0}; },
+       "not a finite number"},
+      {Mode::power,
+       [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.0, 0.0}; },
+       "not a number"},
+  };
+  for (const Case& c : cases) {
+    Scenario s{c.mode, example_design(), 500, 0.8, {Range{1, 3}, Range{0.5, 2}}, {}};
+    c.change(s);
+    const Outcome out = run(s);
+    ASSERT_FALSE(out.ok());
+    EXPECT_EQ(out.error->kind, Error::Kind::no_answer);
+    EXPECT_NE(out.error->message().find(c.words), std::string::npos) << out.error->message();
+  }
+}
+
+TEST(Plan, CriticalValueGivesBackHalfTheLevel) {
+  for (double alpha : {0.05, 0.01, 0.001, 5e-8, 1e-12, 1e-100}) {
+    const double z = critical_value(alpha);
+    double p = 0.0, q = 0.0, pdf = 0.0;
+    model::normp(z, p, q, pdf);
+    EXPECT_NEAR(q / (alpha / 2), 1.0, 1e-6) << alpha;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The global method against a scan: a dense grid of the box in search
+// variables, refined three times by a grid of a tenth of the spacing around
+// the best point. Independent of the minimizer, and fine enough that its
+// extremes are good to about 1e-8 in power.
+
+struct Scan {
+  double best = 0.0;
+  double x = 0.0, y = 0.0;  // search variables of the best point
+  double spacing[2] = {0, 0};
+};
+
+template <class F>
+Scan scan(F f, double sign, const double lo[2], const double hi[2]) {
+  constexpr int kSide = 41;
+  Scan s;
+  s.best = INFINITY;
+  double centre[2] = {(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2};
+  double half[2] = {(hi[0] - lo[0]) / 2, (hi[1] - lo[1]) / 2};
+  s.spacing[0] = 2 * half[0] / (kSide - 1);
+  s.spacing[1] = 2 * half[1] / (kSide - 1);
+  for (int round = 0; round < 4; ++round) {
+    const int side = round == 0 ? kSide : 21;
+    const double c0 = centre[0], c1 = centre[1];
+    for (int i = 0; i < side; ++i) {
+      for (int j = 0; j < side; ++j) {
+        const double x = std::clamp(c0 - half[0] + 2 * half[0] * i / (side - 1), lo[0], hi[0]);
+        const double y = std::clamp(c1 - half[1] + 2 * half[1] * j / (side - 1), lo[1], hi[1]);
+        const double v = sign * f(x, y);
+        if (v < s.best) s.best = v, s.x = x, s.y = y;
+      }
+    }
+    centre[0] = s.x, centre[1] = s.y;
+    half[0] = round == 0 ? s.spacing[0] : half[0] / 10;
+    half[1] = round == 0 ? s.spacing[1] : half[1] / 10;
+  }
+  s.best *= sign;
+  return s;
+}
+
+TEST(Plan, GlobalSearchFindsTheExtremesOfADenseScan) {
+  std::mt19937 rng(20261207);
+  const auto uniform = [&](double a, double b) {
+    return std::uniform_real_distribution<double>(a, b)(rng);
+  };
+  const int ks[] = {2, 3, 4, 5, 6, 8, 10, 15, 20, 30, 50, 100};
+  for (int trial = 0; trial < 50; ++trial) {
+    Scenario s;
+    s.mode = trial % 2 == 0 ? Mode::power : Mode::size;
+    s.design.quantiles = ks[trial % 12];
+    s.design.gene_prevalence = uniform(0.05, 0.6);
+    s.design.controls_per_case = uniform(0.5, 4);
+    s.design.or_e = std::exp(uniform(-1, 1.5));
+    s.design.or_g = std::exp(uniform(-1, 1.5));
+    s.design.ror = std::exp(uniform(0.3, 1.5) * (trial % 3 == 0 ? -1 : 1));
+    s.cases = std::round(uniform(100, 3000));
+    s.target_power = uniform(0.5, 0.95);
+    const double width = std::exp(uniform(0, 3));  // ratio of the bounds: narrow to wide
+    const double g0 = std::exp(uniform(-1.5, 1.5));
+    const double e0 = std::exp(uniform(-1.5, 1.5));
+    s.ranges = {Range{e0, e0 * width}, Range{g0, g0 * std::sqrt(width)}};
+
+    const Outcome out = run(s);
+    ASSERT_TRUE(out.ok()) << out.error->message();
+    const Result& r = out.result;
+    const int k = s.design.quantiles;
+    const double lo[2] = {std::log(r.or_g_range.low), std::log(r.or_e_range.low) / (k - 1)};
+    const double hi[2] = {std::log(r.or_g_range.high), std::log(r.or_e_range.high) / (k - 1)};
+    const auto power = [&](double x, double y) {
+      return power_at(s.design, r.n_cases, std::exp(x), std::exp((k - 1) * y), s.settings);
+    };
+    const auto where = [&](const Extreme& e, const Scan& sc) {
+      return std::fabs(std::log(e.or_g) - sc.x) <= sc.spacing[0] * 1.01 &&
+             std::fabs(std::log(e.or_e) / (k - 1) - sc.y) <= sc.spacing[1] * 1.01;
+    };
+    SCOPED_TRACE("trial " + std::to_string(trial) + " k " + std::to_string(k));
+
+    if (s.mode == Mode::size) {
+      const Scan need = scan(
+          [&](double x, double y) {
+            return cases_needed_at(s.design, s.target_power, std::exp(x), std::exp((k - 1) * y),
+                                   s.settings);
+          },
+          -1.0, lo, hi);
+      EXPECT_LE(std::fabs(r.size - search::study_size(need.best, s.design.controls_per_case)), 1.0);
+      if (!r.flat) {
+        EXPECT_TRUE(where(r.least, need)) << "largest need";
+      }
+    } else {
+      const Scan low = scan(power, 1.0, lo, hi);
+      EXPECT_NEAR(r.least.power, low.best, 1e-6);
+      if (!r.flat) {
+        EXPECT_TRUE(where(r.least, low)) << "least favourable";
+      }
+    }
+    const Scan high = scan(power, -1.0, lo, hi);
+    EXPECT_NEAR(r.most.power, high.best, 1e-6);
+    if (!r.flat) {
+        EXPECT_TRUE(where(r.most, high)) << "most favourable";
+      }
+  }
+}
+
+}  // namespace
+}  // namespace gxe::plan
