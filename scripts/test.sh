@@ -2,7 +2,8 @@
 # Installs what is missing, then builds and runs the whole test suite twice:
 # a checked build with warnings as errors and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build, with a 60-second smoke run of the fuzz
-# target (clang, libFuzzer) over the seed corpus in between.
+# targets (clang, libFuzzer; the dialogue's and the command line's, 30 s
+# each) over their seed corpora in between.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}"
 cd "$GXE_ROOT"
