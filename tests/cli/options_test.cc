@@ -46,10 +46,6 @@ const Case kCases[] = {
     {"power --quantiles 4 --gene-prevalence 0.3 --cases 500 --ror=-1e-300,2", 0, "gxeplan: --ror: \"-1e-300\" in \"-1e-300,2\" must be greater than 0"},
     // Numbers that are not numbers, or could be read two ways.
     {"power " DESIGN "--cases 5OO", 0, "gxeplan: --cases: \"5OO\" is not a number"},
-    {"power " DESIGN "--cases 05", 0, "gxeplan: --cases: \"05\" has a superfluous leading zero"},
-    {"power " DESIGN "--cases 1,500", 0,
-     "gxeplan: --cases: \"1,500\" could be one number with thousands separators or a list: "
-     "write 1500 for the number, or \"1, 500\" (with blanks) for the list"},
     {"power " DESIGN "--cases 50,100,200", 0,
      "gxeplan: --cases: \"50,100,200\" could be one number with thousands separators or a "
      "list: write 50100200 for the number, or \"50, 100, 200\" (with blanks) for the list"},
@@ -58,19 +54,14 @@ const Case kCases[] = {
      "zero; a comma separates list items, so write 1000, not 1,000, and 0.05, not 0,05"},
     {"power --quantiles 4 --gene-prevalence 0,3 --ror 2 --cases 500", 0,
      "gxeplan: --gene-prevalence: \"0\" in \"0,3\" must be greater than 0 and less than 1"},
-    {POWER "--or-e 1e999", 0,
-     "gxeplan: --or-e: \"1e999\" is too large or too small to be represented as a number"},
     {POWER "--or-e-range 1.5-2.5", 0,
      "gxeplan: --or-e-range: \"1.5-2.5\" is not a range LO:HI of two numbers (write 1.5:2.5)"},
-    {POWER "--or-g-range 1:2:3", 0,
-     "gxeplan: --or-g-range: \"1:2:3\" is not a range LO:HI of two numbers (write 1.5:2.5)"},
     {POWER "--or-g-range 1:two", 0,
      "gxeplan: --or-g-range: \"1:two\" is not a range LO:HI of two numbers: \"two\" is not a "
      "number"},
     {"power --quantiles 4.0 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
      "gxeplan: --quantiles: \"4.0\" is not a whole number"},
     {POWER "--format xml", 0, "gxeplan: --format: \"xml\" is not one of table, csv, json"},
-    {POWER "--search local", 0, "gxeplan: --search: \"local\" is not one of global, centre"},
     // Values out of their range, in the planning library's words.
     {"power --quantiles 1 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
      "gxeplan: --quantiles: \"1\" must be a whole number from 2 to 100"},
