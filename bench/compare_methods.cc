@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
       ++power_tally.designs;
       const double gap = std::max(c.least.power - g.least.power, g.most.power - c.most.power);
       if (gap > 1e-6) ++power_tally.differ;
-      if (std::max(g.least.power - c.least.power, c.most.power - g.most.power) > 1e-9) {
+      if (std::max(g.least.power - c.least.power, c.most.power - g.most.power) > 1e-7) {
         ++power_tally.better;
       }
       power_tally.worst = std::max(power_tally.worst, gap);
