@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <boost/random/binomial_distribution.hpp>
+
 #include "model/fits_impl.h"
 #include "model/model.h"
 #include "model/records.h"
@@ -212,7 +214,10 @@ std::uint64_t block_seed(std::uint64_t seed, long block) {
 
 // Multinomial counts of `n` subjects over the cells by sequential binomials.
 // A new distribution object for every draw: nothing carries over from one
-// draw to the next but the engine's state.
+// draw to the next but the engine's state. Boost's binomial generator
+// (inversion for small means, BTRD otherwise) keeps no process-wide state;
+// the standard library's sets up large-mean draws with lgamma, which writes
+// the global signgam, a data race between worker threads.
 void draw_counts(std::mt19937_64& engine, long n, const std::array<double, kMaxCells>& share,
                  int cells, std::array<double, kMaxCells>& counts) {
   long left = n;
@@ -222,7 +227,7 @@ void draw_counts(std::mt19937_64& engine, long n, const std::array<double, kMaxC
       if (share[i] >= 1.0) {
         x = left;
       } else {
-        std::binomial_distribution<long> binomial(left, share[i]);
+        boost::random::binomial_distribution<long, double> binomial(left, share[i]);
         x = binomial(engine);
       }
     }
