@@ -7,7 +7,7 @@ set -euo pipefail
 GXE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 GXE_PACKAGES=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
               libbenchmark-dev libcminpack-dev libcli11-dev nlohmann-json3-dev libfmt-dev
-              libcsv-dev libplplot-dev plplot-driver-cairo)
+              libcsv-dev libplplot-dev plplot-driver-cairo libboost-dev)
 
 gxe_install_missing() {
   local missing=() pkg
@@ -26,16 +26,29 @@ gxe_install_missing() {
 }
 
 # gxe_build <preset> [targets...]
+#
+# Says "Building ..." on the error stream when there is something to build
+# (always on a first build); silent when everything is up to date.
 gxe_build() {
   local preset=$1; shift
   local log="$GXE_ROOT/build/$preset.log"
+  local dir="$GXE_ROOT/build/$preset"
   mkdir -p "$GXE_ROOT/build"
+  local stamp="$dir/.gxe-built"
+  if [ ! -f "$stamp" ]; then
+    echo "Building gxeplan ($preset build; the first build takes a few minutes) ..." >&2
+  elif [ -n "$(cd "$GXE_ROOT" && find . -path ./build -prune -o -newer "$stamp" -type f \
+               \( -name '*.cc' -o -name '*.h' -o -name '*.txt' -o -name '*.cmake' \
+                  -o -name '*.json' \) -print -quit)" ]; then
+    echo "Building gxeplan ($preset build) ..." >&2
+  fi
   if ! { cmake --preset "$preset" -S "$GXE_ROOT" && \
          cmake --build --preset "$preset" ${1:+--target "$@"}; } >"$log" 2>&1; then
     cat "$log" >&2
     echo "Build of preset '$preset' failed (log: $log)" >&2
     return 1
   fi
+  touch "$stamp"
 }
 
 # Packages of the fuzz build (clang and its sanitizer and libFuzzer runtime),

@@ -1,0 +1,51 @@
+// Whole calculations through the planning library, by search method: the
+// global search (a grid of the box, then local searches from its best
+// points) next to the dialogue's single search from the centre. Design as
+// in search_bench.cc: k quantiles, carrier prevalence 0.3, one control per
+// case, null odds ratios 2 and 1.5, ROR^tb 2, 500 cases or power 0.8,
+// OR(G|E=0) in [0.5, 2] and OR^tb(E|G=0) in [1, 4].
+
+#include <benchmark/benchmark.h>
+
+#include "plan/plan.h"
+
+namespace {
+
+using gxe::plan::Mode;
+using gxe::plan::SearchMethod;
+
+void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method) {
+  gxe::plan::Scenario s;
+  s.mode = mode;
+  s.design.quantiles = static_cast<int>(state.range(0));
+  s.design.gene_prevalence = 0.3;
+  s.design.or_e = 2.0;
+  s.design.or_g = 1.5;
+  s.design.ror = 2.0;
+  s.cases = 500;
+  s.target_power = 0.8;
+  s.ranges = {gxe::plan::Range{1.0, 4.0}, gxe::plan::Range{0.5, 2.0}};
+  s.settings.search = method;
+  int runs = 0;
+  int evaluations = 0;
+  for (auto _ : state) {
+    const gxe::plan::Outcome out = gxe::plan::run(s);
+    benchmark::DoNotOptimize(out.result.least.power);
+    runs = static_cast<int>(out.result.searches.size());
+    evaluations = 0;
+    for (const auto& r : out.result.searches) evaluations += r.objective_calls;
+  }
+  state.counters["minimizer_runs"] = runs;
+  state.counters["f_evals_in_runs"] = evaluations;
+}
+
+BENCHMARK_CAPTURE(BM_Plan, power_centre, Mode::power, SearchMethod::centre)
+    ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, power_global, Mode::power, SearchMethod::global)
+    ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_centre, Mode::size, SearchMethod::centre)
+    ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_global, Mode::size, SearchMethod::global)
+    ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
