@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "plan/number.h"
 #include "plan/row.h"
@@ -135,18 +137,21 @@ std::vector<InputLine> input_lines(plan::Mode mode) {
 
 class TableWriter : public RowWriter {
  public:
+  // `scenarios` is not empty: the reader gives at least one calculation.
   TableWriter(std::ostream& out, const std::vector<plan::Scenario>& scenarios)
-      : out_(out), lines_(input_lines(scenarios.empty() ? plan::Mode::power : scenarios[0].mode)) {
-    count_ = scenarios.size();
+      : out_(out),
+        lines_(input_lines(scenarios.front().mode)),
+        mode_(scenarios.front().mode),
+        first_(scenarios.front()),
+        count_(scenarios.size()) {
     // An input is shown once at the top when every calculation has the same,
     // and in each calculation's block otherwise.
     for (const InputLine& line : lines_) {
+      const std::string first = line.text(first_);
       bool same = true;
-      for (const plan::Scenario& s : scenarios) same = same && line.text(s) == line.text(scenarios[0]);
+      for (const plan::Scenario& s : scenarios) same = same && line.text(s) == first;
       varies_.push_back(!same);
     }
-    if (!scenarios.empty()) mode_ = scenarios[0].mode;
-    if (!scenarios.empty()) first_ = scenarios[0];
   }
 
   void begin() override {
@@ -212,10 +217,10 @@ class TableWriter : public RowWriter {
  private:
   std::ostream& out_;
   std::vector<InputLine> lines_;
-  std::vector<bool> varies_;
-  plan::Mode mode_ = plan::Mode::power;
+  plan::Mode mode_;
   plan::Scenario first_;
-  std::size_t count_ = 0;
+  std::size_t count_;
+  std::vector<bool> varies_;
   std::size_t index_ = 0;
 };
 

@@ -24,7 +24,8 @@ class RowWriter {
 // table: for reading in an 80-column terminal; the inputs all rows share
 // once, then one block per calculation. csv: RFC 4180, a header row of the
 // column names, numbers in shortest round-trip form. json: an array of
-// objects, one per line, keyed by the same names.
+// objects, one per line, keyed by the same names. `scenarios` holds every
+// calculation to come, at least one.
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
                                        const std::vector<plan::Scenario>& scenarios);
 
