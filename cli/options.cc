@@ -395,9 +395,8 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
     model = plan::parse_genetic_model(t.genetic_model);
     for (std::size_t i = 0; i < gene_values.size(); ++i) {
       const double q = gene_values[i];
-      if (!(q > 0.0 && q < 1.0)) {
-        return wrong_use("--allele-frequency: " + plan::quoted(gene_items[i]) +
-                         " must be greater than 0 and less than 1");
+      if (const std::optional<plan::Error> error = plan::check_allele_frequency(q)) {
+        return wrong_use("--allele-frequency: " + plan::quoted(gene_items[i]) + " " + error->rule);
       }
       gene_values[i] = plan::carrier_prevalence(q, *model);
     }
