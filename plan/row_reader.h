@@ -1,0 +1,97 @@
+#ifndef GXE_PLAN_ROW_READER_H_
+#define GXE_PLAN_ROW_READER_H_
+
+// Calculations read back from rows of text, as a spreadsheet keeps them: a
+// header naming the columns, then one calculation per row. The input columns
+// are the ones make_row writes first (so a row written by one front end reads
+// back as the same calculation), plus the gene given by its allele frequency.
+// The result columns are ignored, so an output can be edited and run again;
+// any other column is carried through unread.
+//
+// Cells are read as the command line reads its options: numbers strictly
+// (read_number), the same checks (check, check_allele_frequency), and an
+// empty cell takes the same default (one control per case, null odds ratios
+// of 1, alpha 0.05, the global search, the conversion's point for a range).
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plan/plan.h"
+#include "plan/row.h"
+
+namespace gxe::plan {
+
+// The inputs a row can give. The first kInputColumns are the output columns
+// of the same names, in the same order.
+enum class Input : std::size_t {
+  mode, cases, power, quantiles, exposure_prevalences, gene_prevalence, controls_per_case,
+  or_e, or_g, ror, or_e_low, or_e_high, or_g_low, or_g_high, alpha, search,
+  allele_frequency, genetic_model,
+};
+
+inline constexpr std::size_t kInputCount = static_cast<std::size_t>(Input::genetic_model) + 1;
+inline constexpr std::size_t kInputColumns = static_cast<std::size_t>(Column::search) + 1;
+
+inline constexpr std::array<std::string_view, kInputCount> kInputNames = {
+    "mode", "cases", "power", "quantiles", "exposure_prevalences", "gene_prevalence",
+    "controls_per_case", "or_e", "or_g", "ror", "or_e_low", "or_e_high", "or_g_low",
+    "or_g_high", "alpha", "search", "allele_frequency", "genetic_model",
+};
+
+// Where each input sits in a row, as the header says.
+struct Layout {
+  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+  std::array<std::size_t, kInputCount> field{};  // the field of each input, or kAbsent
+  // Fields that are not output columns, in the order of the header: the
+  // allele frequency and genetic model, and any column of the user's own.
+  std::vector<std::size_t> carried;
+  std::vector<std::string> carried_names;
+  std::size_t width = 0;  // fields in the header
+};
+
+struct LayoutReading {
+  Layout layout;
+  std::string problem;  // empty when the header can be used
+  bool ok() const { return problem.empty(); }
+};
+
+// The layout of a header. Refused: a name given twice; a name that differs
+// from an input column's only in case, blanks, dashes or dots ("Cases",
+// "gene-prevalence"), which would otherwise be carried through unread while
+// its values went unused; a range as one column; and a header without the
+// columns every row needs (mode, ror, cases or power, quantiles or
+// exposure_prevalences, gene_prevalence or allele_frequency).
+LayoutReading read_layout(std::span<const std::string> names);
+
+// Why a row has no calculation.
+struct RowProblem {
+  std::string column;   // the input at fault, or empty when no single one is
+  std::string message;  // the value in quotes and the rule: "\"5OO\" is not a number"
+};
+
+struct DesignReading {
+  Scenario scenario;
+  std::optional<RowProblem> problem;
+  bool ok() const { return !problem.has_value(); }
+};
+
+// The calculation a row asks for, or the first input that keeps it from
+// being one. A row needs as many fields as the header; its mode (power or
+// size), the number of cases (power) or the target power (size) and not the
+// other, one form of the exposure, one form of the gene (a gene_prevalence
+// next to an allele_frequency must be the carrier prevalence it gives), and
+// ror. A range needs both of its bounds, or neither.
+DesignReading read_design(const Layout& layout, std::span<const std::string> fields);
+
+// The row of a calculation whose inputs were refused: the input columns hold
+// their text exactly as read, the results are empty.
+Row row_as_read(const Layout& layout, std::span<const std::string> fields);
+
+}  // namespace gxe::plan
+
+#endif  // GXE_PLAN_ROW_READER_H_
