@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "plan/plan.h"
@@ -28,6 +29,8 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     case Parsed::Action::show:
       out << parsed.text;
       return flushed(out, err) ? kAllAnswered : kOutputFailure;
+    case Parsed::Action::batch:
+      return run_batch_command(parsed.batch, out, err);
     case Parsed::Action::calculate:
       break;
   }

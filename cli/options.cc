@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/batch.h"
 #include "plan/number.h"
 
 namespace gxe::cli {
@@ -257,6 +258,16 @@ Parsed wrong_use(std::string message) {
   return p;
 }
 
+// "power, size or batch": the commands, in the order of the help.
+std::string command_names(const CLI::App& top) {
+  const std::vector<const CLI::App*> commands = top.get_subcommands({});
+  std::string names;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    names += (i == 0 ? "" : i + 1 == commands.size() ? " or " : ", ") + commands[i]->get_name();
+  }
+  return names;
+}
+
 // The message of a parse error of CLI11, in our words where we know the case.
 Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::App* command,
                      const CLI::App* other) {
@@ -265,7 +276,8 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
   if (!stray_top.empty()) {
     const std::string& a = stray_top.front();
     if (command == nullptr && !a.empty() && a[0] != '-') {
-      return wrong_use(plan::quoted(a) + " is not a command: use power or size (gxeplan --help)");
+      return wrong_use(plan::quoted(a) + " is not a command: use " + command_names(top) +
+                       " (gxeplan --help)");
     }
     return wrong_use(plan::quoted(a) + " is not an option here: options follow the command, as in "
                      "gxeplan power --cases 500 ... (gxeplan --help)");
@@ -275,6 +287,9 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
     const std::vector<std::string> stray = command->remaining();
     if (!stray.empty()) {
       const std::string& a = stray.front();
+      if ((a.empty() || a[0] != '-') && command->get_name() == "batch") {
+        return wrong_use(plan::quoted(a) + " is one file too many: gxeplan batch reads one FILE");
+      }
       if (a.empty() || a[0] != '-') {
         return wrong_use(plan::quoted(a) + " is not the value of an option: a value goes right "
                          "after its option, and a list is one argument, such as 500,1000");
@@ -486,28 +501,40 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   top.require_subcommand(0, 1);
   top.footer(
       "Without arguments, gxeplan asks for the study design question by question.\n"
-      "gxeplan power --help and gxeplan size --help list the options.");
+      "gxeplan power --help, gxeplan size --help and gxeplan batch --help list the\n"
+      "options.");
   CLI::App* power = add_power_command(top, typed);
   CLI::App* size = add_size_command(top, typed);
+  BatchRequest batch_request;
+  CLI::App* batch = add_batch_command(top, batch_request);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
     top.parse(reversed);
   } catch (const CLI::CallForHelp&) {
-    return {Parsed::Action::show, {}, top.help()};
+    return {Parsed::Action::show, {}, top.help(), {}};
   } catch (const CLI::CallForAllHelp&) {
-    return {Parsed::Action::show, {}, top.help()};
+    return {Parsed::Action::show, {}, top.help(), {}};
   } catch (const CLI::CallForVersion& e) {
-    return {Parsed::Action::show, {}, std::string(e.what()) + "\n"};
+    return {Parsed::Action::show, {}, std::string(e.what()) + "\n", {}};
   } catch (const CLI::ParseError& e) {
-    const CLI::App* command = power->parsed() ? power : size->parsed() ? size : nullptr;
+    const CLI::App* command = power->parsed()   ? power
+                              : size->parsed()  ? size
+                              : batch->parsed() ? batch
+                                                : nullptr;
     const CLI::App* other = command == power ? size : command == size ? power : nullptr;
     return parse_failure(e, top, command, other);
   }
   if (power->parsed()) return build(*power, typed, plan::Mode::power);
   if (size->parsed()) return build(*size, typed, plan::Mode::size);
-  return wrong_use("give a command, power or size (gxeplan --help)");
+  if (batch->parsed()) {
+    Parsed parsed;
+    parsed.action = Parsed::Action::batch;
+    parsed.batch = batch_request;
+    return parsed;
+  }
+  return wrong_use("give a command, " + command_names(top) + " (gxeplan --help)");
 }
 
 }  // namespace gxe::cli

@@ -3,7 +3,8 @@
 
 // The command line of gxeplan: `gxeplan power ...` and `gxeplan size ...`
 // read into the list of calculations they ask for, every input checked
-// before anything is computed.
+// before anything is computed; `gxeplan batch FILE ...` read into its
+// request (its rows are read and checked as they are computed).
 
 #include <cstddef>
 #include <string>
@@ -34,15 +35,25 @@ struct Request {
   std::vector<plan::Scenario> scenarios;
 };
 
+// `gxeplan batch` as given, checked by CLI11 (see cli/batch.h).
+struct BatchRequest {
+  std::string input;   // a file, or "-" for standard input
+  std::string output;  // empty: standard output
+  std::string format = "csv";
+  std::string delimiter = ",";
+};
+
 struct Parsed {
   enum class Action {
     calculate,  // `request` holds the calculations
+    batch,      // `batch` holds the batch command
     show,       // help or version: `text` goes to standard output, status 0
     wrong_use,  // `text` is the one-line message for the error stream, status 2
   };
   Action action = Action::wrong_use;
   Request request;
   std::string text;
+  BatchRequest batch;
 };
 
 // Reads the arguments after the program name. Never computes a calculation.

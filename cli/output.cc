@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "plan/number.h"
@@ -224,34 +225,7 @@ class TableWriter : public RowWriter {
   std::size_t index_ = 0;
 };
 
-// --- csv ---------------------------------------------------------------------------------
-
-class CsvWriter : public RowWriter {
- public:
-  explicit CsvWriter(std::ostream& out) : out_(out) {}
-
-  void begin() override {
-    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
-    }
-    out_ << "\r\n";
-  }
-
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
-    const plan::Row row = plan::make_row(s, outcome);
-    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
-    }
-    out_ << "\r\n";
-  }
-
-  void end() override {}
-
- private:
-  std::ostream& out_;
-};
-
-// --- json --------------------------------------------------------------------------------
+// --- csv and json ------------------------------------------------------------------------
 
 using Json = nlohmann::ordered_json;  // keys in column order
 
@@ -279,28 +253,18 @@ Json json_cell(const plan::Cell& cell) {
   return std::visit(ToJson{}, cell);
 }
 
-class JsonWriter : public RowWriter {
+// The row writers of the command line: its csv and json, through RowStream.
+class StreamWriter : public RowWriter {
  public:
-  explicit JsonWriter(std::ostream& out) : out_(out) {}
-
-  void begin() override { out_ << '['; }
-
+  StreamWriter(RowFormat format, std::ostream& out) : stream_(format, out) {}
+  void begin() override { stream_.begin(); }
   void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
-    const plan::Row row = plan::make_row(s, outcome);
-    Json object = Json::object();
-    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-      object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
-    }
-    out_ << (first_ ? "\n" : ",\n")
-         << object.dump(-1, ' ', false, Json::error_handler_t::replace);
-    first_ = false;
+    stream_.write(plan::make_row(s, outcome));
   }
-
-  void end() override { out_ << "\n]\n"; }
+  void end() override { stream_.end(); }
 
  private:
-  std::ostream& out_;
-  bool first_ = true;
+  RowStream stream_;
 };
 
 }  // namespace
@@ -309,13 +273,66 @@ std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
                                        const std::vector<plan::Scenario>& scenarios) {
   switch (format) {
     case Format::csv:
-      return std::make_unique<CsvWriter>(out);
+      return std::make_unique<StreamWriter>(RowFormat::csv, out);
     case Format::json:
-      return std::make_unique<JsonWriter>(out);
+      return std::make_unique<StreamWriter>(RowFormat::json, out);
     case Format::table:
       break;
   }
   return std::make_unique<TableWriter>(out, scenarios);
+}
+
+RowStream::RowStream(RowFormat format, std::ostream& out, std::vector<std::string> carried_names)
+    : format_(format), out_(out), carried_names_(std::move(carried_names)) {}
+
+void RowStream::begin() {
+  switch (format_) {
+    case RowFormat::csv:
+      for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+        out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
+      }
+      for (const std::string& name : carried_names_) out_ << ',' << plan::csv_field(name);
+      out_ << "\r\n";
+      return;
+    case RowFormat::json:
+      out_ << '[';
+      return;
+    case RowFormat::jsonl:
+      return;
+  }
+}
+
+void RowStream::write(const plan::Row& row, std::span<const std::string_view> carried) {
+  if (format_ == RowFormat::csv) {
+    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
+    }
+    for (std::size_t i = 0; i < carried_names_.size(); ++i) {
+      out_ << ',' << plan::csv_field(i < carried.size() ? carried[i] : std::string_view());
+    }
+    out_ << "\r\n";
+    return;
+  }
+  Json object = Json::object();
+  for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+    object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+  }
+  for (std::size_t i = 0; i < carried_names_.size(); ++i) {
+    object[carried_names_[i]] = i < carried.size() ? std::string(carried[i]) : std::string();
+  }
+  // Bytes that are not UTF-8 (a carried note in another encoding) become
+  // U+FFFD: JSON text is UTF-8.
+  const std::string text = object.dump(-1, ' ', false, Json::error_handler_t::replace);
+  if (format_ == RowFormat::jsonl) {
+    out_ << text << '\n';
+  } else {
+    out_ << (first_ ? "\n" : ",\n") << text;
+  }
+  first_ = false;
+}
+
+void RowStream::end() {
+  if (format_ == RowFormat::json) out_ << "\n]\n";
 }
 
 }  // namespace gxe::cli

@@ -6,10 +6,14 @@
 
 #include <iosfwd>
 #include <memory>
+#include <span>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/options.h"
 #include "plan/plan.h"
+#include "plan/row.h"
 
 namespace gxe::cli {
 
@@ -21,11 +25,33 @@ class RowWriter {
   virtual void end() = 0;
 };
 
+// Rows of the output columns, then any columns carried through from an
+// input, by name, with their text as given. csv: RFC 4180, a header row of
+// the column names, numbers in shortest round-trip form. json: an array of
+// objects, one per line, keyed by the same names, numbers as numbers, flags
+// as booleans, empty cells of the output columns as null and carried cells
+// as strings. jsonl: the same objects, one per line, nothing around them.
+enum class RowFormat { csv, json, jsonl };
+
+class RowStream {
+ public:
+  RowStream(RowFormat format, std::ostream& out, std::vector<std::string> carried_names = {});
+  void begin();
+  // `carried` holds one text per carried name.
+  void write(const plan::Row& row, std::span<const std::string_view> carried = {});
+  void end();
+
+ private:
+  RowFormat format_;
+  std::ostream& out_;
+  std::vector<std::string> carried_names_;
+  bool first_ = true;
+};
+
 // table: for reading in an 80-column terminal; the inputs all rows share
-// once, then one block per calculation. csv: RFC 4180, a header row of the
-// column names, numbers in shortest round-trip form. json: an array of
-// objects, one per line, keyed by the same names. `scenarios` holds every
-// calculation to come, at least one.
+// once, then one block per calculation. csv and json: as RowStream writes
+// them, without carried columns. `scenarios` holds every calculation to
+// come, at least one.
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
                                        const std::vector<plan::Scenario>& scenarios);
 

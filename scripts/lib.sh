@@ -61,19 +61,22 @@ GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # over a scratch copy of its seed corpus, so the repository is never
 # written: the dialogue's target over the transcript inputs and
 # tests/fuzz/corpus, the command line's over the end-to-end argument lists
-# (arguments separated by NUL bytes). Fails when the fuzzer reports a crash,
+# (arguments separated by NUL bytes), the batch file's over
+# tests/fuzz/batch_corpus and the end-to-end batch files, each behind three
+# choices of format, delimiter and read size (the input's first byte). Fails when the fuzzer reports a crash,
 # a sanitizer error, a leak, a timeout (one input running over 10 seconds) or
 # running out of memory; the input that did it is kept in
 # build/fuzz-artifacts, the log in build/fuzz-<target>.log.
 gxe_fuzz() {
   local seconds=$1; shift
   gxe_build fuzz || return 1
-  local targets=(gxeplan_fuzz gxeplan_cli_fuzz)
+  local targets=(gxeplan_fuzz gxeplan_cli_fuzz gxeplan_batch_fuzz)
   local share=$(( seconds / ${#targets[@]} ))
   [ "$share" -ge 1 ] || share=1
   local scratch status=0 target
   scratch=$(mktemp -d)
-  mkdir -p "$scratch/gxeplan_fuzz" "$scratch/gxeplan_cli_fuzz" "$GXE_ROOT/build/fuzz-artifacts"
+  mkdir -p "$scratch/gxeplan_fuzz" "$scratch/gxeplan_cli_fuzz" "$scratch/gxeplan_batch_fuzz" \
+           "$GXE_ROOT/build/fuzz-artifacts"
   cp "$GXE_ROOT"/tests/e2e/transcripts/*.in "$GXE_ROOT"/tests/fuzz/corpus/* "$scratch/gxeplan_fuzz/"
   local args n=0
   for args in "$GXE_ROOT"/tests/e2e/cli/*.args; do
@@ -84,10 +87,18 @@ gxe_fuzz() {
     n=$((n + 1))
     printf '%s' "$args" | tr ' ' '\0' >"$scratch/gxeplan_cli_fuzz/wrong_use_$n"
   done <"$GXE_ROOT/tests/e2e/cli/wrong_use.txt"
+  local seed choice
+  for seed in "$GXE_ROOT"/tests/fuzz/batch_corpus/* "$GXE_ROOT"/tests/e2e/cli/*.in; do
+    [ -f "$seed" ] || continue
+    for choice in 000 004 016; do  # csv with ','; json with ';'; jsonl with ',' read 1 byte at a time
+      { printf "\\$choice"; cat "$seed"; } >"$scratch/gxeplan_batch_fuzz/$choice-$(basename "$seed")"
+    done
+  done
   for target in "${targets[@]}"; do
     local log="$GXE_ROOT/build/fuzz-$target.log"
     local dict="$GXE_ROOT/tests/fuzz/gxeplan.dict"
     [ "$target" = gxeplan_cli_fuzz ] && dict="$GXE_ROOT/tests/fuzz/gxeplan_cli.dict"
+    [ "$target" = gxeplan_batch_fuzz ] && dict="$GXE_ROOT/tests/fuzz/gxeplan_batch.dict"
     local rc=0
     # From build/, where libFuzzer's own files (fuzz-N.log with -jobs) land.
     (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/fuzz/tests/fuzz/$target" \

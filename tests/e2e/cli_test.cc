@@ -2,6 +2,8 @@
 // output, error stream and exit status compared with checked-in files in
 // GXE_CLI_CASES:
 //   <name>.args      the arguments, one per line
+//   <name>.in        standard input, when there is one (a batch file read
+//                    from "-"); empty otherwise
 //   <name>.expected  "status N", "stderr:", the error stream, "stdout:", then
 //                    standard output byte for byte
 //   wrong_use.txt    one case of wrong use per line: the arguments separated
@@ -36,11 +38,11 @@ struct Finished {
   int status = -1;
 };
 
-// Runs gxeplan with `args`, standard input empty; standard output to `out_fd`
-// when given, captured otherwise.
+// Runs gxeplan with `args`, standard input empty or the file `input`;
+// standard output to `out_fd` when given, captured otherwise.
 ::testing::AssertionResult run_gxeplan(const std::vector<std::string>& args, Finished& run,
-                                       int out_fd = -1) {
-  Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+                                       int out_fd = -1, const fs::path& input = "/dev/null") {
+  Fd in(::open(input.c_str(), O_RDONLY | O_CLOEXEC));
   CaptureFile out;
   CaptureFile err;
   if (in.get() < 0 || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
@@ -78,8 +80,10 @@ class CliCaseTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CliCaseTest, MatchesExpected) {
   const fs::path base = kCases / GetParam();
+  const fs::path input = fs::path(base).concat(".in");
   Finished run;
-  ASSERT_TRUE(run_gxeplan(lines_of(read_file(fs::path(base).concat(".args"))), run));
+  ASSERT_TRUE(run_gxeplan(lines_of(read_file(fs::path(base).concat(".args"))), run, -1,
+                          fs::exists(input) ? input : fs::path("/dev/null")));
   const fs::path expected_path = fs::path(base).concat(".expected");
   if (updating()) {
     write_file(expected_path, expected_text(run));

@@ -77,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case gxe::cli::Parsed::Action::show:
       require(!parsed.text.empty());
       return 0;
+    case gxe::cli::Parsed::Action::batch:  // files are not opened here
+      require(parsed.batch.format == "csv" || parsed.batch.format == "json" ||
+              parsed.batch.format == "jsonl");
+      return 0;
     case gxe::cli::Parsed::Action::calculate:
       break;
   }

@@ -1,0 +1,453 @@
+#include "cli/batch.h"
+
+#include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <ostream>
+#include <string_view>
+#include <vector>
+
+#include "cli/csv_records.h"
+#include "cli/options.h"
+#include "cli/whole_file.h"
+#include "plan/number.h"
+#include "plan/row_reader.h"
+
+namespace gxe::cli {
+namespace {
+
+// --- Options --------------------------------------------------------------------------
+
+constexpr const char* kFooter =
+    "The file: a header row naming the columns, then one calculation per row,\n"
+    "columns in any order. Names are those of gxeplan power --format csv:\n"
+    "\n"
+    "  mode                  power or size (required)\n"
+    "  cases                 number of cases, each with C controls (power rows\n"
+    "                        only)\n"
+    "  power                 target power, between 0 and 1 (size rows only)\n"
+    "  quantiles             K exposure categories of equal frequency among\n"
+    "                        controls, K from 2 to 100, or:\n"
+    "  exposure_prevalences  the K frequencies among controls, separated by ;\n"
+    "                        (0.2;0.3;0.5), summing to 1\n"
+    "  gene_prevalence       proportion of carriers among controls, or:\n"
+    "  allele_frequency      frequency of the risk allele, with genetic_model\n"
+    "  genetic_model         dominant or recessive\n"
+    "  controls_per_case     C, default 1\n"
+    "  or_e                  OR^tb(E|G=0) under the null, default 1\n"
+    "  or_g                  OR(G|E=0) under the null, default 1\n"
+    "  ror                   ROR^tb under the alternative (required)\n"
+    "  or_e_low, or_e_high   range of OR^tb(E|G=0) to search; both or neither,\n"
+    "                        default the one value that keeps or_e and or_g as\n"
+    "                        the marginal odds ratios\n"
+    "  or_g_low, or_g_high   range of OR(G|E=0) to search, likewise\n"
+    "  alpha                 two-sided level, default 0.05\n"
+    "  search                global or centre, default global\n"
+    "\n"
+    "An empty cell takes the default. Numbers take a decimal point and no\n"
+    "thousands separators (0.3, 1500). Result columns in the file (size,\n"
+    "power_min, ..., error) are ignored, so an output file can be edited and run\n"
+    "again; any other column (an identifier, a note) is copied to the output.\n"
+    "Quoted fields, CR LF line ends and a UTF-8 byte-order mark are read; blank\n"
+    "rows are skipped.\n"
+    "\n"
+    "The output: one row per input row, in order, with the columns of gxeplan\n"
+    "power --format csv, then the copied columns. A row that cannot be\n"
+    "calculated keeps its inputs as read and empty results, and its error column\n"
+    "says why, as in: row 5, column cases: \"5OO\" is not a number. Rows are\n"
+    "numbered as a spreadsheet shows them: the header is row 1.\n"
+    "\n"
+    "Exit status: 0 every row answered; 1 some rows without an answer (listed on\n"
+    "the error stream, which ends with \"N rows, M failed\"); 2 the file cannot be\n"
+    "read, or its header lacks a required column; 4 output not written.";
+
+CLI::Validator one_of(std::vector<std::string> allowed, std::string shown) {
+  return CLI::Validator(
+      [allowed = std::move(allowed), shown = std::move(shown)](std::string& text) -> std::string {
+        if (std::find(allowed.begin(), allowed.end(), text) != allowed.end()) return {};
+        return plan::quoted(text) + " is not one of " + shown;
+      },
+      "");
+}
+
+char delimiter_of(const std::string& text) { return text == "tab" ? '\t' : text.front(); }
+
+RowFormat format_of(const std::string& text) {
+  return text == "json" ? RowFormat::json : text == "jsonl" ? RowFormat::jsonl : RowFormat::csv;
+}
+
+// --- The rows -----------------------------------------------------------------------------
+
+class BatchRun : public RecordSink {
+ public:
+  BatchRun(const BatchSettings& settings, Calculator calculate, std::ostream& out,
+           std::ostream& err, BatchProgress* progress)
+      : settings_(settings), calculate_(calculate), out_(out), err_(err), progress_(progress) {}
+
+  void record(const Record& record) override {
+    if (stopped_) return;
+    if (!summary_.header_read) {
+      header(record);
+    } else {
+      row(record);
+    }
+  }
+
+  bool stopped() const { return stopped_; }
+  BatchSummary& summary() { return summary_; }
+
+  void finish() {
+    if (!summary_.header_read || summary_.end == BatchSummary::End::output_failed) return;
+    stream_->end();
+    out_.flush();
+    if (!out_) summary_.end = BatchSummary::End::output_failed;
+  }
+
+ private:
+  void stop(BatchSummary::End end, std::string problem) {
+    summary_.end = end;
+    summary_.problem = std::move(problem);
+    stopped_ = true;
+  }
+
+  void header(const Record& record) {
+    const std::string where = "header (row " + std::to_string(record.row) + "): ";
+    if (!record.malformed.empty()) {
+      return stop(BatchSummary::End::unreadable, where + std::string(record.malformed));
+    }
+    if (record.field_count > record.fields.size()) {
+      return stop(BatchSummary::End::unreadable,
+                  where + "more than " + std::to_string(CsvRecords::kMaxFields) + " columns");
+    }
+    plan::LayoutReading reading = plan::read_layout(record.fields);
+    if (!reading.ok()) return stop(BatchSummary::End::unreadable, where + reading.problem);
+    layout_ = std::move(reading.layout);
+    carried_.resize(layout_.carried.size());
+    stream_.emplace(settings_.format, out_, layout_.carried_names);
+    summary_.header_read = true;
+    stream_->begin();
+  }
+
+  void row(const Record& record) {
+    ++summary_.rows;
+    plan::DesignReading reading;
+    if (!record.malformed.empty()) {
+      reading.problem = plan::RowProblem{{}, std::string(record.malformed)};
+    } else if (record.field_count > record.fields.size()) {
+      reading.problem = plan::RowProblem{
+          {}, "has more than " + std::to_string(CsvRecords::kMaxFields) + " fields"};
+    } else {
+      reading = plan::read_design(layout_, record.fields);
+    }
+
+    std::string message;
+    plan::Row row;
+    if (!reading.ok()) {
+      row = plan::row_as_read(layout_, record.fields);
+      const plan::RowProblem& p = *reading.problem;
+      message = "row " + std::to_string(record.row) +
+                (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
+    } else {
+      const plan::Outcome outcome = calculate_(reading.scenario);
+      row = plan::make_row(reading.scenario, outcome);
+      if (!outcome.ok()) {
+        message = "row " + std::to_string(record.row) + ": " + outcome.error->message();
+      }
+    }
+    if (!message.empty()) {
+      ++summary_.failed;
+      row[plan::Column::error] = message;
+      if (progress_ != nullptr) progress_->clear();
+      err_ << "gxeplan: " << message << '\n';
+    }
+
+    for (std::size_t i = 0; i < layout_.carried.size(); ++i) {
+      const std::size_t at = layout_.carried[i];
+      carried_[i] = at < record.fields.size() ? std::string_view(record.fields[at])
+                                              : std::string_view();
+    }
+    stream_->write(row, carried_);
+    if (settings_.flush_each_row) out_.flush();
+    if (!out_) return stop(BatchSummary::End::output_failed, "");
+    if (progress_ != nullptr) progress_->row_done(summary_.rows);
+  }
+
+  const BatchSettings& settings_;
+  Calculator calculate_;
+  std::ostream& out_;
+  std::ostream& err_;
+  BatchProgress* progress_;
+  plan::Layout layout_;
+  std::optional<RowStream> stream_;
+  std::vector<std::string_view> carried_;
+  BatchSummary summary_;
+  bool stopped_ = false;
+};
+
+// --- Files and the terminal ------------------------------------------------------------------
+
+class FdSource : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  long read(char* buffer, std::size_t size) override {
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, size);
+      if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+class CountingSink : public RecordSink {
+ public:
+  void record(const Record&) override { ++records; }
+  std::size_t records = 0;
+};
+
+// Data rows of a regular file, read once more in full; nothing when it
+// cannot be read.
+std::optional<std::size_t> count_rows(const std::string& path, char delimiter) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  FdSource source(fd);
+  CsvRecords records(delimiter);
+  CountingSink sink;
+  std::vector<char> buffer(1 << 16);
+  bool whole = true;
+  for (;;) {
+    const long n = source.read(buffer.data(), buffer.size());
+    if (n <= 0) {
+      whole = n == 0 && records.finish(sink);
+      break;
+    }
+    if (!records.feed(buffer.data(), static_cast<std::size_t>(n), sink)) {
+      whole = false;
+      break;
+    }
+  }
+  ::close(fd);
+  if (!whole || sink.records == 0) return std::nullopt;
+  return sink.records - 1;  // the header
+}
+
+// "12 s", "3 min 5 s", "2 h 10 min".
+std::string duration_text(double seconds) {
+  const auto s = static_cast<long long>(seconds + 0.5);
+  if (s < 60) return std::to_string(s) + " s";
+  if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+  return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+}
+
+// A line on the terminal, written over itself: rows done (of how many, when
+// the input is a file), the rate and the time left. Nothing during the first
+// second, so a short batch shows none.
+class TerminalProgress : public BatchProgress {
+ public:
+  TerminalProgress(std::ostream& err, std::string counted_path, char delimiter)
+      : err_(err), counted_path_(std::move(counted_path)), delimiter_(delimiter) {}
+
+  void row_done(std::size_t rows) override {
+    using namespace std::chrono_literals;
+    const auto now = Clock::now();
+    if (now - start_ < 1s || (width_ > 0 && now - last_ < 250ms)) return;
+    if (!counted_) {
+      counted_ = true;
+      if (!counted_path_.empty()) total_ = count_rows(counted_path_, delimiter_);
+    }
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = static_cast<double>(rows) / seconds;
+    std::string line = "gxeplan: " + std::to_string(rows);
+    if (total_ && *total_ >= rows) line += " of " + std::to_string(*total_);
+    line += " rows, " + std::to_string(static_cast<long long>(rate + 0.5)) + " rows/s";
+    if (total_ && *total_ >= rows && rate > 0.0) {
+      line += ", about " + duration_text(static_cast<double>(*total_ - rows) / rate) + " left";
+    }
+    const std::size_t pad = width_ > line.size() ? width_ - line.size() : 0;
+    err_ << '\r' << line << std::string(pad, ' ');
+    err_.flush();
+    width_ = line.size();
+  }
+
+  void clear() override {
+    if (width_ == 0) return;
+    err_ << '\r' << std::string(width_, ' ') << '\r';
+    err_.flush();
+    width_ = 0;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::ostream& err_;
+  std::string counted_path_;  // empty: the total is not known
+  char delimiter_;
+  Clock::time_point start_ = Clock::now();
+  Clock::time_point last_;
+  std::size_t width_ = 0;  // of the line shown, 0 when none is
+  bool counted_ = false;
+  std::optional<std::size_t> total_;
+};
+
+// A path as messages show it: as it is when plain, quoted otherwise.
+std::string shown(std::string_view path) {
+  const bool plain = !path.empty() && std::all_of(path.begin(), path.end(), [](char c) {
+    return c > ' ' && c < 0x7f && c != '"' && c != '\\';
+  });
+  return plain ? std::string(path) : plan::quoted(path);
+}
+
+}  // namespace
+
+CLI::App* add_batch_command(CLI::App& top, BatchRequest& request) {
+  CLI::App* app = top.add_subcommand(
+      "batch", "Many calculations from a CSV file of designs, one per row");
+  app->add_option("FILE", request.input,
+                  "CSV file of designs, one per row after a header\n"
+                  "row; - reads standard input.")
+      ->type_name("")
+      ->required();
+  app->add_option("--output", request.output,
+                  "Write the results to this file, replaced only\n"
+                  "once every row is done (never left half\n"
+                  "written). Default: standard output, each row\n"
+                  "as it is computed.")
+      ->type_name("FILE");
+  app->add_option("--format", request.format,
+                  "csv: a header row, then one row per design;\n"
+                  "json: an array of objects with the csv's\n"
+                  "column names; jsonl: one such object per line.")
+      ->type_name("csv|json|jsonl")
+      ->capture_default_str()
+      ->check(one_of({"csv", "json", "jsonl"}, "csv, json, jsonl"));
+  app->add_option("--delimiter", request.delimiter,
+                  "Field delimiter of FILE: ';' for files saved by\n"
+                  "a spreadsheet set to a decimal-comma locale\n"
+                  "(the numbers still need decimal points), tab\n"
+                  "or |. The output is comma-separated.")
+      ->type_name("CHAR")
+      ->capture_default_str()
+      ->check(one_of({",", ";", "|", "tab", "\t"}, ", ; | tab"));
+  app->footer(kFooter);
+  return app;
+}
+
+BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, Calculator calculate,
+                       std::ostream& out, std::ostream& err, BatchProgress* progress) {
+  BatchRun run(settings, calculate, out, err, progress);
+  CsvRecords records(settings.delimiter);
+  std::vector<char> buffer(1 << 16);
+  while (!run.stopped()) {
+    const long n = input.read(buffer.data(), buffer.size());
+    if (n < 0) {
+      run.summary().end = BatchSummary::End::unreadable;
+      run.summary().problem = std::string("cannot be read: ") + std::strerror(errno);
+      break;
+    }
+    const bool read = n == 0 ? records.finish(run)
+                             : records.feed(buffer.data(), static_cast<std::size_t>(n), run);
+    if (!read && !run.stopped()) {
+      run.summary().end = BatchSummary::End::unreadable;
+      run.summary().problem = records.problem();
+    }
+    if (n == 0 || !read) break;
+  }
+  BatchSummary& summary = run.summary();
+  if (summary.end == BatchSummary::End::done && !summary.header_read) {
+    summary.end = BatchSummary::End::unreadable;
+    summary.problem = "the file is empty: it needs a header row naming the columns, then one "
+                      "row per calculation (gxeplan batch --help)";
+  }
+  run.finish();
+  if (progress != nullptr) progress->clear();
+  return summary;
+}
+
+int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostream& err) {
+  const bool from_stdin = request.input == "-";
+  const std::string name = from_stdin ? "standard input" : shown(request.input);
+  int fd = STDIN_FILENO;
+  if (!from_stdin) {
+    fd = ::open(request.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      err << "gxeplan: " << name << ": cannot be read: " << std::strerror(errno) << '\n';
+      return kWrongUse;
+    }
+  }
+  struct stat input_stat {};
+  const bool known = ::fstat(fd, &input_stat) == 0;
+  const bool regular = known && S_ISREG(input_stat.st_mode);
+  if (known && S_ISDIR(input_stat.st_mode)) {
+    err << "gxeplan: " << name << ": is a folder, not a file\n";
+    if (!from_stdin) ::close(fd);
+    return kWrongUse;
+  }
+
+  std::optional<WholeFile> file;
+  const std::string output_name = shown(request.output);
+  if (!request.output.empty()) {
+    file.emplace(request.output);
+    if (!file->open()) {
+      err << "gxeplan: --output " << output_name << ": " << file->problem() << '\n';
+      if (!from_stdin) ::close(fd);
+      return kOutputFailure;
+    }
+    stop_on_signal("gxeplan: interrupted; " + output_name + " was not written\n");
+  } else {
+    stop_on_signal("gxeplan: interrupted\n");
+  }
+
+  BatchSettings settings;
+  settings.delimiter = delimiter_of(request.delimiter);
+  settings.format = format_of(request.format);
+  settings.flush_each_row = !file.has_value();
+  std::optional<TerminalProgress> progress;
+  if (::isatty(STDERR_FILENO) == 1) {
+    progress.emplace(err, regular && !from_stdin ? request.input : std::string(),
+                     settings.delimiter);
+  }
+  FdSource source(fd);
+  const BatchSummary summary =
+      run_batch(source, settings, plan::run, file ? file->stream() : out, err,
+                progress ? &*progress : nullptr);
+  if (!from_stdin) ::close(fd);
+
+  int status = summary.failed > 0 ? kSomeUnanswered : kAllAnswered;
+  switch (summary.end) {
+    case BatchSummary::End::done:
+      if (file && !file->commit()) {
+        err << "gxeplan: --output " << output_name << ": " << file->problem() << '\n';
+        status = kOutputFailure;
+      }
+      break;
+    case BatchSummary::End::unreadable:
+      err << "gxeplan: " << name << ": " << summary.problem << '\n';
+      status = kWrongUse;
+      break;
+    case BatchSummary::End::output_failed:
+      err << "gxeplan: write error on "
+          << (file ? "--output " + output_name : std::string("standard output")) << '\n';
+      status = kOutputFailure;
+      break;
+  }
+  if (file && status != kAllAnswered && status != kSomeUnanswered) {
+    file->discard();
+    err << "gxeplan: " << output_name << " was not written\n";
+  }
+  if (summary.header_read) {
+    err << "gxeplan: " << summary.rows << (summary.rows == 1 ? " row, " : " rows, ")
+        << summary.failed << " failed\n";
+  }
+  return status;
+}
+
+}  // namespace gxe::cli

@@ -1,0 +1,57 @@
+#ifndef GXE_CLI_WHOLE_FILE_H_
+#define GXE_CLI_WHOLE_FILE_H_
+
+// A file written whole or not at all. The text goes to a temporary file in
+// the target's folder, which replaces the target (rename, after fsync) only
+// when commit() succeeds; otherwise the temporary file is removed, and the
+// target is never touched, half-written or truncated. A SIGINT or SIGTERM
+// during the writing removes the temporary file too (see stop_on_signal).
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace gxe::cli {
+
+class WholeFile {
+ public:
+  explicit WholeFile(std::string path);
+  ~WholeFile();  // discards what was not committed
+  WholeFile(const WholeFile&) = delete;
+  WholeFile& operator=(const WholeFile&) = delete;
+
+  // Creates the temporary file. False, with problem(), when the folder does
+  // not exist or cannot be written, or the target is a folder. One WholeFile
+  // at a time may be open.
+  bool open();
+  std::ostream& stream();
+  // Writes out, syncs, and renames over the target; then syncs the folder so
+  // the new name survives a crash. False, with problem(), when any step fails
+  // (the temporary file is then removed).
+  bool commit();
+  // Removes the temporary file.
+  void discard();
+
+  const std::string& problem() const { return problem_; }
+
+ private:
+  class Buffer;
+  std::string path_;
+  std::string temp_path_;
+  int fd_ = -1;
+  std::unique_ptr<Buffer> buffer_;
+  std::unique_ptr<std::ostream> stream_;
+  std::string problem_;
+};
+
+// Handles SIGINT and SIGTERM from now on: removes the temporary file of the
+// open WholeFile, if any, writes `message` (one line) to the error stream and
+// ends the program by the same signal, as if it had not been caught, so the
+// shell sees an interrupted command. Async-signal-safe: unlink, write,
+// sigaction, raise.
+void stop_on_signal(std::string_view message);
+
+}  // namespace gxe::cli
+
+#endif  // GXE_CLI_WHOLE_FILE_H_

@@ -1,0 +1,306 @@
+// `gxeplan batch` through the real binary: what the fixed-output cases in
+// tests/e2e/cli cannot show. The output read back as input gives the same
+// output; --output is written whole or not at all, also when the program is
+// stopped by a signal; memory does not grow with the number of rows; the
+// progress line appears on a terminal and nowhere else.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/expected_files.h"
+
+namespace gxe::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Finished {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs `gxeplan batch` with `args`, standard input from `input`.
+::testing::AssertionResult run_batch(const std::vector<std::string>& args, const std::string& input,
+                                     Finished& run) {
+  CaptureFile in;
+  CaptureFile out;
+  CaptureFile err;
+  if (!in.ok() || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
+  if (::pwrite(in.fd(), input.data(), input.size(), 0) != static_cast<ssize_t>(input.size())) {
+    return ::testing::AssertionFailure() << "cannot write the input";
+  }
+  std::vector<std::string> all{"batch"};
+  all.insert(all.end(), args.begin(), args.end());
+  const pid_t pid = spawn_child(GXE_BINARY, all, in.fd(), out.fd(), err.fd());
+  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
+  int wstatus = 0;
+  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end";
+  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
+  run = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
+  return ::testing::AssertionSuccess();
+}
+
+// A folder of its own, removed with what is in it.
+class Folder {
+ public:
+  Folder() {
+    std::string name = (fs::temp_directory_path() / "gxeplan_batch_XXXXXX").string();
+    if (::mkdtemp(name.data()) != nullptr) path_ = name;
+  }
+  ~Folder() {
+    std::error_code ec;
+    if (!path_.empty()) fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  std::vector<std::string> names() const {
+    std::vector<std::string> list;
+    for (const auto& e : fs::directory_iterator(path_)) list.push_back(e.path().filename().string());
+    return list;
+  }
+
+ private:
+  fs::path path_;
+};
+
+// Every kind of row: ranges given and not (the conversion's point is written
+// and read back), prevalences, the gene by its allele frequency, defaults,
+// a refused input, a calculation without an answer, and a carried note that
+// needs quotes.
+constexpr const char* kDesigns =
+    "id,mode,cases,power,quantiles,exposure_prevalences,gene_prevalence,allele_frequency,"
+    "genetic_model,or_e,or_g,ror,or_e_low,or_e_high,or_g_low,or_g_high,alpha,search,note\n"
+    "1,power,500,,4,,0.3,,,2,1.5,2,1.5,2.5,1,2,,,\"a \"\"main\"\", analysis\"\n"
+    "2,size,,0.8,,0.2;0.3;0.5,,0.25,dominant,1.5,1.2,2.5,,,,,5e-8,centre,\n"
+    "3,power,1200,,6,,0.1,,,,,1.7,,,,,,,defaults\n"
+    "4,power,5OO,,4,,0.3,,,,,2,,,,,,,typo\n"
+    "5,size,,0.8,4,,0.3,,,,,1,,,,,,,no interaction\n";
+
+TEST(Batch, OutputReadBackGivesTheSameOutput) {
+  Finished first;
+  ASSERT_TRUE(run_batch({"-"}, kDesigns, first));
+  EXPECT_EQ(first.status, 1);
+  Finished again;
+  ASSERT_TRUE(run_batch({"-"}, first.out, again));
+  EXPECT_EQ(again.status, first.status);
+  EXPECT_EQ(again.err, first.err);
+  if (again.out != first.out) ADD_FAILURE() << line_diff(first.out, again.out);
+}
+
+struct OutputCase {
+  const char* name;
+  std::string input;
+  int status;
+  bool written;  // the output file holds the rows; otherwise it is as it was
+};
+
+const OutputCase kOutputCases[] = {
+    {"every row answered", "mode,cases,quantiles,gene_prevalence,ror\npower,500,4,0.3,2\n", 0,
+     true},
+    {"some rows failed", "mode,cases,quantiles,gene_prevalence,ror\npower,5OO,4,0.3,2\n", 1, true},
+    {"header refused", "mode,cases,quantiles,gene_prevalence\npower,500,4,0.3\n", 2, false},
+    {"file unreadable after its first row",
+     "mode,cases,quantiles,gene_prevalence,ror,note\npower,500,4,0.3,2,x\npower,500,4,0.3,2,\"y\n",
+     2, false},
+};
+
+TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
+  for (const OutputCase& c : kOutputCases) {
+    SCOPED_TRACE(c.name);
+    const Folder folder;
+    ASSERT_FALSE(folder.path().empty());
+    const fs::path file = folder.path() / "results.csv";
+    write_file(file, "old results\n");
+    Finished to_file;
+    ASSERT_TRUE(run_batch({"-", "--output", file.string()}, c.input, to_file));
+    Finished to_stdout;
+    ASSERT_TRUE(run_batch({"-"}, c.input, to_stdout));
+    EXPECT_EQ(to_file.status, c.status);
+    EXPECT_EQ(to_file.out, "");
+    EXPECT_EQ(read_file(file), c.written ? to_stdout.out : "old results\n");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"results.csv"});  // no temporary file left
+  }
+}
+
+TEST(Batch, StoppedBySignalLeavesTheOutputFileAlone) {
+  const Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  const fs::path file = folder.path() / "results.csv";
+  write_file(file, "old results\n");
+  int input[2];
+  ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
+  Fd in_read(input[0]);
+  Fd in_write(input[1]);  // held open: the batch waits for more rows
+  CaptureFile out;
+  CaptureFile err;
+  const pid_t pid = spawn_child(GXE_BINARY, {"batch", "-", "--output", file.string()},
+                                in_read.get(), out.fd(), err.fd());
+  ASSERT_GT(pid, 0);
+  const std::string rows = "mode,cases,quantiles,gene_prevalence,ror\npower,500,4,0.3,2\n";
+  ASSERT_EQ(::write(in_write.get(), rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
+
+  // The temporary file appears before the first row is read.
+  const auto deadline = std::chrono::steady_clock::now() + kChildTimeout;
+  while (folder.names().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_EQ(folder.names().size(), 2u);
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  int wstatus = 0;
+  ASSERT_TRUE(wait_for_child(pid, wstatus));
+  ASSERT_TRUE(WIFSIGNALED(wstatus)) << describe_wait_status(wstatus);
+  EXPECT_EQ(WTERMSIG(wstatus), SIGTERM);
+  EXPECT_EQ(read_file(file), "old results\n");
+  EXPECT_EQ(folder.names(), std::vector<std::string>{"results.csv"});
+  EXPECT_EQ(err.contents(), "gxeplan: interrupted; " + file.string() + " was not written\n");
+}
+
+// The peak resident memory of a process so far (VmHWM), in kB, or -1.
+long peak_memory_so_far_kb(pid_t pid) {
+  const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("VmHWM:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+
+// Peak resident memory (kB) of a batch of `rows` rows, 1 in 100 a real
+// calculation (the cheapest: k = 2, one point, one local search), the others
+// refused at once. The peak is read from /proc once every row is written and
+// the batch waits for more input: the wait status's ru_maxrss would also
+// count the memory of this process, which the child shares until its exec.
+long peak_memory_kb(int rows) {
+  std::string text = "mode,cases,quantiles,gene_prevalence,ror,or_e_low,or_e_high,or_g_low,"
+                     "or_g_high,search,note\n";
+  for (int i = 0; i < rows; ++i) {
+    text += i % 100 == 0 ? "power,500,2,0.3,2,1,1,1,1,centre,row " : "power,5OO,2,0.3,2,,,,,,row ";
+    text += std::to_string(i) + "\n";
+  }
+  int input[2];
+  int output[2];
+  if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0) return -1;
+  Fd in_read(input[0]);
+  Fd in_write(input[1]);
+  Fd out_read(output[0]);
+  Fd out_write(output[1]);
+  Fd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const pid_t pid = spawn_child(GXE_BINARY, {"batch", "-"}, in_read.get(), out_write.get(), null.get());
+  if (pid <= 0) return -1;
+  in_read.reset();
+  out_write.reset();
+  ::fcntl(in_write.get(), F_SETFL, O_NONBLOCK);
+
+  // Rows in, rows out, until the header and every row have come out.
+  const auto rows_out = static_cast<std::size_t>(rows) + 1;
+  std::size_t written = 0;
+  std::size_t lines = 0;
+  long peak = -1;
+  char buf[1 << 16];
+  const auto deadline = std::chrono::steady_clock::now() + 4 * kChildTimeout;
+  while (lines < rows_out && std::chrono::steady_clock::now() < deadline) {
+    pollfd p[2] = {{out_read.get(), POLLIN, 0}, {in_write.get(), POLLOUT, 0}};
+    if (::poll(p, written < text.size() ? 2 : 1, 100) < 0) break;
+    if (p[0].revents != 0) {
+      const ssize_t n = ::read(out_read.get(), buf, sizeof buf);
+      if (n <= 0) break;
+      lines += static_cast<std::size_t>(std::count(buf, buf + n, '\n'));
+    }
+    if (written < text.size() && (p[1].revents & POLLOUT) != 0) {
+      const ssize_t n = ::write(in_write.get(), text.data() + written, text.size() - written);
+      if (n > 0) written += static_cast<std::size_t>(n);
+    }
+  }
+  if (lines == rows_out) peak = peak_memory_so_far_kb(pid);
+  in_write.reset();
+  while (::read(out_read.get(), buf, sizeof buf) > 0) {
+  }
+  int wstatus = 0;
+  if (!wait_for_child(pid, wstatus) || !WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 1) return -1;
+  return peak;
+}
+
+TEST(Batch, MemoryDoesNotGrowWithTheRows) {
+  // AddressSanitizer keeps freed memory in quarantine, which would grow with
+  // the rows; the child runs with a small one.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan != nullptr ? asan : "") + ":quarantine_size_mb=1";
+  ::setenv("ASAN_OPTIONS", options.c_str(), 1);
+  const long few = peak_memory_kb(1000);
+  const long many = peak_memory_kb(100000);
+  ASSERT_GT(few, 0);
+  ASSERT_GT(many, 0);
+  RecordProperty("peak_kb_1000_rows", static_cast<int>(few));
+  RecordProperty("peak_kb_100000_rows", static_cast<int>(many));
+  // 100 bytes kept per row would be 10 MB here.
+  constexpr long kSlackKb = 1024;
+  EXPECT_LE(many, few + kSlackKb) << "peak resident memory: " << few << " kB for 1,000 rows, "
+                                  << many << " kB for 100,000";
+}
+
+// The error stream of a batch whose second row comes 1.2 s after the first,
+// on a terminal or in a file.
+std::string error_stream_of_slow_batch(bool terminal) {
+  int master = -1;
+  int slave = -1;
+  CaptureFile file;
+  if (terminal) {
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "no terminal";
+    termios raw{};
+    ::tcgetattr(slave, &raw);
+    ::cfmakeraw(&raw);  // bytes as written, no CR added
+    ::tcsetattr(slave, TCSANOW, &raw);
+  }
+  Fd master_fd(master);
+  Fd slave_fd(slave);
+  int input[2];
+  if (::pipe2(input, O_CLOEXEC) != 0) return "no pipe";
+  Fd in_read(input[0]);
+  Fd in_write(input[1]);
+  Fd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const pid_t pid = spawn_child(GXE_BINARY, {"batch", "-"}, in_read.get(), null.get(),
+                                terminal ? slave_fd.get() : file.fd());
+  if (pid <= 0) return "not started";
+  const std::string header = "mode,cases,quantiles,gene_prevalence,ror\n";
+  const std::string row = "power,500,2,0.3,2\n";
+  bool written = ::write(in_write.get(), (header + row).data(), header.size() + row.size()) > 0;
+  std::this_thread::sleep_for(1200ms);
+  written = written && ::write(in_write.get(), row.data(), row.size()) > 0;
+  in_write.reset();
+  int wstatus = 0;
+  if (!written || !wait_for_child(pid, wstatus)) return "did not run";
+  if (!terminal) return file.contents();
+  std::string seen;
+  char buf[4096];
+  pollfd p{master_fd.get(), POLLIN, 0};
+  while (::poll(&p, 1, 100) > 0) {
+    const ssize_t n = ::read(master_fd.get(), buf, sizeof buf);
+    if (n <= 0) break;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  return seen;
+}
+
+TEST(Batch, ProgressLineOnlyOnATerminal) {
+  EXPECT_EQ(error_stream_of_slow_batch(false), "gxeplan: 2 rows, 0 failed\n");
+  // Rows so far and the rate (the total is not known on standard input),
+  // then the line taken away before the summary.
+  const std::string seen = error_stream_of_slow_batch(true);
+  EXPECT_EQ(seen.rfind("\rgxeplan: 2 rows, ", 0), 0u) << seen;
+  EXPECT_NE(seen.find(" rows/s"), std::string::npos) << seen;
+  const std::string end = "\rgxeplan: 2 rows, 0 failed\n";
+  ASSERT_GE(seen.size(), end.size());
+  EXPECT_EQ(seen.substr(seen.size() - end.size()), end) << seen;
+}
+
+}  // namespace
+}  // namespace gxe::e2e
