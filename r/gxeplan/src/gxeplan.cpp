@@ -1,0 +1,351 @@
+// The bridge between R and the planning library: R hands over the rows it
+// has laid out (one value per row for the inputs that make combinations, one
+// value for the others), every row is checked before any is calculated, and
+// the results come back as a list of columns named as the command line's csv
+// columns.
+//
+// R's rules for compiled code hold here: nothing is written to the process's
+// standard streams and the process is never ended. The engine's console is
+// bound to string streams for the length of each call; the planning library
+// does not print, so anything found in them afterwards, or an end of the
+// program requested by the engine, is turned into an R error rather than
+// lost.
+
+#include <Rcpp.h>
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <variant>
+#include <vector>
+
+#include "console/console.h"
+#include "plan/plan.h"
+
+namespace {
+
+namespace plan = gxe::plan;
+namespace console = gxe::console;
+
+// ---------------------------------------------------------------------------
+// The engine's console for the length of one call.
+
+class ConsoleCapture {
+ public:
+  ConsoleCapture() { console::bind(in_, out_, err_); }
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+  // Bound back to streams that live as long as the package, so the console
+  // never points at a stream that has gone.
+  ~ConsoleCapture() { console::bind(idle_in(), idle_out(), idle_out()); }
+
+  // What the engine wrote, both streams, or "" when it wrote nothing.
+  std::string written() const { return out_.str() + err_.str(); }
+
+ private:
+  static std::istream& idle_in() {
+    static std::istringstream in;
+    return in;
+  }
+  static std::ostream& idle_out() {
+    static std::ostringstream out;
+    out.str("");
+    return out;
+  }
+  std::istringstream in_;
+  std::ostringstream out_;
+  std::ostringstream err_;
+};
+
+// ---------------------------------------------------------------------------
+// Inputs.
+
+std::string number_text(double x) {
+  if (std::isnan(x)) return "NA";
+  std::array<char, 32> buffer{};
+  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x);
+  if (ec != std::errc()) return "?";
+  return std::string(buffer.data(), end);
+}
+
+[[noreturn]] void refuse(const char* field, std::string value, const char* rule) {
+  Rcpp::stop(plan::Error{plan::Error::Kind::invalid_input, field, std::move(value), rule}.message());
+}
+
+// The number of quantiles arrives as an R number: a whole one within the
+// range plan::check accepts is passed on, anything else is refused here with
+// the same rule, before a conversion to int could change it.
+int quantiles_of(double q) {
+  constexpr double kLargest = 1e6;  // far above the largest k, far below INT_MAX
+  if (q == 0.0) return 0;           // not given: the exposure prevalences are
+  if (!(std::fabs(q) <= kLargest && q == std::trunc(q))) {
+    refuse("quantiles", number_text(q), "must be a whole number from 2 to 100");
+  }
+  return static_cast<int>(q);
+}
+
+std::optional<plan::Range> range_of(const Rcpp::NumericVector& r) {
+  if (r.size() == 0) return std::nullopt;
+  return plan::Range{r[0], r[1]};
+}
+
+plan::SearchMethod search_of(const std::string& text) {
+  if (auto method = plan::parse_search_method(text)) return *method;
+  refuse("search", "\"" + text + "\"", "must be \"global\" or \"centre\"");
+}
+
+// ---------------------------------------------------------------------------
+// Rows. A cell is empty (NA in R), a number, a flag or a text; each column
+// holds one kind.
+
+using Cell = std::variant<std::monostate, double, bool, std::string>;
+
+enum class Kind { number, flag, text };
+
+struct ColumnSpec {
+  const char* name;
+  Kind kind;
+};
+
+constexpr ColumnSpec kColumns[] = {
+    {"mode", Kind::text},
+    {"cases", Kind::number},
+    {"power", Kind::number},
+    {"quantiles", Kind::number},
+    {"exposure_prevalences", Kind::text},
+    {"gene_prevalence", Kind::number},
+    {"controls_per_case", Kind::number},
+    {"or_e", Kind::number},
+    {"or_g", Kind::number},
+    {"ror", Kind::number},
+    {"or_e_low", Kind::number},
+    {"or_e_high", Kind::number},
+    {"or_g_low", Kind::number},
+    {"or_g_high", Kind::number},
+    {"alpha", Kind::number},
+    {"search", Kind::text},
+    {"size", Kind::number},
+    {"n_cases", Kind::number},
+    {"n_controls", Kind::number},
+    {"power_min", Kind::number},
+    {"or_g_at_min", Kind::number},
+    {"or_e_at_min", Kind::number},
+    {"small_cells_at_min", Kind::flag},
+    {"power_max", Kind::number},
+    {"or_g_at_max", Kind::number},
+    {"or_e_at_max", Kind::number},
+    {"small_cells_at_max", Kind::flag},
+    {"flat", Kind::flag},
+    {"or_e_conditional", Kind::number},
+    {"or_g_conditional", Kind::number},
+    {"solver_info", Kind::number},
+    {"error", Kind::text},
+};
+
+constexpr std::size_t kColumnCount = std::size(kColumns);
+using Row = std::array<Cell, kColumnCount>;
+
+// The list of exposure prevalences as one text, as the csv writes it.
+std::string list_text(const std::vector<double>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) text += ';';
+    text += number_text(values[i]);
+  }
+  return text;
+}
+
+// One calculation as a row, in the order of kColumns. Inputs the mode does
+// not use are empty; without a result the result columns are empty, except
+// the conversion's when the conversion ran (a calculation without an answer),
+// and the box is the range given or the conversion's point.
+Row row_of(const plan::Scenario& s, const plan::Outcome& o) {
+  const plan::Design& d = s.design;
+  const plan::Result& r = o.result;
+  const bool has_result = o.ok();
+  const bool conversion_ran = has_result || o.error->kind == plan::Error::Kind::no_answer;
+  const bool converted = conversion_ran && r.solver_info == 1 &&
+                         std::isfinite(r.or_e_conditional) && r.or_e_conditional > 0.0 &&
+                         std::isfinite(r.or_g_conditional) && r.or_g_conditional > 0.0;
+  auto box = [&](const std::optional<plan::Range>& given, const plan::Range& searched,
+                 double conditional) -> std::optional<plan::Range> {
+    if (has_result) return searched;
+    if (given) return given;
+    if (converted) return plan::Range{conditional, conditional};
+    return std::nullopt;
+  };
+  const auto or_e_box = box(s.ranges.or_e, r.or_e_range, r.or_e_conditional);
+  const auto or_g_box = box(s.ranges.or_g, r.or_g_range, r.or_g_conditional);
+  auto number_if = [](bool present, double x) { return present ? Cell(x) : Cell(); };
+  auto flag_if = [](bool present, bool x) { return present ? Cell(x) : Cell(); };
+
+  const bool power_mode = s.mode == plan::Mode::power;
+  return Row{
+      std::string(plan::name(s.mode)),
+      number_if(power_mode, s.cases),
+      number_if(!power_mode, s.target_power),
+      number_if(d.quantiles != 0, d.quantiles),
+      d.exposure_prevalences.empty() ? Cell() : Cell(list_text(d.exposure_prevalences)),
+      d.gene_prevalence,
+      d.controls_per_case,
+      d.or_e,
+      d.or_g,
+      d.ror,
+      number_if(or_e_box.has_value(), or_e_box ? or_e_box->low : 0.0),
+      number_if(or_e_box.has_value(), or_e_box ? or_e_box->high : 0.0),
+      number_if(or_g_box.has_value(), or_g_box ? or_g_box->low : 0.0),
+      number_if(or_g_box.has_value(), or_g_box ? or_g_box->high : 0.0),
+      s.settings.alpha,
+      std::string(plan::name(s.settings.search)),
+      number_if(has_result, r.size),
+      number_if(has_result, r.n_cases),
+      number_if(has_result, r.n_controls),
+      number_if(has_result, r.least.power),
+      number_if(has_result, r.least.or_g),
+      number_if(has_result, r.least.or_e),
+      flag_if(has_result, r.least.small_cells),
+      number_if(has_result, r.most.power),
+      number_if(has_result, r.most.or_g),
+      number_if(has_result, r.most.or_e),
+      flag_if(has_result, r.most.small_cells),
+      flag_if(has_result, r.flat),
+      number_if(conversion_ran, r.or_e_conditional),
+      number_if(conversion_ran, r.or_g_conditional),
+      number_if(conversion_ran, r.solver_info),
+      has_result ? Cell() : Cell(o.error->message()),
+  };
+}
+
+// The rows as R columns: each kind of cell into its own kind of vector,
+// an empty cell as NA.
+Rcpp::List columns_of(const std::vector<Row>& rows) {
+  const auto n = static_cast<R_xlen_t>(rows.size());
+  Rcpp::List columns(kColumnCount);
+  Rcpp::CharacterVector names(kColumnCount);
+  for (std::size_t c = 0; c < kColumnCount; ++c) {
+    names[c] = kColumns[c].name;
+    switch (kColumns[c].kind) {
+      case Kind::number: {
+        Rcpp::NumericVector v(n, NA_REAL);
+        for (R_xlen_t i = 0; i < n; ++i) {
+          if (auto x = std::get_if<double>(&rows[i][c])) v[i] = *x;
+        }
+        columns[c] = v;
+        break;
+      }
+      case Kind::flag: {
+        Rcpp::LogicalVector v(n, NA_LOGICAL);
+        for (R_xlen_t i = 0; i < n; ++i) {
+          if (auto x = std::get_if<bool>(&rows[i][c])) v[i] = *x;
+        }
+        columns[c] = v;
+        break;
+      }
+      case Kind::text: {
+        Rcpp::CharacterVector v(n, NA_STRING);
+        for (R_xlen_t i = 0; i < n; ++i) {
+          if (auto x = std::get_if<std::string>(&rows[i][c])) v[i] = *x;
+        }
+        columns[c] = v;
+        break;
+      }
+    }
+  }
+  columns.attr("names") = names;
+  return columns;
+}
+
+}  // namespace
+
+// Power ("power") or sample-size ("size") calculations, one per row. `value`
+// holds the cases or the target power of each row; `ror`, `gene_prevalence`,
+// `controls_per_case` and `alpha` one value per row as well (R lays out the
+// combinations). `quantiles` is 0 when the exposure prevalences are given; a
+// range of length 0 is not given.
+// [[Rcpp::export]]
+Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& value,
+                          const Rcpp::NumericVector& ror,
+                          const Rcpp::NumericVector& gene_prevalence,
+                          const Rcpp::NumericVector& controls_per_case,
+                          const Rcpp::NumericVector& alpha, double quantiles,
+                          const Rcpp::NumericVector& exposure_prevalences, double or_e,
+                          double or_g, const Rcpp::NumericVector& or_e_range,
+                          const Rcpp::NumericVector& or_g_range, const std::string& search) {
+  const auto mode_value = plan::parse_mode(mode);
+  if (!mode_value) Rcpp::stop("unknown calculation \"" + mode + "\"");
+  const R_xlen_t n = value.size();
+  for (const Rcpp::NumericVector* v : {&ror, &gene_prevalence, &controls_per_case, &alpha}) {
+    if (v->size() != n) Rcpp::stop("the per-row inputs differ in length");
+  }
+  if ((or_e_range.size() != 0 && or_e_range.size() != 2) ||
+      (or_g_range.size() != 0 && or_g_range.size() != 2)) {
+    Rcpp::stop("a range is two numbers, low and high");
+  }
+
+  plan::Scenario base;
+  base.mode = *mode_value;
+  base.design.quantiles = quantiles_of(quantiles);
+  base.design.exposure_prevalences.assign(exposure_prevalences.begin(),
+                                          exposure_prevalences.end());
+  base.design.or_e = or_e;
+  base.design.or_g = or_g;
+  base.ranges.or_e = range_of(or_e_range);
+  base.ranges.or_g = range_of(or_g_range);
+  base.settings.search = search_of(search);
+
+  // Every row is checked before the first is calculated: a wrong input stops
+  // the call before any time is spent.
+  std::vector<plan::Scenario> scenarios(static_cast<std::size_t>(n), base);
+  for (R_xlen_t i = 0; i < n; ++i) {
+    plan::Scenario& s = scenarios[static_cast<std::size_t>(i)];
+    (s.mode == plan::Mode::power ? s.cases : s.target_power) = value[i];
+    s.design.ror = ror[i];
+    s.design.gene_prevalence = gene_prevalence[i];
+    s.design.controls_per_case = controls_per_case[i];
+    s.settings.alpha = alpha[i];
+    if (auto e = plan::check(s)) Rcpp::stop(e->message());
+  }
+
+  std::vector<Row> rows;
+  rows.reserve(scenarios.size());
+  {
+    const ConsoleCapture capture;
+    for (const plan::Scenario& s : scenarios) {
+      Rcpp::checkUserInterrupt();
+      try {
+        rows.push_back(row_of(s, plan::run(s)));
+      } catch (const console::ProgramEnd& end) {
+        Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
+                   "): " + capture.written());
+      }
+      if (const std::string text = capture.written(); !text.empty()) {
+        Rcpp::stop("the engine wrote to its console: " + text);
+      }
+    }
+  }
+  return columns_of(rows);
+}
+
+// Carrier prevalence under Hardy-Weinberg equilibrium, element by element.
+// [[Rcpp::export]]
+Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_frequency,
+                                          const std::string& model) {
+  const auto genetic_model = plan::parse_genetic_model(model);
+  if (!genetic_model) {
+    refuse("model", "\"" + model + "\"", "must be \"dominant\" or \"recessive\"");
+  }
+  Rcpp::NumericVector prevalence(allele_frequency.size());
+  for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {
+    const double q = allele_frequency[i];
+    if (!(q > 0.0 && q < 1.0)) {
+      refuse("allele_frequency", number_text(q), "must be greater than 0 and less than 1");
+    }
+    prevalence[i] = plan::carrier_prevalence(q, *genetic_model);
+  }
+  return prevalence;
+}

@@ -1,0 +1,48 @@
+test_that("curves are spaced evenly in cases and on the log scale in ROR^tb", {
+  design <- list(gene_prevalence = 0.3, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2),
+                 search = "centre")
+  by_cases <- do.call(gxe_curve, c(list("cases", from = 200, to = 2000, points = 4,
+                                        ror = c(2, 1.5)), design))
+  expect_s3_class(by_cases, c("gxe_curve", "data.frame"))
+  expect_equal(attr(by_cases, "over"), "cases")
+  # One curve after the other, in the order of the ror values given.
+  expect_equal(by_cases$ror, rep(c(2, 1.5), each = 4))
+  expect_equal(by_cases$cases, rep(c(200, 800, 1400, 2000), 2))
+  expect_true(all(diff(by_cases$power_min[1:4]) > 0))
+
+  by_ror <- do.call(gxe_curve, c(list("ror", from = 1.25, to = 3.2, points = 5,
+                                      cases = c(500, 1000)), design))
+  expect_equal(by_ror$cases, rep(c(500, 1000), each = 5))
+  expect_identical(by_ror$ror[c(1, 5)], c(1.25, 3.2))
+  expect_equal(diff(log(by_ror$ror[1:5])), rep(log(3.2 / 1.25) / 4, 4))
+
+  sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 3, power = 0.8, gene_prevalence = 0.3)
+  expect_equal(sizes$mode, rep("size", 3))
+  expect_true(all(diff(sizes$size) < 0))
+})
+
+test_that("a curve's arguments are checked", {
+  expect_error(gxe_curve("cases", from = 100, to = 50, ror = 2, gene_prevalence = 0.3),
+               "from = 100, to = 50: must be positive, from below to", fixed = TRUE)
+  expect_error(gxe_curve("cases", from = 100, to = 500, points = 1, ror = 2, gene_prevalence = 0.3),
+               "points = 1: must be a whole number from 2 to 10000", fixed = TRUE)
+  expect_error(gxe_curve("ror", from = 1.5, to = 3, gene_prevalence = 0.3),
+               "cases: must be given for a power curve over ror", fixed = TRUE)
+  expect_error(gxe_curve("cases", from = 100, to = 500, ror = 2, cases = 3, gene_prevalence = 0.3),
+               "cases: is the x axis of the curve, set by from and to", fixed = TRUE)
+  expect_error(gxe_curve("cases", from = 100, to = 500, ror = 2, gene_prevalence = 3),
+               "gene_prevalence = 3: must be greater than 0 and less than 1", fixed = TRUE)
+})
+
+test_that("curves are drawn", {
+  power <- gxe_curve("cases", from = 200, to = 2000, points = 5, ror = c(1.5, 2),
+                     gene_prevalence = 0.3, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+  sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 3, power = 0.8, gene_prevalence = 0.3)
+  grDevices::pdf(NULL)
+  on.exit(grDevices::dev.off())
+  expect_identical(plot(power, target = 0.9), power)
+  expect_identical(plot(sizes), sizes)
+  skip_if_not_installed("ggplot2")
+  expect_s3_class(ggplot2::autoplot(power), "ggplot")
+  expect_s3_class(ggplot2::autoplot(sizes), "ggplot")
+})
