@@ -162,7 +162,7 @@ TEST(Plan, CriticalValueGivesBackHalfTheLevel) {
 
 // ---------------------------------------------------------------------------
 // The global method against a scan: a dense grid of the box in search
-// variables, refined three times by a grid of a tenth of the spacing around
+// variables, refined three times by a finer grid around
 // the best point. Independent of the minimizer, and fine enough that its
 // extremes are good to about 1e-8 in power.
 
@@ -174,7 +174,7 @@ struct Scan {
 
 template <class F>
 Scan scan(F f, double sign, const double lo[2], const double hi[2]) {
-  constexpr int kSide = 41;
+  constexpr int kSide = 31;
   Scan s;
   s.best = INFINITY;
   double centre[2] = {(lo[0] + hi[0]) / 2, (lo[1] + hi[1]) / 2};
@@ -182,7 +182,7 @@ Scan scan(F f, double sign, const double lo[2], const double hi[2]) {
   s.spacing[0] = 2 * half[0] / (kSide - 1);
   s.spacing[1] = 2 * half[1] / (kSide - 1);
   for (int round = 0; round < 4; ++round) {
-    const int side = round == 0 ? kSide : 21;
+    const int side = round == 0 ? kSide : 15;
     const double c0 = centre[0], c1 = centre[1];
     for (int i = 0; i < side; ++i) {
       for (int j = 0; j < side; ++j) {

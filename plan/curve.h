@@ -1,0 +1,65 @@
+#ifndef GXE_PLAN_CURVE_H_
+#define GXE_PLAN_CURVE_H_
+
+// Curves: a calculation repeated along one axis, for figures in a protocol
+// or a grant. Each point is an ordinary calculation of the planning library,
+// so a point of a curve equals the single calculation at the same values.
+//
+//   over cases: the power against the number of cases, one curve per ROR^tb;
+//   over ror:   the power against ROR^tb, one curve per number of cases, or
+//               (in size mode) the size needed against ROR^tb, one curve per
+//               target power.
+
+#include <optional>
+#include <vector>
+
+#include "plan/plan.h"
+
+namespace gxe::plan {
+
+enum class Axis { cases, ror };
+
+struct CurveSpec {
+  // The design, ranges and settings of every point; its mode says whether
+  // the curves are of power (power mode) or of size (size mode, over ror
+  // only). The value that the axis or the series sets is ignored.
+  Scenario base;
+  Axis over = Axis::cases;
+  double from = 0.0;
+  double to = 0.0;
+  int points = 40;
+  // One curve per value: ROR^tb values over cases; over ror, numbers of
+  // cases (power mode) or target powers (size mode). Empty: one curve at the
+  // base scenario's own value.
+  std::vector<double> series;
+};
+
+inline constexpr int kMinCurvePoints = 2;
+inline constexpr int kMaxCurvePoints = 1000;
+
+struct CurvePoint {
+  double x = 0.0;       // the axis value: number of cases or ROR^tb
+  double series = 0.0;  // the value of the curve it belongs to
+  Scenario scenario;    // the calculation made at this point
+  Outcome outcome;
+};
+
+// The axis values: `points` values from `from` to `to`, evenly spaced for
+// cases and evenly on the log scale for ROR^tb; the ends exactly as given.
+std::vector<double> axis_values(Axis over, double from, double to, int points);
+
+// The first input of the curve that is out of its range: from and to
+// positive and finite with from < to; 2 to 1000 points; size curves only
+// over ror; then every point's scenario as `check` sees it.
+std::optional<Error> check(const CurveSpec& spec);
+
+// Every point of every curve, curve by curve, in axis order. Points whose
+// calculation has no answer keep their error in the outcome.
+std::vector<CurvePoint> curve(const CurveSpec& spec);
+
+// The scenarios behind the points, without computing them.
+std::vector<CurvePoint> curve_points(const CurveSpec& spec);
+
+}  // namespace gxe::plan
+
+#endif  // GXE_PLAN_CURVE_H_
