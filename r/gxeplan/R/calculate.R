@@ -180,22 +180,36 @@ calculate <- function(mode, value, ror, gene_prevalence, quantiles,
   numbers("gene_prevalence", gene_prevalence, call)
   numbers("controls_per_case", controls_per_case, call)
   numbers("alpha", alpha, call)
+  shared <- design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                   search, call)
+  grid <- expand.grid(value = as.numeric(value), ror = as.numeric(ror),
+                      controls_per_case = as.numeric(controls_per_case),
+                      gene_prevalence = as.numeric(gene_prevalence),
+                      alpha = as.numeric(alpha), KEEP.OUT.ATTRS = FALSE)
+  rows_of(relay(calculate_rows(mode, grid$value, grid$ror, grid$gene_prevalence,
+                               grid$controls_per_case, grid$alpha, shared), call), call)
+}
+
+# The inputs every calculation of a call shares, checked for their type and
+# length (the engine checks their values), as the engine takes them.
+design <- function(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                   search, call) {
   one_number("or_e", or_e, call)
   one_number("or_g", or_g, call)
   if (!is.null(quantiles)) one_number("quantiles", quantiles, call)
   if (!is.null(exposure_prevalences)) numbers("exposure_prevalences", exposure_prevalences, call)
   one_text("search", search, call)
+  list(quantiles = if (is.null(quantiles)) 0 else as.numeric(quantiles),
+       exposure_prevalences = as.numeric(exposure_prevalences),
+       or_e = as.numeric(or_e), or_g = as.numeric(or_g),
+       or_e_range = range_of("or_e_range", or_e_range, call),
+       or_g_range = range_of("or_g_range", or_g_range, call),
+       search = search)
+}
 
-  grid <- expand.grid(value = as.numeric(value), ror = as.numeric(ror),
-                      controls_per_case = as.numeric(controls_per_case),
-                      gene_prevalence = as.numeric(gene_prevalence),
-                      alpha = as.numeric(alpha), KEEP.OUT.ATTRS = FALSE)
-  columns <- relay(calculate_rows(
-    mode, grid$value, grid$ror, grid$gene_prevalence, grid$controls_per_case,
-    grid$alpha, if (is.null(quantiles)) 0 else as.numeric(quantiles),
-    as.numeric(exposure_prevalences), as.numeric(or_e), as.numeric(or_g),
-    range_of("or_e_range", or_e_range, call), range_of("or_g_range", or_g_range, call),
-    search), call)
+# The engine's columns as a data.frame, with a warning for the rows that have
+# no answer.
+rows_of <- function(columns, call) {
   rows <- as.data.frame(columns, stringsAsFactors = FALSE, optional = TRUE)
   unanswered <- !is.na(rows$error)
   if (any(unanswered)) {

@@ -1,26 +1,27 @@
 #' Power and study-size curves
 #'
 #' Power against the number of cases for the ROR^tb given, or against ROR^tb
-#' for the number of cases given; with a target `power` instead, the study
-#' size needed against ROR^tb. Each point is one calculation of [gxe_power()]
-#' or [gxe_size()] with the least and the most favourable power over the box.
+#' for the number of cases given; with a target `power` instead of cases, the
+#' study size needed against ROR^tb. Each point is an ordinary calculation,
+#' equal to the [gxe_power()] or [gxe_size()] row at the same values, with
+#' the least and the most favourable power over the box.
 #'
 #' The points are spaced evenly in cases, and evenly on the log scale in
-#' ROR^tb, from `from` to `to` inclusive. Every value of the list arguments
-#' other than the one on the x axis (`ror` or `cases`, `gene_prevalence`,
-#' `controls_per_case`, `alpha`, `power`) makes a curve of its own; the rows
-#' of one curve follow each other, in increasing x.
+#' ROR^tb, from `from` to `to`, both ends exactly as given. The argument that
+#' names the curves may be a vector, one curve per value: `ror` for a curve
+#' over cases; `cases` (power) or `power` (study size) for a curve over ror.
+#' Every other argument of the design takes a single value.
 #'
 #' @param over The x axis: `"cases"` or `"ror"`.
-#' @param from,to The first and last value on the x axis, `from < to` (both
-#'   positive).
-#' @param points Number of points of each curve, a whole number from 2 to
-#'   10000.
-#' @param ... The design, as the arguments of [gxe_power()] (for a power
-#'   curve) or of [gxe_size()] (when `power`, a target power, is given: a
-#'   size curve, over `"ror"` only), less the one on the x axis.
+#' @param from,to The first and the last value on the x axis, positive,
+#'   `from < to`.
+#' @param points Number of points of each curve, from 2 to 1000.
+#' @param ... The design, as the arguments of [gxe_power()] (a power curve)
+#'   or of [gxe_size()] (a size curve, when `power` is given; over ror only),
+#'   less the one on the x axis.
 #' @return A data.frame of class `gxe_curve` with the columns of
-#'   [gxe_power()], one row per point, and the attribute `over`.
+#'   [gxe_power()], one row per point, curve by curve in increasing x, and
+#'   the attribute `over`.
 #' @seealso [plot.gxe_curve()], [autoplot.gxe_curve()].
 #' @examples
 #' # Power against the number of cases for two interactions:
@@ -30,8 +31,8 @@
 #' head(curve[, c("ror", "cases", "power_min", "power_max")])
 #' plot(curve, target = 0.8)
 #'
-#' # The study size for 80 % power against ROR^tb:
-#' sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 10, power = 0.8,
+#' # The study size for 80 % and 90 % power against ROR^tb:
+#' sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 10, power = c(0.8, 0.9),
 #'                    gene_prevalence = 0.3, or_e = 2, or_g = 1.5)
 #' plot(sizes)
 #' @export
@@ -39,71 +40,61 @@ gxe_curve <- function(over = c("cases", "ror"), from, to, points = 40, ...) {
   call <- sys.call()
   if (missing(over)) over <- "cases"
   one_text("over", over, call)
-  if (!over %in% c("cases", "ror")) {
-    refuse(sprintf('over = %s: must be "cases" or "ror"', shown(over)), call)
-  }
   one_number("from", from, call)
   one_number("to", to, call)
   one_number("points", points, call)
-  if (!(from > 0 && is.finite(to) && from < to)) {
-    refuse(sprintf("from = %s, to = %s: must be positive, from below to",
-                   format(from), format(to)), call)
+  args <- list(...)
+  if (length(args) && (is.null(names(args)) || any(!nzchar(names(args))))) {
+    refuse("the design arguments of a curve are named: ror = 2, gene_prevalence = 0.3, ...", call)
   }
-  if (!(points >= 2 && points <= 10000 && points == trunc(points))) {
-    refuse(sprintf("points = %s: must be a whole number from 2 to 10000", format(points)), call)
+  unknown <- setdiff(names(args), names(formals(curve_design)))
+  if (length(unknown)) {
+    refuse(sprintf("%s: is not an argument of a curve", paste(unknown, collapse = ", ")), call)
   }
-  design <- list(...)
-  if (over %in% names(design)) {
+  if (over %in% names(args)) {
     refuse(sprintf("%s: is the x axis of the curve, set by from and to", over), call)
   }
-  size_curve <- "power" %in% names(design)
-  if (size_curve && over == "cases") {
-    refuse("power: a curve over cases is a power curve; a size curve is over ror", call)
+  if (all(c("cases", "power") %in% names(args))) {
+    refuse("cases, power: give the cases of a power curve or the target power of a size curve, not both", call)
   }
-  needed <- if (over == "cases") "ror" else if (!size_curve) "cases"
-  if (length(needed) && !needed %in% names(design)) {
-    refuse(sprintf("%s: must be given for a %s curve over %s", needed,
-                   if (size_curve) "size" else "power", over), call)
+  mode <- if ("power" %in% names(args)) "size" else "power"
+  series <- if (over == "cases") "ror" else if (mode == "size") "power" else "cases"
+  if (!series %in% names(args)) {
+    refuse(sprintf("%s: must be given for a %s curve over %s", series, mode, over), call)
   }
-
-  x <- if (over == "cases") {
-    seq(from, to, length.out = points)
-  } else {
-    # Evenly on the log scale, with the ends exactly as given.
-    c(from, exp(seq(log(from), log(to), length.out = points))[-c(1, points)], to)
-  }
-  design[[over]] <- x
-  calculation <- if (size_curve) gxe_size else gxe_power
-  rows <- withCallingHandlers(
-    tryCatch(do.call(calculation, design),
-             gxe_input_error = function(e) refuse(conditionMessage(e), call)),
-    gxe_no_answer = function(w) {
-      warning(warningCondition(conditionMessage(w), class = "gxe_no_answer", call = call))
-      invokeRestart("muffleWarning")
-    })
-
-  # One curve after the other: the rows of each curve (same values of every
-  # other list argument) together, in increasing x.
-  lists <- setdiff(curve_lists, over)
-  key <- do.call(paste, c(rows[lists], sep = "\r"))
-  rows <- rows[order(match(key, unique(key)), rows[[over]]), , drop = FALSE]
-  rownames(rows) <- NULL
-  structure(rows, class = c("gxe_curve", "data.frame"), over = over)
+  point <- do.call(curve_design, c(args, list(call = call)), quote = TRUE)
+  numbers(series, args[[series]], call)
+  structure(
+    rows_of(relay(curve_rows(mode, over, from, to, points, as.numeric(args[[series]]),
+                             point$gene_prevalence, point$controls_per_case, point$alpha,
+                             point$design), call), call),
+    class = c("gxe_curve", "data.frame"), over = over)
 }
 
-# The arguments whose values make curves of their own.
-curve_lists <- c("power", "cases", "ror", "gene_prevalence", "controls_per_case", "alpha")
+# The design of a curve: the single-valued arguments checked and gathered as
+# the engine takes them (the series and the axis are set apart by the caller).
+curve_design <- function(cases = NULL, power = NULL, ror = NULL, gene_prevalence,
+                         quantiles = 4, exposure_prevalences = NULL, controls_per_case = 1,
+                         or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
+                         alpha = 0.05, search = "global", call) {
+  if (missing(gene_prevalence)) refuse("gene_prevalence: must be given", call)
+  if (!is.null(power) && !is.null(ror)) one_number("power", power, call)
+  one_number("gene_prevalence", gene_prevalence, call)
+  one_number("controls_per_case", controls_per_case, call)
+  one_number("alpha", alpha, call)
+  if (missing(quantiles) && !is.null(exposure_prevalences)) quantiles <- NULL
+  list(gene_prevalence = as.numeric(gene_prevalence),
+       controls_per_case = as.numeric(controls_per_case), alpha = as.numeric(alpha),
+       design = design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                       search, call))
+}
 
-# The curves of a gxe_curve: a list of row indices, and a label for each.
+# The curves of a gxe_curve, as lists of row indices named after the value
+# that makes each curve.
 curve_groups <- function(x) {
-  lists <- setdiff(curve_lists, attr(x, "over"))
-  lists <- lists[vapply(lists, function(n) !all(is.na(x[[n]])), logical(1))]
-  varying <- lists[vapply(lists, function(n) length(unique(x[[n]])) > 1, logical(1))]
-  key <- if (length(varying)) {
-    do.call(paste, c(lapply(varying, function(n) paste(n, "=", format(x[[n]]))), sep = ", "))
-  } else {
-    rep("", nrow(x))
-  }
+  over <- attr(x, "over")
+  series <- if (over == "cases") "ror" else if (identical(x$mode[1], "size")) "power" else "cases"
+  key <- paste(series, "=", format(x[[series]]))
   split(seq_len(nrow(x)), factor(key, levels = unique(key)))
 }
 
@@ -139,7 +130,8 @@ plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-
   if (size_curve) {
     graphics::plot(x[[over]], x$size, type = "n", log = log_axis,
                    xlab = axis_title(over), ylab = "Study size (cases + controls)",
-                   main = sprintf("Study size for power %s", format(x$power[1])), ...)
+                   main = if (length(groups) == 1) sprintf("Study size for power %s", format(x$power[1])),
+                   ...)
     for (i in seq_along(groups)) {
       g <- groups[[i]]
       graphics::lines(x[[over]][g], x$size[g], col = col[i], lwd = 2)

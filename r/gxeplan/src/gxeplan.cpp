@@ -1,8 +1,8 @@
 // The bridge between R and the planning library: R hands over the rows it
 // has laid out (one value per row for the inputs that make combinations, one
-// value for the others), every row is checked before any is calculated, and
-// the results come back as a list of columns named as the command line's csv
-// columns.
+// value for the others) or a curve to draw, every calculation is checked
+// before any is made, and the results come back as a list of columns named
+// as the command line's csv columns.
 //
 // R's rules for compiled code hold here: nothing is written to the process's
 // standard streams and the process is never ended. The engine's console is
@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "plan/curve.h"
 #include "plan/plan.h"
 
 namespace {
@@ -77,26 +78,50 @@ std::string number_text(double x) {
   Rcpp::stop(plan::Error{plan::Error::Kind::invalid_input, field, std::move(value), rule}.message());
 }
 
-// The number of quantiles arrives as an R number: a whole one within the
-// range plan::check accepts is passed on, anything else is refused here with
-// the same rule, before a conversion to int could change it.
-int quantiles_of(double q) {
-  constexpr double kLargest = 1e6;  // far above the largest k, far below INT_MAX
-  if (q == 0.0) return 0;           // not given: the exposure prevalences are
-  if (!(std::fabs(q) <= kLargest && q == std::trunc(q))) {
-    refuse("quantiles", number_text(q), "must be a whole number from 2 to 100");
-  }
-  return static_cast<int>(q);
+// A whole number that arrives as an R number: one within far more than the
+// allowed range is passed on for the library's own check, anything else is
+// refused here with the same rule, before a conversion to int could change it.
+int whole_of(double x, const char* field, const char* rule) {
+  constexpr double kLargest = 1e6;  // far above any allowed value, far below INT_MAX
+  if (!(std::fabs(x) <= kLargest && x == std::trunc(x))) refuse(field, number_text(x), rule);
+  return static_cast<int>(x);
 }
 
 std::optional<plan::Range> range_of(const Rcpp::NumericVector& r) {
   if (r.size() == 0) return std::nullopt;
+  if (r.size() != 2) Rcpp::stop("a range is two numbers, low and high");
   return plan::Range{r[0], r[1]};
 }
 
 plan::SearchMethod search_of(const std::string& text) {
   if (auto method = plan::parse_search_method(text)) return *method;
   refuse("search", "\"" + text + "\"", "must be \"global\" or \"centre\"");
+}
+
+plan::Mode mode_of(const std::string& text) {
+  if (auto mode = plan::parse_mode(text)) return *mode;
+  Rcpp::stop("unknown calculation \"" + text + "\"");
+}
+
+// The inputs every calculation of a call shares, from R's list `design`:
+// quantiles (0 when the exposure prevalences are given), exposure_prevalences,
+// or_e, or_g, or_e_range and or_g_range (length 0 when not given), search.
+plan::Scenario base_scenario(const std::string& mode, const Rcpp::List& design) {
+  plan::Scenario base;
+  base.mode = mode_of(mode);
+  const double quantiles = Rcpp::as<double>(design["quantiles"]);
+  if (quantiles != 0.0) {
+    base.design.quantiles =
+        whole_of(quantiles, "quantiles", "must be a whole number from 2 to 100");
+  }
+  base.design.exposure_prevalences =
+      Rcpp::as<std::vector<double>>(design["exposure_prevalences"]);
+  base.design.or_e = Rcpp::as<double>(design["or_e"]);
+  base.design.or_g = Rcpp::as<double>(design["or_g"]);
+  base.ranges.or_e = range_of(design["or_e_range"]);
+  base.ranges.or_g = range_of(design["or_g_range"]);
+  base.settings.search = search_of(Rcpp::as<std::string>(design["search"]));
+  return base;
 }
 
 // ---------------------------------------------------------------------------
@@ -262,41 +287,47 @@ Rcpp::List columns_of(const std::vector<Row>& rows) {
 
 }  // namespace
 
+namespace {
+
+// Runs the calculations with the console bound to strings; what the engine
+// would have printed, or its request to end the program, becomes an R error.
+template <class Calculate>
+std::vector<Row> run_captured(std::size_t count, Calculate calculate) {
+  std::vector<Row> rows;
+  rows.reserve(count);
+  const ConsoleCapture capture;
+  for (std::size_t i = 0; i < count; ++i) {
+    Rcpp::checkUserInterrupt();
+    try {
+      rows.push_back(calculate(i));
+    } catch (const console::ProgramEnd& end) {
+      Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
+                 "): " + capture.written());
+    }
+    if (const std::string text = capture.written(); !text.empty()) {
+      Rcpp::stop("the engine wrote to its console: " + text);
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
 // Power ("power") or sample-size ("size") calculations, one per row. `value`
 // holds the cases or the target power of each row; `ror`, `gene_prevalence`,
 // `controls_per_case` and `alpha` one value per row as well (R lays out the
-// combinations). `quantiles` is 0 when the exposure prevalences are given; a
-// range of length 0 is not given.
+// combinations); `design` the inputs shared by all rows (base_scenario).
 // [[Rcpp::export]]
 Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& value,
                           const Rcpp::NumericVector& ror,
                           const Rcpp::NumericVector& gene_prevalence,
                           const Rcpp::NumericVector& controls_per_case,
-                          const Rcpp::NumericVector& alpha, double quantiles,
-                          const Rcpp::NumericVector& exposure_prevalences, double or_e,
-                          double or_g, const Rcpp::NumericVector& or_e_range,
-                          const Rcpp::NumericVector& or_g_range, const std::string& search) {
-  const auto mode_value = plan::parse_mode(mode);
-  if (!mode_value) Rcpp::stop("unknown calculation \"" + mode + "\"");
+                          const Rcpp::NumericVector& alpha, const Rcpp::List& design) {
   const R_xlen_t n = value.size();
   for (const Rcpp::NumericVector* v : {&ror, &gene_prevalence, &controls_per_case, &alpha}) {
     if (v->size() != n) Rcpp::stop("the per-row inputs differ in length");
   }
-  if ((or_e_range.size() != 0 && or_e_range.size() != 2) ||
-      (or_g_range.size() != 0 && or_g_range.size() != 2)) {
-    Rcpp::stop("a range is two numbers, low and high");
-  }
-
-  plan::Scenario base;
-  base.mode = *mode_value;
-  base.design.quantiles = quantiles_of(quantiles);
-  base.design.exposure_prevalences.assign(exposure_prevalences.begin(),
-                                          exposure_prevalences.end());
-  base.design.or_e = or_e;
-  base.design.or_g = or_g;
-  base.ranges.or_e = range_of(or_e_range);
-  base.ranges.or_g = range_of(or_g_range);
-  base.settings.search = search_of(search);
+  const plan::Scenario base = base_scenario(mode, design);
 
   // Every row is checked before the first is calculated: a wrong input stops
   // the call before any time is spent.
@@ -310,25 +341,37 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& va
     s.settings.alpha = alpha[i];
     if (auto e = plan::check(s)) Rcpp::stop(e->message());
   }
+  return columns_of(run_captured(scenarios.size(), [&](std::size_t i) {
+    return row_of(scenarios[i], plan::run(scenarios[i]));
+  }));
+}
 
-  std::vector<Row> rows;
-  rows.reserve(scenarios.size());
-  {
-    const ConsoleCapture capture;
-    for (const plan::Scenario& s : scenarios) {
-      Rcpp::checkUserInterrupt();
-      try {
-        rows.push_back(row_of(s, plan::run(s)));
-      } catch (const console::ProgramEnd& end) {
-        Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
-                   "): " + capture.written());
-      }
-      if (const std::string text = capture.written(); !text.empty()) {
-        Rcpp::stop("the engine wrote to its console: " + text);
-      }
-    }
+// The points of curves over "cases" or "ror", curve by curve in axis order:
+// one curve per value of `series` (ROR^tb values over cases; over ror, cases
+// for power curves or target powers for size curves).
+// [[Rcpp::export]]
+Rcpp::List curve_rows(const std::string& mode, const std::string& over, double from, double to,
+                      double points, const Rcpp::NumericVector& series, double gene_prevalence,
+                      double controls_per_case, double alpha, const Rcpp::List& design) {
+  plan::CurveSpec spec;
+  spec.base = base_scenario(mode, design);
+  spec.base.design.gene_prevalence = gene_prevalence;
+  spec.base.design.controls_per_case = controls_per_case;
+  spec.base.settings.alpha = alpha;
+  if (over != "cases" && over != "ror") {
+    refuse("over", "\"" + over + "\"", "must be \"cases\" or \"ror\"");
   }
-  return columns_of(rows);
+  spec.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
+  spec.from = from;
+  spec.to = to;
+  spec.points = whole_of(points, "points", "must be from 2 to 1000");
+  spec.series.assign(series.begin(), series.end());
+  if (auto e = plan::check(spec)) Rcpp::stop(e->message());
+
+  const std::vector<plan::CurvePoint> curve = plan::curve_points(spec);
+  return columns_of(run_captured(curve.size(), [&](std::size_t i) {
+    return row_of(curve[i].scenario, plan::run(curve[i].scenario));
+  }));
 }
 
 // Carrier prevalence under Hardy-Weinberg equilibrium, element by element.

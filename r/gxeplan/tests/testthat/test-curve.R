@@ -19,19 +19,32 @@ test_that("curves are spaced evenly in cases and on the log scale in ROR^tb", {
   sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 3, power = 0.8, gene_prevalence = 0.3)
   expect_equal(sizes$mode, rep("size", 3))
   expect_true(all(diff(sizes$size) < 0))
+  # A point is the single calculation at its values.
+  expect_identical(sizes[2, ], gxe_size(0.8, ror = sizes$ror[2], gene_prevalence = 0.3),
+                   ignore_attr = TRUE)
 })
 
 test_that("a curve's arguments are checked", {
-  expect_error(gxe_curve("cases", from = 100, to = 50, ror = 2, gene_prevalence = 0.3),
-               "from = 100, to = 50: must be positive, from below to", fixed = TRUE)
-  expect_error(gxe_curve("cases", from = 100, to = 500, points = 1, ror = 2, gene_prevalence = 0.3),
-               "points = 1: must be a whole number from 2 to 10000", fixed = TRUE)
-  expect_error(gxe_curve("ror", from = 1.5, to = 3, gene_prevalence = 0.3),
-               "cases: must be given for a power curve over ror", fixed = TRUE)
-  expect_error(gxe_curve("cases", from = 100, to = 500, ror = 2, cases = 3, gene_prevalence = 0.3),
-               "cases: is the x axis of the curve, set by from and to", fixed = TRUE)
-  expect_error(gxe_curve("cases", from = 100, to = 500, ror = 2, gene_prevalence = 3),
-               "gene_prevalence = 3: must be greater than 0 and less than 1", fixed = TRUE)
+  curve <- function(...) gxe_curve(..., gene_prevalence = 0.3)
+  cases <- list(
+    list(list("cases", from = 100, to = 50, ror = 2), "from = 100: must be less than to"),
+    list(list("cases", from = 100, to = 500, points = 1, ror = 2), "points = 1: must be from 2 to 1000"),
+    list(list("cases", from = 100, to = 500, points = 2.5, ror = 2),
+         "points = 2.5: must be from 2 to 1000"),
+    list(list("ror", from = 1.5, to = 3), "cases: must be given for a power curve over ror"),
+    list(list("cases", from = 100, to = 500, ror = 2, cases = 3),
+         "cases: is the x axis of the curve, set by from and to"),
+    list(list("cases", from = 100, to = 500, ror = 2, power = 0.8),
+         "over = cases: a curve of the size needed runs over ror; over cases it is of power"),
+    list(list("ror", from = 1.5, to = 3, cases = 500, controls_per_case = c(1, 2)),
+         "controls_per_case: takes one value, not 2"),
+    list(list("ror", from = 1.5, to = 3, cases = 500, or_e_rnge = c(1, 2)),
+         "or_e_rnge: is not an argument of a curve"),
+    list(list("cases", from = 100, to = 500, ror = c(2, -1)), "ror = -1: must be greater than 0"))
+  for (case in cases) {
+    expect_error(do.call(curve, case[[1]]), case[[2]], fixed = TRUE, class = "gxe_input_error",
+                 label = deparse(case[[1]]))
+  }
 })
 
 test_that("curves are drawn", {
