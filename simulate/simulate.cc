@@ -1,0 +1,401 @@
+// Simulated power of the Wald test of the trend interaction.
+
+#include "simulate/simulate.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <boost/random/binomial_distribution.hpp>
+
+#include "model/fits_impl.h"
+#include "model/model.h"
+#include "model/records.h"
+#include "simulate/fit.h"
+
+namespace gxe::simulate {
+namespace {
+
+constexpr int kMaxCells = 2 * model::kMaxCategories;
+// Replicates that share one random stream. Fixed, so that the streams, and
+// with them the result, do not depend on how the blocks are spread over the
+// threads; small enough to balance the threads' work.
+constexpr long kBlock = 64;
+constexpr double kPrevalenceSumTolerance = 1e-6;
+// The critical value is accepted when the upper tail beyond it gives back
+// alpha/2 to this relative accuracy; below alpha of about 1e-298 the tail
+// routine saturates at 0 and no critical value can be confirmed.
+constexpr double kTailTolerance = 1e-6;
+
+std::string shortest(double x) {
+  std::array<char, 32> buf{};
+  const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), x);
+  return ec == std::errc{} ? std::string(buf.data(), end) : std::string("?");
+}
+
+Error invalid(std::string field, double value, std::string rule) {
+  return Error{std::move(field), shortest(value), std::move(rule)};
+}
+
+// z(1 - alpha/2) by Newton's method on the normal distribution, confirmed by
+// the tail routine: P(Z > z) must give back alpha/2.
+std::optional<double> critical_value(double alpha) {
+  const double half = alpha / 2.0;
+  const double z = -model::mynormi(half);
+  double p = 0.0;
+  double q = 0.0;
+  double pdf = 0.0;
+  model::normp(z, p, q, pdf);
+  if (!std::isfinite(z) || !(std::abs(q - half) <= kTailTolerance * half)) return std::nullopt;
+  return z;
+}
+
+// Everything a replicate needs, fixed for the whole run.
+struct Prepared {
+  int k = 0;
+  long n_cases = 0;
+  long n_controls = 0;
+  double z = 0.0;
+  // Sequential-binomial form of the two multinomial distributions over the
+  // 2k cells (non-carriers at scores 0..k-1, then carriers): cell i gets
+  // Binomial(subjects left, p_i / (p_i + ... + p_last)); the last cell gets
+  // what is left.
+  std::array<double, kMaxCells> case_share{};
+  std::array<double, kMaxCells> control_share{};
+};
+
+// p_i / (p_i + ... + p_last) for each cell, from sums taken from the end so
+// that no share is the difference of two nearly equal numbers.
+void conditional_shares(const std::array<double, kMaxCells>& p, int cells,
+                        std::array<double, kMaxCells>& share) {
+  double tail = 0.0;
+  for (int i = cells - 1; i >= 0; --i) {
+    tail += p[i];
+    share[i] = tail > 0.0 ? std::min(1.0, p[i] / tail) : 0.0;
+  }
+}
+
+std::optional<Error> check_study(const Study& st) {
+  const auto k = static_cast<long>(st.exposure_prevalences.size());
+  if (k < 2 || k > model::kMaxCategories) {
+    return invalid("exposure_prevalences", static_cast<double>(k),
+                   "must hold from 2 to 100 prevalences (the number given is shown)");
+  }
+  double sum = 0.0;
+  for (const double p : st.exposure_prevalences) {
+    if (!(p > 0.0) || !(p <= 1.0)) {
+      return invalid("exposure_prevalences", p, "each must be greater than 0 and at most 1");
+    }
+    sum += p;
+  }
+  if (!(std::abs(sum - 1.0) <= kPrevalenceSumTolerance)) {
+    return invalid("exposure_prevalences", sum, "must sum to 1 (the sum is shown)");
+  }
+  if (!(st.carrier_prevalence > 0.0) || !(st.carrier_prevalence < 1.0)) {
+    return invalid("carrier_prevalence", st.carrier_prevalence,
+                   "must be greater than 0 and less than 1");
+  }
+  const auto positive = [](double x) { return x > 0.0 && std::isfinite(x); };
+  if (!positive(st.controls_per_case)) {
+    return invalid("controls_per_case", st.controls_per_case, "must be positive and finite");
+  }
+  if (!positive(st.or_g)) return invalid("or_g", st.or_g, "must be positive and finite");
+  if (!positive(st.or_e)) return invalid("or_e", st.or_e, "must be positive and finite");
+  if (!positive(st.ror)) return invalid("ror", st.ror, "must be positive and finite");
+  if (!(std::round(st.cases) >= 1.0) || !(std::round(st.cases) <= kMaxSubjects)) {
+    return invalid("cases", st.cases, "must round to a whole number from 1 to 1e9");
+  }
+  const double controls = std::round(st.controls_per_case * st.cases);
+  if (!(controls >= 1.0) || !(controls <= kMaxSubjects)) {
+    return invalid("controls_per_case", st.controls_per_case,
+                   "times cases must round to a whole number from 1 to 1e9");
+  }
+  if (!(st.alpha > 0.0) || !(st.alpha < 1.0)) {
+    return invalid("alpha", st.alpha, "must be greater than 0 and less than 1");
+  }
+  return std::nullopt;
+}
+
+std::optional<Error> check_options(const Options& o) {
+  if (o.replicates < 1 || o.replicates > kMaxReplicates) {
+    return invalid("replicates", static_cast<double>(o.replicates),
+                   "must be a whole number from 1 to 1e9");
+  }
+  if (o.threads < 0 || o.threads > kMaxThreads) {
+    return invalid("threads", o.threads, "must be from 0 (one per hardware thread) to 1024");
+  }
+  if (o.progress_interval < std::chrono::milliseconds(1) ||
+      o.progress_interval > std::chrono::seconds(60)) {
+    return invalid("progress_interval", static_cast<double>(o.progress_interval.count()),
+                   "must be from 1 to 60000 milliseconds");
+  }
+  return std::nullopt;
+}
+
+// The alternative at the point as the model's hypothesis record; its
+// expected cell table gives both sampling distributions and its fit the
+// per-case variance varh1 of the interaction estimate.
+std::optional<Error> prepare(const Study& st, Prepared& prep, double& wald_power) {
+  const int k = static_cast<int>(st.exposure_prevalences.size());
+  model::Hypothesis alt;
+  alt.bg = std::log(st.or_g);
+  alt.be = std::log(st.or_e) / (k - 1);
+  alt.beg = std::log(st.ror) / (k - 1);
+  std::copy(st.exposure_prevalences.begin(), st.exposure_prevalences.end(), alt.pexp.begin());
+  alt.pgen = {1.0 - st.carrier_prevalence, st.carrier_prevalence};
+  alt.ccr = st.controls_per_case;
+  model::impl::CellArray<double> cell{};
+  double b0 = 0.0;
+  const double varh1 = model::impl::fit(alt, alt.bg, alt.be, k, cell, b0);
+
+  std::array<double, kMaxCells> case_p{};
+  std::array<double, kMaxCells> control_p{};
+  for (int g = 1; g <= 2; ++g) {
+    for (int e = 1; e <= k; ++e) {
+      const int i = (g - 1) * k + (e - 1);
+      control_p[i] = cell[model::impl::cell_at(1, g, e)];
+      case_p[i] = cell[model::impl::cell_at(2, g, e)];
+      if (!std::isfinite(case_p[i]) || !std::isfinite(control_p[i])) {
+        return Error{"", "",
+                     "the odds ratios are too extreme: the expected cell table is not finite "
+                     "in double precision"};
+      }
+    }
+  }
+  const auto z = critical_value(st.alpha);
+  if (!z) {
+    return invalid("alpha", st.alpha,
+                   "is too small for the normal tail routine (about 1e-298 at the least)");
+  }
+  if (!(varh1 > 0.0) || !std::isfinite(varh1)) {
+    return Error{"", "",
+                 "the odds ratios are too extreme: the information matrix of the alternative "
+                 "is singular in double precision"};
+  }
+  prep.k = k;
+  prep.n_cases = std::lround(st.cases);
+  prep.n_controls = std::lround(st.controls_per_case * st.cases);
+  prep.z = *z;
+  conditional_shares(case_p, 2 * k, prep.case_share);
+  conditional_shares(control_p, 2 * k, prep.control_share);
+
+  const double d = std::sqrt(st.cases) * std::abs(alt.beg) / std::sqrt(varh1);
+  double p = 0.0;
+  double q = 0.0;
+  double pdf = 0.0;
+  model::normp(d - prep.z, p, q, pdf);
+  wald_power = p;
+  model::normp(-d - prep.z, p, q, pdf);
+  wald_power += p;
+  return std::nullopt;
+}
+
+// Seed of block b's stream: the splitmix64 finaliser of seed + (b + 1) phi,
+// phi = 2^64 / golden ratio. Neighbouring blocks get unrelated seeds, which
+// then initialise a full Mersenne Twister state each.
+std::uint64_t block_seed(std::uint64_t seed, long block) {
+  std::uint64_t x = seed + (static_cast<std::uint64_t>(block) + 1) * 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// Multinomial counts of `n` subjects over the cells by sequential binomials.
+// A new distribution object for every draw: nothing carries over from one
+// draw to the next but the engine's state. Boost's binomial generator
+// (inversion for small means, BTRD otherwise) keeps no process-wide state;
+// the standard library's sets up large-mean draws with lgamma, which writes
+// the global signgam, a data race between worker threads.
+void draw_counts(std::mt19937_64& engine, long n, const std::array<double, kMaxCells>& share,
+                 int cells, std::array<double, kMaxCells>& counts) {
+  long left = n;
+  for (int i = 0; i < cells; ++i) {
+    long x = 0;
+    if (left > 0 && share[i] > 0.0) {
+      if (share[i] >= 1.0) {
+        x = left;
+      } else {
+        boost::random::binomial_distribution<long, double> binomial(left, share[i]);
+        x = binomial(engine);
+      }
+    }
+    counts[i] = static_cast<double>(x);
+    left -= x;
+  }
+}
+
+struct Tally {
+  long rejections = 0;
+  long failed = 0;
+};
+
+// The shared state of one run: the next block to take, the replicates done,
+// and the workers still running.
+struct Run {
+  const Prepared* prep = nullptr;
+  std::uint64_t seed = 0;
+  long replicates = 0;
+  long blocks = 0;
+  std::atomic<long> next_block{0};
+  std::atomic<long> done{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable finished_cv;
+  int running = 0;  // guarded by mutex
+};
+
+// Takes blocks until none is left; everything it touches was allocated
+// before it started.
+void work(Run& run, Tally& tally) {
+  const Prepared& prep = *run.prep;
+  const int cells = 2 * prep.k;
+  std::array<double, kMaxCells> case_counts{};
+  std::array<double, kMaxCells> control_counts{};
+  std::mt19937_64 engine;
+  for (;;) {
+    const long b = run.next_block.fetch_add(1);
+    if (b >= run.blocks || run.stop.load()) break;
+    engine.seed(block_seed(run.seed, b));
+    const long first = b * kBlock;
+    const long last = std::min(run.replicates, first + kBlock);
+    for (long r = first; r < last; ++r) {
+      draw_counts(engine, prep.n_cases, prep.case_share, cells, case_counts);
+      draw_counts(engine, prep.n_controls, prep.control_share, cells, control_counts);
+      const InteractionFit fit =
+          fit_interaction(std::span<const double>(case_counts.data(), cells),
+                          std::span<const double>(control_counts.data(), cells));
+      if (fit.status != FitStatus::converged) ++tally.failed;
+      if (wald_rejects(fit, prep.z)) ++tally.rejections;
+    }
+    run.done.fetch_add(last - first);
+  }
+}
+
+// Joins every worker however the calling thread leaves (a progress callback
+// may throw): the workers are told to stop after their current block.
+class Workers {
+ public:
+  explicit Workers(Run& run) : run_(run) {}
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
+  ~Workers() {
+    run_.stop.store(true);
+    for (std::thread& t : threads_) {
+      if (t.joinable()) t.join();
+    }
+  }
+
+  // Starts up to n workers; returns how many started (thread creation may
+  // fail when the system is out of resources).
+  int start(int n, std::vector<Tally>& tallies) {
+    threads_.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      {
+        const std::lock_guard lock(run_.mutex);
+        ++run_.running;
+      }
+      try {
+        threads_.emplace_back([this, &tallies, i] {
+          work(run_, tallies[static_cast<std::size_t>(i)]);
+          const std::lock_guard lock(run_.mutex);
+          --run_.running;
+          run_.finished_cv.notify_all();
+        });
+      } catch (const std::system_error&) {
+        const std::lock_guard lock(run_.mutex);
+        --run_.running;
+        return i;
+      }
+    }
+    return n;
+  }
+
+  void join() {
+    for (std::thread& t : threads_) t.join();
+  }
+
+ private:
+  Run& run_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+std::string Error::message() const {
+  if (field.empty()) return rule;
+  return field + " = " + value + ": " + rule;
+}
+
+Outcome simulate_power(const Study& study, const Options& options) {
+  Outcome out;
+  if (auto e = check_study(study)) {
+    out.error = std::move(e);
+    return out;
+  }
+  if (auto e = check_options(options)) {
+    out.error = std::move(e);
+    return out;
+  }
+  Prepared prep;
+  double wald_power = 0.0;
+  if (auto e = prepare(study, prep, wald_power)) {
+    out.error = std::move(e);
+    return out;
+  }
+
+  Run run;
+  run.prep = &prep;
+  run.seed = options.seed;
+  run.replicates = options.replicates;
+  run.blocks = (options.replicates + kBlock - 1) / kBlock;
+  int threads = options.threads;
+  if (threads == 0) threads = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
+  threads = static_cast<int>(std::min<long>(threads, run.blocks));
+
+  std::vector<Tally> tallies(static_cast<std::size_t>(threads) + 1);
+  {
+    Workers workers(run);
+    const int started = workers.start(threads, tallies);
+    if (started == 0) {
+      work(run, tallies.back());  // no thread could be started: the caller does the work
+    } else if (options.progress) {
+      std::unique_lock lock(run.mutex);
+      while (!run.finished_cv.wait_for(lock, options.progress_interval,
+                                       [&] { return run.running == 0; })) {
+        lock.unlock();
+        options.progress(run.done.load(), run.replicates);
+        lock.lock();
+      }
+    }
+    workers.join();
+  }
+  if (options.progress) options.progress(run.replicates, run.replicates);
+
+  Check& c = out.check;
+  for (const Tally& t : tallies) {
+    c.rejections += t.rejections;
+    c.failed += t.failed;
+  }
+  c.replicates = options.replicates;
+  c.power = static_cast<double>(c.rejections) / static_cast<double>(c.replicates);
+  c.se = std::sqrt(c.power * (1.0 - c.power) / static_cast<double>(c.replicates));
+  c.wald_power = wald_power;
+  c.critical_value = prep.z;
+  c.n_cases = prep.n_cases;
+  c.n_controls = prep.n_controls;
+  return out;
+}
+
+}  // namespace gxe::simulate
