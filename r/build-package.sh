@@ -15,11 +15,12 @@
 # left out: the package binds the console to its own streams.
 #
 # Installs what is missing first (scripts/lib.sh): R with Rcpp, roxygen2,
-# knitr, rmarkdown and testthat, pandoc, and cminpack with pkg-config.
+# knitr, rmarkdown and testthat, pandoc, cminpack with pkg-config, and the
+# Boost headers.
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 ROOT=$GXE_ROOT
-ENGINE_FOLDERS=(console model derivatives minimizer search plan)
+ENGINE_FOLDERS=(console model derivatives minimizer search plan simulate)
 ENGINE_EXCLUDE=(console/standard.cc)
 
 action=build
@@ -78,10 +79,11 @@ case $action in
                                    $status != *finish* ) ]]
     ;;
   install)
-    # Into the user's own library (created when missing), where R looks first.
+    # Into the user's own library (created when missing), where R looks first;
+    # the compiled library without its debugging information.
     library=$(Rscript -e 'cat(path.expand(Sys.getenv("R_LIBS_USER")))')
     mkdir -p "$library"
-    R CMD INSTALL --library="$library" "$tarball" >"$out/install.log" 2>&1 \
+    R CMD INSTALL --strip --library="$library" "$tarball" >"$out/install.log" 2>&1 \
       || { cat "$out/install.log" >&2; exit 1; }
     echo "Installed gxeplan into $library: in R, library(gxeplan)"
     ;;

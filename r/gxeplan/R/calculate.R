@@ -37,6 +37,12 @@
 #'   a grid over the box, each refined: the true extremes) or `"centre"` (one
 #'   local search from the centre of the box, as the interactive calculator
 #'   does it; faster, but can stop at a local extreme).
+#' @param simulate Number of studies to simulate at the least and at the most
+#'   favourable point of each calculation, to check the asymptotic power
+#'   against the Wald test that will really be run; 0 (the default) for no
+#'   simulation. Adds the `sim_*` and `wald_power_*` columns.
+#' @param seed Seed of the simulation, a whole number from 0 to 2^53: the
+#'   simulated powers depend on it alone (not on the number of cores used).
 #'
 #' @return A data.frame with one row per calculation and the columns of the
 #'   command line's csv output:
@@ -65,6 +71,15 @@
 #'       converged).}
 #'     \item{`error`}{why a calculation has no answer, `NA` otherwise.}
 #'   }
+#'   With `simulate` studies, for each extreme (`_min`, `_max`): the simulated
+#'   studies (`sim_replicates`; each with the calculation's number of cases,
+#'   rounded, and as many controls as the design gives them), the share whose
+#'   two-sided Wald test rejected (`sim_power_min`) with its Monte-Carlo
+#'   standard error (`sim_se_min`), the studies whose fit failed (a separated
+#'   table, or no convergence; counted as not rejecting: `sim_failed_min`),
+#'   and the Wald approximation with the alternative's variance on both sides
+#'   (`wald_power_min`). A simulation that cannot run leaves its columns `NA`
+#'   and says why in `error`.
 #'
 #' @section Errors: An input out of its range stops the call with the message
 #'   the command line prints (for example `gene_prevalence = 1.5: must be
@@ -85,15 +100,20 @@
 #'                or_e = 2, or_g = 1.5,
 #'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
 #' p[, c("cases", "power_min", "power_max")]
+#'
+#' # The asymptotic power checked by simulating 2000 studies at each extreme:
+#' s <- gxe_power(500, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2), simulate = 2000)
+#' s[, c("power_min", "sim_power_min", "sim_se_min", "power_max", "sim_power_max")]
 #' @export
 gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
                       exposure_prevalences = NULL, controls_per_case = 1,
                       or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                      alpha = 0.05, search = "global") {
+                      alpha = 0.05, search = "global", simulate = 0, seed = 1) {
   calculate("power", cases, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
-            or_g_range, alpha, search, call = sys.call())
+            or_g_range, alpha, search, simulate, seed, call = sys.call())
 }
 
 #' Study size for a target power
@@ -133,11 +153,11 @@ gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
 gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
                      exposure_prevalences = NULL, controls_per_case = 1,
                      or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                     alpha = 0.05, search = "global") {
+                     alpha = 0.05, search = "global", simulate = 0, seed = 1) {
   calculate("size", power, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
-            or_g_range, alpha, search, call = sys.call())
+            or_g_range, alpha, search, simulate, seed, call = sys.call())
 }
 
 #' Carrier prevalence from an allele frequency
@@ -174,7 +194,7 @@ carrier_prevalence <- function(allele_frequency, model = c("dominant", "recessiv
 # a data.frame, with a warning for the rows that have no answer.
 calculate <- function(mode, value, ror, gene_prevalence, quantiles,
                       exposure_prevalences, controls_per_case, or_e, or_g,
-                      or_e_range, or_g_range, alpha, search, call) {
+                      or_e_range, or_g_range, alpha, search, simulate, seed, call) {
   numbers(if (mode == "power") "cases" else "power", value, call)
   numbers("ror", ror, call)
   numbers("gene_prevalence", gene_prevalence, call)
@@ -182,12 +202,15 @@ calculate <- function(mode, value, ror, gene_prevalence, quantiles,
   numbers("alpha", alpha, call)
   shared <- design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
                    search, call)
+  one_number("simulate", simulate, call)
+  one_number("seed", seed, call)
   grid <- expand.grid(value = as.numeric(value), ror = as.numeric(ror),
                       controls_per_case = as.numeric(controls_per_case),
                       gene_prevalence = as.numeric(gene_prevalence),
                       alpha = as.numeric(alpha), KEEP.OUT.ATTRS = FALSE)
   rows_of(relay(calculate_rows(mode, grid$value, grid$ror, grid$gene_prevalence,
-                               grid$controls_per_case, grid$alpha, shared), call), call)
+                               grid$controls_per_case, grid$alpha, shared,
+                               as.numeric(simulate), as.numeric(seed)), call), call)
 }
 
 # The inputs every calculation of a call shares, checked for their type and
@@ -215,8 +238,10 @@ rows_of <- function(columns, call) {
   if (any(unanswered)) {
     reasons <- unique(rows$error[unanswered])
     warning(warningCondition(
-      sprintf("%d of %d calculations have no answer (see the error column): %s",
-              sum(unanswered), nrow(rows), paste(reasons, collapse = "; ")),
+      sprintf("%d of %d rows have no answer%s (see the error column): %s",
+              sum(unanswered), nrow(rows),
+              if ("sim_replicates" %in% names(rows)) " or no simulation" else "",
+              paste(reasons, collapse = "; ")),
       class = "gxe_no_answer", call = call))
   }
   rows

@@ -17,7 +17,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -27,11 +29,13 @@
 #include "console/console.h"
 #include "plan/curve.h"
 #include "plan/plan.h"
+#include "simulate/simulate.h"
 
 namespace {
 
 namespace plan = gxe::plan;
 namespace console = gxe::console;
+namespace simulate = gxe::simulate;
 
 // ---------------------------------------------------------------------------
 // The engine's console for the length of one call.
@@ -172,8 +176,23 @@ constexpr ColumnSpec kColumns[] = {
     {"error", Kind::text},
 };
 
-constexpr std::size_t kColumnCount = std::size(kColumns);
-using Row = std::array<Cell, kColumnCount>;
+// With a simulation check, at the least and at the most favourable point:
+// the simulated power of the Wald test, its Monte-Carlo standard error, the
+// simulated studies whose fit failed, and the Wald approximation with the
+// alternative's variance on both sides.
+constexpr ColumnSpec kSimulationColumns[] = {
+    {"sim_replicates", Kind::number},
+    {"sim_power_min", Kind::number},
+    {"sim_se_min", Kind::number},
+    {"sim_failed_min", Kind::number},
+    {"wald_power_min", Kind::number},
+    {"sim_power_max", Kind::number},
+    {"sim_se_max", Kind::number},
+    {"sim_failed_max", Kind::number},
+    {"wald_power_max", Kind::number},
+};
+
+using Row = std::vector<Cell>;
 
 // The list of exposure prevalences as one text, as the csv writes it.
 std::string list_text(const std::vector<double>& values) {
@@ -248,13 +267,13 @@ Row row_of(const plan::Scenario& s, const plan::Outcome& o) {
 
 // The rows as R columns: each kind of cell into its own kind of vector,
 // an empty cell as NA.
-Rcpp::List columns_of(const std::vector<Row>& rows) {
+Rcpp::List columns_of(const std::vector<Row>& rows, std::span<const ColumnSpec> specs) {
   const auto n = static_cast<R_xlen_t>(rows.size());
-  Rcpp::List columns(kColumnCount);
-  Rcpp::CharacterVector names(kColumnCount);
-  for (std::size_t c = 0; c < kColumnCount; ++c) {
-    names[c] = kColumns[c].name;
-    switch (kColumns[c].kind) {
+  Rcpp::List columns(specs.size());
+  Rcpp::CharacterVector names(specs.size());
+  for (std::size_t c = 0; c < specs.size(); ++c) {
+    names[c] = specs[c].name;
+    switch (specs[c].kind) {
       case Kind::number: {
         Rcpp::NumericVector v(n, NA_REAL);
         for (R_xlen_t i = 0; i < n; ++i) {
@@ -283,6 +302,75 @@ Rcpp::List columns_of(const std::vector<Row>& rows) {
   }
   columns.attr("names") = names;
   return columns;
+}
+
+// ---------------------------------------------------------------------------
+// The simulation check.
+
+// How many studies to simulate at each extreme (0: no check) and from which
+// seed, as R gives them.
+struct Simulation {
+  long replicates = 0;
+  std::uint64_t seed = 0;
+};
+
+Simulation simulation_of(double replicates, double seed) {
+  constexpr double kLargestSeed = 9007199254740992.0;  // 2^53: every whole number below is exact
+  if (!(replicates >= 0 && replicates <= static_cast<double>(simulate::kMaxReplicates) &&
+        replicates == std::trunc(replicates))) {
+    refuse("simulate", number_text(replicates),
+           "must be a whole number of simulated studies from 0 (no simulation) to 1e9");
+  }
+  if (!(seed >= 0 && seed <= kLargestSeed && seed == std::trunc(seed))) {
+    refuse("seed", number_text(seed), "must be a whole number from 0 to 2^53");
+  }
+  return {static_cast<long>(replicates), static_cast<std::uint64_t>(seed)};
+}
+
+// The study of a calculation's result, drawn from the alternative at one of
+// its extremes.
+simulate::Study study_at(const plan::Scenario& s, const plan::Result& r, const plan::Extreme& x) {
+  const plan::Design& d = s.design;
+  simulate::Study study;
+  const int k = d.categories();
+  study.exposure_prevalences = d.quantiles != 0 ? std::vector<double>(k, 1.0 / k)
+                                                : d.exposure_prevalences;
+  study.carrier_prevalence = d.gene_prevalence;
+  study.controls_per_case = d.controls_per_case;
+  study.or_g = x.or_g;
+  study.or_e = x.or_e;
+  study.ror = d.ror;
+  study.cases = r.n_cases;
+  study.alpha = s.settings.alpha;
+  return study;
+}
+
+// Adds the simulation columns to a calculation's row: empty without a
+// result; a simulation that cannot run puts its reason in the error column.
+void add_simulation(Row& row, const plan::Scenario& s, const plan::Outcome& o,
+                    const Simulation& sim) {
+  constexpr std::size_t kErrorColumn = std::size(kColumns) - 1;
+  row.resize(std::size(kColumns) + std::size(kSimulationColumns));
+  if (!o.ok()) return;
+  simulate::Options options;
+  options.replicates = sim.replicates;
+  options.seed = sim.seed;
+  // Called on this thread while the workers run: an interrupt from R stops them.
+  options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+  std::size_t c = std::size(kColumns);
+  row[c++] = static_cast<double>(sim.replicates);
+  for (const plan::Extreme* x : {&o.result.least, &o.result.most}) {
+    const simulate::Outcome check = simulate::simulate_power(study_at(s, o.result, *x), options);
+    if (!check.ok()) {
+      row[kErrorColumn] = "simulation: " + check.error->message();
+      c += 4;
+      continue;
+    }
+    row[c++] = check.check.power;
+    row[c++] = check.check.se;
+    row[c++] = static_cast<double>(check.check.failed);
+    row[c++] = check.check.wald_power;
+  }
 }
 
 }  // namespace
@@ -316,18 +404,22 @@ std::vector<Row> run_captured(std::size_t count, Calculate calculate) {
 // Power ("power") or sample-size ("size") calculations, one per row. `value`
 // holds the cases or the target power of each row; `ror`, `gene_prevalence`,
 // `controls_per_case` and `alpha` one value per row as well (R lays out the
-// combinations); `design` the inputs shared by all rows (base_scenario).
+// combinations); `design` the inputs shared by all rows (base_scenario);
+// `simulate` studies are simulated at both extremes of each row from `seed`
+// (none when 0).
 // [[Rcpp::export]]
 Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& value,
                           const Rcpp::NumericVector& ror,
                           const Rcpp::NumericVector& gene_prevalence,
                           const Rcpp::NumericVector& controls_per_case,
-                          const Rcpp::NumericVector& alpha, const Rcpp::List& design) {
+                          const Rcpp::NumericVector& alpha, const Rcpp::List& design,
+                          double simulate, double seed) {
   const R_xlen_t n = value.size();
   for (const Rcpp::NumericVector* v : {&ror, &gene_prevalence, &controls_per_case, &alpha}) {
     if (v->size() != n) Rcpp::stop("the per-row inputs differ in length");
   }
   const plan::Scenario base = base_scenario(mode, design);
+  const Simulation sim = simulation_of(simulate, seed);
 
   // Every row is checked before the first is calculated: a wrong input stops
   // the call before any time is spent.
@@ -341,9 +433,17 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& va
     s.settings.alpha = alpha[i];
     if (auto e = plan::check(s)) Rcpp::stop(e->message());
   }
-  return columns_of(run_captured(scenarios.size(), [&](std::size_t i) {
-    return row_of(scenarios[i], plan::run(scenarios[i]));
-  }));
+  const std::vector<Row> rows = run_captured(scenarios.size(), [&](std::size_t i) {
+    const plan::Outcome outcome = plan::run(scenarios[i]);
+    Row row = row_of(scenarios[i], outcome);
+    if (sim.replicates > 0) add_simulation(row, scenarios[i], outcome, sim);
+    return row;
+  });
+  std::vector<ColumnSpec> specs(std::begin(kColumns), std::end(kColumns));
+  if (sim.replicates > 0) {
+    specs.insert(specs.end(), std::begin(kSimulationColumns), std::end(kSimulationColumns));
+  }
+  return columns_of(rows, specs);
 }
 
 // The points of curves over "cases" or "ror", curve by curve in axis order:
@@ -371,7 +471,7 @@ Rcpp::List curve_rows(const std::string& mode, const std::string& over, double f
   const std::vector<plan::CurvePoint> curve = plan::curve_points(spec);
   return columns_of(run_captured(curve.size(), [&](std::size_t i) {
     return row_of(curve[i].scenario, plan::run(curve[i].scenario));
-  }));
+  }), kColumns);
 }
 
 // Carrier prevalence under Hardy-Weinberg equilibrium, element by element.

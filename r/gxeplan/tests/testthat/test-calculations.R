@@ -54,7 +54,7 @@ test_that("rows equal the planning library's, value for value", {
 
 test_that("a calculation without an answer gives its row, the reason and a warning", {
   expect_warning(rows <- gxe_size(c(0.8, 0.9), ror = c(1, 2), gene_prevalence = 0.3),
-                 "2 of 4 calculations have no answer", class = "gxe_no_answer")
+                 "2 of 4 rows have no answer", class = "gxe_no_answer")
   unanswered <- rows$ror == 1
   expect_equal(rows$error[unanswered], rep(paste(
     "no sample size reaches the target power when ROR^tb = 1:",
@@ -91,4 +91,32 @@ test_that("rows equal the command line's csv output", {
                                 na.strings = "")
     expect_identical(d$r, expected)
   }
+})
+
+test_that("the simulation check adds its columns, reproducibly from the seed", {
+  design <- list(ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+                 or_e_range = c(1.5, 2.5), or_g_range = c(1, 2), search = "centre")
+  simulated <- function(...) do.call(gxe_power, c(list(c(500, 1000)), design, list(...)))
+  plain <- simulated()
+  rows <- simulated(simulate = 2000, seed = 7)
+  sim_columns <- c("sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min",
+                   "wald_power_min", "sim_power_max", "sim_se_max", "sim_failed_max",
+                   "wald_power_max")
+  expect_named(rows, c(names(plain), sim_columns))
+  expect_identical(rows[names(plain)], plain)
+  expect_identical(simulated(simulate = 2000, seed = 7), rows)
+  expect_false(identical(simulated(simulate = 2000, seed = 8)$sim_power_min, rows$sim_power_min))
+
+  # Well-filled cells and a moderate interaction: the simulated Wald test
+  # agrees with the asymptotic power to within a few Monte-Carlo errors.
+  expect_equal(rows$sim_replicates, c(2000, 2000))
+  expect_true(all(abs(rows$sim_power_min - rows$power_min) < 4 * rows$sim_se_min))
+  expect_true(all(abs(rows$sim_power_max - rows$power_max) < 4 * rows$sim_se_max))
+  expect_equal(rows$sim_se_min, sqrt(rows$sim_power_min * (1 - rows$sim_power_min) / 2000))
+
+  expect_error(simulated(simulate = 2.5),
+               "simulate = 2.5: must be a whole number of simulated studies from 0 (no simulation) to 1e9",
+               fixed = TRUE)
+  expect_error(simulated(simulate = 10, seed = -1),
+               "seed = -1: must be a whole number from 0 to 2^53", fixed = TRUE)
 })
