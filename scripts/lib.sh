@@ -63,31 +63,52 @@ GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # gxe_fuzz <seconds> [libFuzzer options...]
 #
-# Builds the fuzz preset and runs the target for <seconds> over a scratch
-# copy of the seed corpus (the transcript inputs and tests/fuzz/corpus), so
-# the repository is never written. Fails when the fuzzer reports a crash, a
-# sanitizer error, a leak, a timeout (one input running over 10 seconds) or
-# running out of memory; the input that did it is kept in build/fuzz-artifacts.
+# Builds the fuzz preset and runs each target for its share of <seconds>
+# over a scratch copy of its seed corpus, so the repository is never
+# written: the dialogue's target over the transcript inputs and
+# tests/fuzz/corpus, the command line's over the end-to-end argument lists
+# (arguments separated by NUL bytes). Fails when the fuzzer reports a crash,
+# a sanitizer error, a leak, a timeout (one input running over 10 seconds) or
+# running out of memory; the input that did it is kept in
+# build/fuzz-artifacts, the log in build/fuzz-<target>.log.
 gxe_fuzz() {
   local seconds=$1; shift
   gxe_build fuzz || return 1
-  local scratch
+  local targets=(gxeplan_fuzz gxeplan_cli_fuzz)
+  local share=$(( seconds / ${#targets[@]} ))
+  [ "$share" -ge 1 ] || share=1
+  local scratch status=0 target
   scratch=$(mktemp -d)
-  mkdir -p "$scratch/corpus" "$GXE_ROOT/build/fuzz-artifacts"
-  cp "$GXE_ROOT"/tests/e2e/transcripts/*.in "$GXE_ROOT"/tests/fuzz/corpus/* "$scratch/corpus/"
-  local log="$GXE_ROOT/build/fuzz.log"
-  local rc=0
-  # From build/, where libFuzzer's own files (fuzz-N.log with -jobs) land.
-  (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/fuzz/tests/fuzz/gxeplan_fuzz" \
-      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-      -dict="$GXE_ROOT/tests/fuzz/gxeplan.dict" \
-      -artifact_prefix="$GXE_ROOT/build/fuzz-artifacts/" -print_final_stats=1 \
-      "$@" "$scratch/corpus") >"$log" 2>&1 || rc=$?
+  mkdir -p "$scratch/gxeplan_fuzz" "$scratch/gxeplan_cli_fuzz" "$GXE_ROOT/build/fuzz-artifacts"
+  cp "$GXE_ROOT"/tests/e2e/transcripts/*.in "$GXE_ROOT"/tests/fuzz/corpus/* "$scratch/gxeplan_fuzz/"
+  local args n=0
+  for args in "$GXE_ROOT"/tests/e2e/cli/*.args; do
+    tr '\n' '\0' <"$args" >"$scratch/gxeplan_cli_fuzz/$(basename "$args")"
+  done
+  while IFS=$'\t' read -r args _; do
+    case $args in ''|'#'*) continue ;; esac
+    n=$((n + 1))
+    printf '%s' "$args" | tr ' ' '\0' >"$scratch/gxeplan_cli_fuzz/wrong_use_$n"
+  done <"$GXE_ROOT/tests/e2e/cli/wrong_use.txt"
+  for target in "${targets[@]}"; do
+    local log="$GXE_ROOT/build/fuzz-$target.log"
+    local dict="$GXE_ROOT/tests/fuzz/gxeplan.dict"
+    [ "$target" = gxeplan_cli_fuzz ] && dict="$GXE_ROOT/tests/fuzz/gxeplan_cli.dict"
+    local rc=0
+    # From build/, where libFuzzer's own files (fuzz-N.log with -jobs) land.
+    (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/fuzz/tests/fuzz/$target" \
+        -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 -dict="$dict" \
+        -artifact_prefix="$GXE_ROOT/build/fuzz-artifacts/" -print_final_stats=1 \
+        "$@" "$scratch/$target") >"$log" 2>&1 || rc=$?
+    if [ $rc -ne 0 ]; then
+      tail -n 60 "$log" >&2
+      echo "Fuzzing $target found a problem (log: $log, input: build/fuzz-artifacts)" >&2
+      status=1
+    else
+      echo "$target:"
+      grep -E '^Done|stat::number_of_executed_units' "$log" || true
+    fi
+  done
   rm -rf "$scratch"
-  if [ $rc -ne 0 ]; then
-    tail -n 60 "$log" >&2
-    echo "Fuzzing found a problem (log: $log, input: build/fuzz-artifacts)" >&2
-    return 1
-  fi
-  grep -E '^Done|stat::number_of_executed_units' "$log" || true
+  return $status
 }

@@ -3,7 +3,8 @@
 # a checked build with warnings as errors and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build, with the R package's build and
 # R CMD check (failing on an ERROR or a WARNING) and a 60-second smoke run of
-# the fuzz target (clang, libFuzzer) over the seed corpus in between.
+# the fuzz targets (clang, libFuzzer; the dialogue's and the command line's,
+# 30 s each) over their seed corpora in between.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}"
 cd "$GXE_ROOT"

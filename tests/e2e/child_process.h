@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 extern char** environ;
 
@@ -75,11 +76,12 @@ class CaptureFile {
   Fd fd_;
 };
 
-// Starts `path` without arguments with the given standard input, output and
-// error descriptors (an output descriptor below 0: standard output closed),
-// default signal dispositions and no blocked signals. Returns the child's
-// pid, or -1.
-inline pid_t spawn_child(const char* path, int in, int out, int err) {
+// Starts `path` with the arguments `args` (after the program name) and the
+// given standard input, output and error descriptors (an output descriptor
+// below 0: standard output closed), default signal dispositions and no
+// blocked signals. Returns the child's pid, or -1.
+inline pid_t spawn_child(const char* path, const std::vector<std::string>& args, int in, int out,
+                         int err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
@@ -98,12 +100,19 @@ inline pid_t spawn_child(const char* path, int in, int out, int err) {
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  char* argv[] = {const_cast<char*>(path), nullptr};
+  std::vector<char*> argv{const_cast<char*>(path)};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, path, &actions, &attr, argv, environ) != 0) pid = -1;
+  if (posix_spawn(&pid, path, &actions, &attr, argv.data(), environ) != 0) pid = -1;
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
+}
+
+// The same without arguments: the question-by-question dialogue.
+inline pid_t spawn_child(const char* path, int in, int out, int err) {
+  return spawn_child(path, {}, in, out, err);
 }
 
 // Waits for the child for at most `timeout`. When it has not ended by then it

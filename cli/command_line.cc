@@ -1,0 +1,54 @@
+#include "cli/command_line.h"
+
+#include <ostream>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "plan/plan.h"
+
+namespace gxe::cli {
+namespace {
+
+// Flushes `out`; false, after saying so on `err`, when it cannot be written.
+bool flushed(std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return true;
+  err << "gxeplan: write error on standard output\n";
+  return false;
+}
+
+}  // namespace
+
+int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  const Parsed parsed = parse_command_line(args);
+  switch (parsed.action) {
+    case Parsed::Action::wrong_use:
+      err << parsed.text << '\n';
+      return kWrongUse;
+    case Parsed::Action::show:
+      out << parsed.text;
+      return flushed(out, err) ? kAllAnswered : kOutputFailure;
+    case Parsed::Action::calculate:
+      break;
+  }
+
+  const std::vector<plan::Scenario>& scenarios = parsed.request.scenarios;
+  const auto writer = make_writer(parsed.request.format, out, scenarios);
+  writer->begin();
+  bool all_answered = true;
+  for (std::size_t i = 0; i < scenarios.size(); ++i) {
+    const plan::Outcome outcome = plan::run(scenarios[i]);
+    writer->write(scenarios[i], outcome);
+    if (!outcome.ok()) {
+      all_answered = false;
+      err << "gxeplan: row " << i + 1 << ": " << outcome.error->message() << '\n';
+    }
+    // Each row as it is done; a reader that has gone stops the rest.
+    if (!flushed(out, err)) return kOutputFailure;
+  }
+  writer->end();
+  if (!flushed(out, err)) return kOutputFailure;
+  return all_answered ? kAllAnswered : kSomeUnanswered;
+}
+
+}  // namespace gxe::cli

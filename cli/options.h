@@ -1,0 +1,53 @@
+#ifndef GXE_CLI_OPTIONS_H_
+#define GXE_CLI_OPTIONS_H_
+
+// The command line of gxeplan: `gxeplan power ...` and `gxeplan size ...`
+// read into the list of calculations they ask for, every input checked
+// before anything is computed.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "plan/plan.h"
+
+namespace gxe::cli {
+
+enum class Format { table, csv, json };
+
+// Exit statuses: as grep and diff use them, a calculation without an answer
+// is not wrong use.
+inline constexpr int kAllAnswered = 0;
+inline constexpr int kSomeUnanswered = 1;
+inline constexpr int kWrongUse = 2;
+inline constexpr int kOutputFailure = 4;  // standard output cannot be written
+
+// Most rows one command may ask for: lists multiply, and a few long lists
+// would otherwise ask for millions of searches.
+inline constexpr std::size_t kMaxRows = 10000;
+
+struct Request {
+  plan::Mode mode = plan::Mode::power;
+  Format format = Format::table;
+  // Every combination of the list options, in row order; each passes
+  // plan::check.
+  std::vector<plan::Scenario> scenarios;
+};
+
+struct Parsed {
+  enum class Action {
+    calculate,  // `request` holds the calculations
+    show,       // help or version: `text` goes to standard output, status 0
+    wrong_use,  // `text` is the one-line message for the error stream, status 2
+  };
+  Action action = Action::wrong_use;
+  Request request;
+  std::string text;
+};
+
+// Reads the arguments after the program name. Never computes a calculation.
+Parsed parse_command_line(const std::vector<std::string>& args);
+
+}  // namespace gxe::cli
+
+#endif  // GXE_CLI_OPTIONS_H_

@@ -1,0 +1,321 @@
+#include "cli/output.h"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plan/number.h"
+#include "plan/row.h"
+
+namespace gxe::cli {
+namespace {
+
+using plan::Column;
+using plan::format_number;
+
+// --- table ---------------------------------------------------------------------------
+
+constexpr std::size_t kWidth = 80;       // terminal columns
+constexpr std::size_t kLabelWidth = 21;  // label column of the "label  value" lines
+
+// "label  value", the value wrapped at blanks to the terminal width with
+// its continuation lines under its start.
+std::string labelled(std::string_view label, std::string_view value) {
+  std::string text = fmt::format("{:<{}}", label, kLabelWidth);
+  std::size_t column = kLabelWidth;
+  bool line_start = true;
+  std::size_t at = 0;
+  while (at < value.size()) {
+    const std::size_t blank = value.find(' ', at);
+    const std::string_view word =
+        value.substr(at, blank == std::string_view::npos ? std::string_view::npos : blank - at);
+    at = blank == std::string_view::npos ? value.size() : blank + 1;
+    if (word.empty()) continue;
+    if (!line_start && column + 1 + word.size() > kWidth) {
+      text += '\n' + std::string(kLabelWidth, ' ');
+      column = kLabelWidth;
+      line_start = true;
+    }
+    if (!line_start) {
+      text += ' ';
+      ++column;
+    }
+    text += word;
+    column += word.size();
+    line_start = false;
+  }
+  return text + '\n';
+}
+
+// Up to `decimals` decimals, without trailing zeros: 0.9823, 1.5, 2.
+std::string trimmed(double x, int decimals) {
+  std::string text = fmt::format("{:.{}f}", x, decimals);
+  if (std::isfinite(x) && text.find('.') != std::string::npos) {
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+  }
+  return text;
+}
+
+// Numbers of subjects: a sample size divided between cases and controls
+// need not be whole (1001 subjects, one control per case: 500.5 cases).
+std::string count_text(double x) {
+  if (!std::isfinite(x) || std::fabs(x) >= 1e15) return format_number(x);
+  return trimmed(x, 2);
+}
+
+// An odds ratio found by the engine, to 4 decimals.
+std::string ratio_text(double x) { return trimmed(x, 4); }
+
+// The box searched: the ranges as given; a range not given is the
+// conversion's point, rounded.
+std::string box_text(const plan::Scenario& s, const plan::Result& r) {
+  const auto side = [](const std::optional<plan::Range>& given, const plan::Range& searched) {
+    if (!given) return ratio_text(searched.low) + " (conditional)";
+    if (given->low == given->high) return format_number(given->low);
+    return format_number(given->low) + " to " + format_number(given->high);
+  };
+  return "OR^tb(E|G=0) " + side(s.ranges.or_e, r.or_e_range) + ", OR(G|E=0) " +
+         side(s.ranges.or_g, r.or_g_range);
+}
+
+// A box of more than one point: only there can the extremes lie apart.
+bool has_extent(const plan::Result& r) {
+  return r.or_e_range.low < r.or_e_range.high || r.or_g_range.low < r.or_g_range.high;
+}
+
+struct InputLine {
+  const char* label;
+  std::function<std::string(const plan::Scenario&)> text;
+};
+
+std::vector<InputLine> input_lines(plan::Mode mode) {
+  std::vector<InputLine> lines;
+  if (mode == plan::Mode::power) {
+    lines.push_back({"Cases", [](const plan::Scenario& s) { return format_number(s.cases); }});
+  } else {
+    lines.push_back(
+        {"Target power", [](const plan::Scenario& s) { return format_number(s.target_power); }});
+  }
+  lines.push_back({"Exposure", [](const plan::Scenario& s) {
+                     if (s.design.quantiles != 0) {
+                       return std::to_string(s.design.quantiles) + " quantiles";
+                     }
+                     std::string text = "prevalences";
+                     for (std::size_t i = 0; i < s.design.exposure_prevalences.size(); ++i) {
+                       text += (i == 0 ? " " : ", ") +
+                               format_number(s.design.exposure_prevalences[i]);
+                     }
+                     return text;
+                   }});
+  lines.push_back({"Gene prevalence", [](const plan::Scenario& s) {
+                     return format_number(s.design.gene_prevalence) + " (carriers among controls)";
+                   }});
+  lines.push_back({"Controls per case", [](const plan::Scenario& s) {
+                     return format_number(s.design.controls_per_case);
+                   }});
+  lines.push_back({"Null OR^tb(E|G=0)",
+                   [](const plan::Scenario& s) { return format_number(s.design.or_e); }});
+  lines.push_back(
+      {"Null OR(G|E=0)", [](const plan::Scenario& s) { return format_number(s.design.or_g); }});
+  lines.push_back({"ROR^tb", [](const plan::Scenario& s) { return format_number(s.design.ror); }});
+  lines.push_back({"Level alpha", [](const plan::Scenario& s) {
+                     return format_number(s.settings.alpha) + " (two-sided)";
+                   }});
+  lines.push_back(
+      {"Search", [](const plan::Scenario& s) { return std::string(plan::name(s.settings.search)); }});
+  return lines;
+}
+
+class TableWriter : public RowWriter {
+ public:
+  // `scenarios` is not empty: the reader gives at least one calculation.
+  TableWriter(std::ostream& out, const std::vector<plan::Scenario>& scenarios)
+      : out_(out),
+        lines_(input_lines(scenarios.front().mode)),
+        mode_(scenarios.front().mode),
+        first_(scenarios.front()),
+        count_(scenarios.size()) {
+    // An input is shown once at the top when every calculation has the same,
+    // and in each calculation's block otherwise.
+    for (const InputLine& line : lines_) {
+      const std::string first = line.text(first_);
+      bool same = true;
+      for (const plan::Scenario& s : scenarios) same = same && line.text(s) == first;
+      varies_.push_back(!same);
+    }
+  }
+
+  void begin() override {
+    out_ << (mode_ == plan::Mode::power
+                 ? "Least and most favourable power over the box\n\n"
+                 : "Study size for the target power at the least favourable point of the box\n\n");
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      if (!varies_[i]) out_ << labelled(lines_[i].label, lines_[i].text(first_));
+    }
+  }
+
+  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+    ++index_;
+    out_ << '\n';
+    if (count_ > 1) {
+      out_ << fmt::format("Scenario {} of {}\n", index_, count_);
+      for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (varies_[i]) out_ << labelled(lines_[i].label, lines_[i].text(s));
+      }
+    }
+    const plan::Result& r = outcome.result;
+    const plan::Row row = plan::make_row(s, outcome);
+    if (!std::holds_alternative<std::monostate>(row[Column::or_e_conditional])) {
+      out_ << labelled("Conditional ORs", "OR^tb(E|G=0) " + ratio_text(r.or_e_conditional) +
+                                              ", OR(G|E=0) " + ratio_text(r.or_g_conditional));
+      if (r.solver_info != 1) {
+        out_ << labelled("Note", "the conversion to conditional odds ratios did not converge "
+                                 "(solver info " + std::to_string(r.solver_info) + ")");
+      }
+    }
+    if (!outcome.ok()) {
+      out_ << labelled("No answer", outcome.error->message());
+      return;
+    }
+    out_ << labelled("Box searched", box_text(s, r));
+    out_ << labelled("Study size", count_text(r.size) + " subjects: " + count_text(r.n_cases) +
+                                       " cases and " + count_text(r.n_controls) + " controls");
+    out_ << '\n'
+         << fmt::format("{:<{}}{:>8}{:>12}{:>15}\n", "", kLabelWidth, "Power", "OR(G|E=0)",
+                        "OR^tb(E|G=0)");
+    const auto extreme = [&](const char* label, const plan::Extreme& x) {
+      out_ << fmt::format("{:<{}}{:>8.4f}{:>12.4f}{:>15.4f}\n", label, kLabelWidth, x.power,
+                          x.or_g, x.or_e);
+    };
+    extreme("Least favourable", r.least);
+    extreme("Most favourable", r.most);
+    if (r.least.small_cells || r.most.small_cells) {
+      const char* where = r.least.small_cells && r.most.small_cells ? "at both points"
+                          : r.least.small_cells                     ? "at the least favourable point"
+                                                                    : "at the most favourable point";
+      out_ << labelled("Note", std::string("some expected case counts are below 5 ") + where +
+                                   ", where the large-sample power is less reliable");
+    }
+    if (r.flat && has_extent(r)) {
+      out_ << labelled("Note",
+                       "the power varies by less than 0.0001 over the box, so where the "
+                       "extremes lie means nothing");
+    }
+  }
+
+  void end() override {}
+
+ private:
+  std::ostream& out_;
+  std::vector<InputLine> lines_;
+  plan::Mode mode_;
+  plan::Scenario first_;
+  std::size_t count_;
+  std::vector<bool> varies_;
+  std::size_t index_ = 0;
+};
+
+// --- csv ---------------------------------------------------------------------------------
+
+class CsvWriter : public RowWriter {
+ public:
+  explicit CsvWriter(std::ostream& out) : out_(out) {}
+
+  void begin() override {
+    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
+    }
+    out_ << "\r\n";
+  }
+
+  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+    const plan::Row row = plan::make_row(s, outcome);
+    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
+    }
+    out_ << "\r\n";
+  }
+
+  void end() override {}
+
+ private:
+  std::ostream& out_;
+};
+
+// --- json --------------------------------------------------------------------------------
+
+using Json = nlohmann::ordered_json;  // keys in column order
+
+// Whole numbers as integers (1000, not 1000.0), within the doubles' exact range.
+Json json_number(double x) {
+  constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
+  if (std::isfinite(x) && x == std::trunc(x) && std::fabs(x) < kExactIntegers) {
+    return static_cast<std::int64_t>(x);
+  }
+  return x;
+}
+
+Json json_cell(const plan::Cell& cell) {
+  struct ToJson {
+    Json operator()(std::monostate) const { return nullptr; }
+    Json operator()(double x) const { return json_number(x); }
+    Json operator()(bool b) const { return b; }
+    Json operator()(const std::string& s) const { return s; }
+    Json operator()(const std::vector<double>& v) const {
+      Json list = Json::array();
+      for (double x : v) list.push_back(json_number(x));
+      return list;
+    }
+  };
+  return std::visit(ToJson{}, cell);
+}
+
+class JsonWriter : public RowWriter {
+ public:
+  explicit JsonWriter(std::ostream& out) : out_(out) {}
+
+  void begin() override { out_ << '['; }
+
+  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+    const plan::Row row = plan::make_row(s, outcome);
+    Json object = Json::object();
+    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+      object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+    }
+    out_ << (first_ ? "\n" : ",\n")
+         << object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    first_ = false;
+  }
+
+  void end() override { out_ << "\n]\n"; }
+
+ private:
+  std::ostream& out_;
+  bool first_ = true;
+};
+
+}  // namespace
+
+std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
+                                       const std::vector<plan::Scenario>& scenarios) {
+  switch (format) {
+    case Format::csv:
+      return std::make_unique<CsvWriter>(out);
+    case Format::json:
+      return std::make_unique<JsonWriter>(out);
+    case Format::table:
+      break;
+  }
+  return std::make_unique<TableWriter>(out, scenarios);
+}
+
+}  // namespace gxe::cli

@@ -1,0 +1,34 @@
+#ifndef GXE_CLI_OUTPUT_H_
+#define GXE_CLI_OUTPUT_H_
+
+// The three output formats of the command line, written row by row as the
+// calculations finish, so a long list shows its first answers early.
+
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+#include "cli/options.h"
+#include "plan/plan.h"
+
+namespace gxe::cli {
+
+class RowWriter {
+ public:
+  virtual ~RowWriter() = default;
+  virtual void begin() = 0;
+  virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome) = 0;
+  virtual void end() = 0;
+};
+
+// table: for reading in an 80-column terminal; the inputs all rows share
+// once, then one block per calculation. csv: RFC 4180, a header row of the
+// column names, numbers in shortest round-trip form. json: an array of
+// objects, one per line, keyed by the same names. `scenarios` holds every
+// calculation to come, at least one.
+std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
+                                       const std::vector<plan::Scenario>& scenarios);
+
+}  // namespace gxe::cli
+
+#endif  // GXE_CLI_OUTPUT_H_

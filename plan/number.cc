@@ -1,0 +1,157 @@
+#include "plan/number.h"
+
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <system_error>
+
+namespace gxe::plan {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the run of digits starting at `at`.
+std::size_t digits_from(std::string_view text, std::size_t at) {
+  std::size_t n = 0;
+  while (at + n < text.size() && is_digit(text[at + n])) ++n;
+  return n;
+}
+
+constexpr const char* kNotANumber = "is not a number";
+constexpr const char* kLeadingZero = "has a superfluous leading zero";
+
+// "1,500", "12,500" or "1,250,750": a first group of 1 or 2 digits (not
+// starting with 0), then groups of exactly 3 digits after each comma. Read
+// as a list, such a text starts with a value far below the next (1 case,
+// then 500); read as one number, it is an ordinary count written with
+// thousands separators. A first group of 3 digits ("100,200,500") is taken
+// as a list: the number it could also be is at least 100 thousand.
+bool looks_like_digit_groups(std::string_view text) {
+  const std::size_t head = digits_from(text, 0);
+  if (head < 1 || head > 2 || text[0] == '0') return false;
+  std::size_t at = head;
+  if (at == text.size()) return false;  // no comma: a plain number
+  while (at < text.size()) {
+    if (text[at] != ',' || digits_from(text, at + 1) != 3) return false;
+    at += 4;
+  }
+  return true;
+}
+
+}  // namespace
+
+NumberReading read_number(std::string_view text) {
+  // The grammar first: from_chars alone would accept "inf", "nan" and a
+  // number followed by anything.
+  std::size_t at = 0;
+  if (at < text.size() && text[at] == '-') ++at;
+  const std::size_t whole = digits_from(text, at);
+  const bool leading_zero = whole > 1 && text[at] == '0';
+  at += whole;
+  std::size_t fraction = 0;
+  if (at < text.size() && text[at] == '.') {
+    fraction = digits_from(text, at + 1);
+    at += 1 + fraction;
+  }
+  if (whole + fraction == 0) return {0.0, kNotANumber};
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    const std::size_t exponent = digits_from(text, at);
+    if (exponent == 0) return {0.0, kNotANumber};
+    at += exponent;
+  }
+  if (at != text.size()) return {0.0, kNotANumber};
+  if (leading_zero) return {0.0, kLeadingZero};
+
+  NumberReading reading;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), reading.value);
+  if (ec == std::errc::result_out_of_range) {
+    return {0.0, "is too large or too small to be represented as a number"};
+  }
+  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, kNotANumber};
+  return reading;
+}
+
+NumberReading read_whole_number(std::string_view text) {
+  const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
+  const std::size_t digits = digits_from(text, sign);
+  if (digits == 0 || sign + digits != text.size()) {
+    // "4.0", "4e0": a number, but not written as a whole number.
+    return {0.0, read_number(text).ok() ? "is not a whole number" : kNotANumber};
+  }
+  if (digits > 1 && text[sign] == '0') return {0.0, kLeadingZero};
+  int value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, "is too large"};
+  return {static_cast<double>(value), {}};
+}
+
+ListReading read_number_list(std::string_view text) {
+  ListReading list;
+  const bool has_comma = text.find(',') != std::string_view::npos;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    const std::string_view item =
+        text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    if (item.empty()) return {{}, {}, "is not a list of numbers: an item is empty"};
+    const NumberReading number = read_number(item);
+    if (!number.ok()) {
+      if (!has_comma) return {{}, {}, number.problem};
+      return {{}, {},
+              "is not a list of numbers: " + quoted(item) + " " + number.problem +
+                  "; a comma separates list items, so write 1000, not 1,000, and 0.05, not 0,05"};
+    }
+    list.values.push_back(number.value);
+    list.items.push_back(item);
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+    while (start < text.size() && text[start] == ' ') ++start;
+  }
+  if (looks_like_digit_groups(text)) {
+    std::string number;
+    std::string spaced;
+    for (std::size_t i = 0; i < list.items.size(); ++i) {
+      number += list.items[i];
+      spaced += (i == 0 ? "" : ", ") + std::string(list.items[i]);
+    }
+    return {{}, {},
+            "could be one number with thousands separators or a list: write " + number +
+                " for the number, or " + quoted(spaced) + " (with blanks) for the list"};
+  }
+  return list;
+}
+
+std::string format_number(double value) {
+  // 32 characters hold the longest shortest form, "-2.2250738585072014e-308".
+  std::array<char, 32> buffer{};
+  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  if (ec != std::errc()) return "?";
+  return std::string(buffer.data(), end);
+}
+
+std::string quoted(std::string_view text) {
+  constexpr const char* kHex = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace gxe::plan

@@ -1,0 +1,118 @@
+#include "plan/row.h"
+
+#include <cmath>
+#include <optional>
+
+#include "plan/number.h"
+
+namespace gxe::plan {
+namespace {
+
+// The box of one odds ratio: the range searched when there is a result;
+// without one, the range given, or else the conversion's point when the
+// conversion gave one.
+std::optional<Range> box_side(const std::optional<Range>& given, const Range& searched,
+                              double conditional, bool has_result, bool converted) {
+  if (has_result) return searched;
+  if (given) return given;
+  if (converted) return Range{conditional, conditional};
+  return std::nullopt;
+}
+
+void put_range(Row& row, Column low, Column high, const std::optional<Range>& range) {
+  if (!range) return;
+  row[low] = range->low;
+  row[high] = range->high;
+}
+
+void put_extreme(Row& row, Column power, Column or_g, Column or_e, Column small,
+                 const Extreme& x) {
+  row[power] = x.power;
+  row[or_g] = x.or_g;
+  row[or_e] = x.or_e;
+  row[small] = x.small_cells;
+}
+
+}  // namespace
+
+Row make_row(const Scenario& s, const Outcome& outcome) {
+  Row row;
+  const Design& d = s.design;
+  row[Column::mode] = std::string(name(s.mode));
+  if (s.mode == Mode::power) {
+    row[Column::cases] = s.cases;
+  } else {
+    row[Column::power] = s.target_power;
+  }
+  if (d.quantiles != 0) row[Column::quantiles] = static_cast<double>(d.quantiles);
+  if (!d.exposure_prevalences.empty()) row[Column::exposure_prevalences] = d.exposure_prevalences;
+  row[Column::gene_prevalence] = d.gene_prevalence;
+  row[Column::controls_per_case] = d.controls_per_case;
+  row[Column::or_e] = d.or_e;
+  row[Column::or_g] = d.or_g;
+  row[Column::ror] = d.ror;
+  row[Column::alpha] = s.settings.alpha;
+  row[Column::search] = std::string(name(s.settings.search));
+
+  const Result& r = outcome.result;
+  const bool has_result = outcome.ok();
+  // A calculation without an answer still reports its conversion; one whose
+  // inputs were refused never ran it.
+  const bool conversion_ran =
+      has_result || outcome.error->kind == Error::Kind::no_answer;
+  const bool converted = conversion_ran && r.solver_info == 1 &&
+                         std::isfinite(r.or_e_conditional) && r.or_e_conditional > 0.0 &&
+                         std::isfinite(r.or_g_conditional) && r.or_g_conditional > 0.0;
+  put_range(row, Column::or_e_low, Column::or_e_high,
+            box_side(s.ranges.or_e, r.or_e_range, r.or_e_conditional, has_result, converted));
+  put_range(row, Column::or_g_low, Column::or_g_high,
+            box_side(s.ranges.or_g, r.or_g_range, r.or_g_conditional, has_result, converted));
+
+  if (has_result) {
+    row[Column::size] = r.size;
+    row[Column::n_cases] = r.n_cases;
+    row[Column::n_controls] = r.n_controls;
+    put_extreme(row, Column::power_min, Column::or_g_at_min, Column::or_e_at_min,
+                Column::small_cells_at_min, r.least);
+    put_extreme(row, Column::power_max, Column::or_g_at_max, Column::or_e_at_max,
+                Column::small_cells_at_max, r.most);
+    row[Column::flat] = r.flat;
+  }
+  if (conversion_ran) {
+    row[Column::or_e_conditional] = r.or_e_conditional;
+    row[Column::or_g_conditional] = r.or_g_conditional;
+    row[Column::solver_info] = static_cast<double>(r.solver_info);
+  }
+  if (!has_result) row[Column::error] = outcome.error->message();
+  return row;
+}
+
+std::string cell_text(const Cell& cell) {
+  struct Text {
+    std::string operator()(std::monostate) const { return {}; }
+    std::string operator()(double x) const { return format_number(x); }
+    std::string operator()(bool b) const { return b ? "true" : "false"; }
+    std::string operator()(const std::string& s) const { return s; }
+    std::string operator()(const std::vector<double>& v) const {
+      std::string text;
+      for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i > 0) text += ';';
+        text += format_number(v[i]);
+      }
+      return text;
+    }
+  };
+  return std::visit(Text{}, cell);
+}
+
+std::string csv_field(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string field = "\"";
+  for (const char c : text) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  return field + "\"";
+}
+
+}  // namespace gxe::plan

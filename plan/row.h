@@ -1,0 +1,78 @@
+#ifndef GXE_PLAN_ROW_H_
+#define GXE_PLAN_ROW_H_
+
+// One calculation as a row of typed values: the scenario's inputs first,
+// then the results. Every front end that writes rows (csv and json on the
+// command line, batch files, the R package's data.frames) takes its column
+// names and values from here, so they all say the same thing.
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "plan/plan.h"
+
+namespace gxe::plan {
+
+enum class Column : std::size_t {
+  // Inputs.
+  mode, cases, power, quantiles, exposure_prevalences, gene_prevalence, controls_per_case,
+  or_e, or_g, ror,
+  // The box searched: the ranges given, or the conversion's single point.
+  or_e_low, or_e_high, or_g_low, or_g_high,
+  alpha, search,
+  // Results.
+  size, n_cases, n_controls,
+  power_min, or_g_at_min, or_e_at_min, small_cells_at_min,
+  power_max, or_g_at_max, or_e_at_max, small_cells_at_max,
+  flat, or_e_conditional, or_g_conditional, solver_info, error,
+};
+
+inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::error) + 1;
+
+// Column names in order, as headers and keys.
+inline constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
+    "mode", "cases", "power", "quantiles", "exposure_prevalences", "gene_prevalence",
+    "controls_per_case", "or_e", "or_g", "ror",
+    "or_e_low", "or_e_high", "or_g_low", "or_g_high", "alpha", "search",
+    "size", "n_cases", "n_controls",
+    "power_min", "or_g_at_min", "or_e_at_min", "small_cells_at_min",
+    "power_max", "or_g_at_max", "or_e_at_max", "small_cells_at_max",
+    "flat", "or_e_conditional", "or_g_conditional", "solver_info", "error",
+};
+
+inline constexpr std::string_view column_name(Column c) {
+  return kColumnNames[static_cast<std::size_t>(c)];
+}
+
+// A value: empty (the input does not apply, or there is no result), a
+// number, a flag, a text, or a list of numbers (the exposure prevalences).
+using Cell = std::variant<std::monostate, double, bool, std::string, std::vector<double>>;
+
+struct Row {
+  std::array<Cell, kColumnCount> cells;
+  const Cell& operator[](Column c) const { return cells[static_cast<std::size_t>(c)]; }
+  Cell& operator[](Column c) { return cells[static_cast<std::size_t>(c)]; }
+};
+
+// The row of a calculation. Inputs that the mode does not use (cases in a
+// sample-size calculation, the target power in a power calculation) and the
+// form of the exposure not given are empty. Without a result the result
+// columns are empty, except the conversion's, which are filled whenever the
+// conversion ran; the error column holds the error's message.
+Row make_row(const Scenario& scenario, const Outcome& outcome);
+
+// A cell as plain text: numbers in shortest round-trip form, flags as
+// "true"/"false", a list joined by ';', empty as "".
+std::string cell_text(const Cell& cell);
+
+// A field as RFC 4180 writes it: in double quotes, with quotes doubled, when
+// it holds a comma, a quote or a line break; as it is otherwise.
+std::string csv_field(std::string_view text);
+
+}  // namespace gxe::plan
+
+#endif  // GXE_PLAN_ROW_H_

@@ -1,0 +1,221 @@
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_util.h"
+
+namespace gxe::cli {
+namespace {
+
+std::vector<std::string> words(const std::string& text) {
+  std::vector<std::string> args;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) args.push_back(w);
+  return args;
+}
+
+#define DESIGN "--quantiles 4 --gene-prevalence 0.3 --ror 2 "
+#define POWER "power " DESIGN "--cases 500 "
+#define SIZE "size " DESIGN "--power 0.8 "
+
+// A command line and what it must give: `rows` calculations, or wrong use
+// with exactly this message.
+struct Case {
+  const char* args;
+  std::size_t rows;
+  const char* message;
+};
+
+const Case kCases[] = {
+    // Accepted.
+    {POWER, 1, ""},
+    {SIZE, 1, ""},
+    {POWER "--or-e-range 1.5:2.5 --or-g-range 1:1 --search centre --format json", 1, ""},
+    {"power --exposure-prevalences 0.2,0.3,0.5 --allele-frequency 0.1 --genetic-model recessive "
+     "--ror 2 --cases 500",
+     1, ""},
+    {"power " DESIGN "--cases 500,1000,2000", 3, ""},
+    {"power " DESIGN "--cases 100,200,500", 3, ""},
+    {"power --quantiles 4 --gene-prevalence 0.2,0.3 --controls-per-case 1,2,4 --ror 1.5,2 "
+     "--cases 500,1000 --alpha 0.05,5e-8",
+     48, ""},
+    {"power --quantiles 4 --gene-prevalence 0.3 --cases 500 --ror=-1e-300,2", 0, "gxeplan: --ror: \"-1e-300\" in \"-1e-300,2\" must be greater than 0"},
+    // Numbers that are not numbers, or could be read two ways.
+    {"power " DESIGN "--cases 5OO", 0, "gxeplan: --cases: \"5OO\" is not a number"},
+    {"power " DESIGN "--cases 50,100,200", 0,
+     "gxeplan: --cases: \"50,100,200\" could be one number with thousands separators or a "
+     "list: write 50100200 for the number, or \"50, 100, 200\" (with blanks) for the list"},
+    {POWER "--alpha 0,05", 0,
+     "gxeplan: --alpha: \"0,05\" is not a list of numbers: \"05\" has a superfluous leading "
+     "zero; a comma separates list items, so write 1000, not 1,000, and 0.05, not 0,05"},
+    {"power --quantiles 4 --gene-prevalence 0,3 --ror 2 --cases 500", 0,
+     "gxeplan: --gene-prevalence: \"0\" in \"0,3\" must be greater than 0 and less than 1"},
+    {POWER "--or-e-range 1.5-2.5", 0,
+     "gxeplan: --or-e-range: \"1.5-2.5\" is not a range LO:HI of two numbers (write 1.5:2.5)"},
+    {POWER "--or-g-range 1:two", 0,
+     "gxeplan: --or-g-range: \"1:two\" is not a range LO:HI of two numbers: \"two\" is not a "
+     "number"},
+    {"power --quantiles 4.0 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
+     "gxeplan: --quantiles: \"4.0\" is not a whole number"},
+    {POWER "--format xml", 0, "gxeplan: --format: \"xml\" is not one of table, csv, json"},
+    // Values out of their range, in the planning library's words.
+    {"power --quantiles 1 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
+     "gxeplan: --quantiles: \"1\" must be a whole number from 2 to 100"},
+    {"power --quantiles 4 --gene-prevalence 1 --ror 2 --cases 500", 0,
+     "gxeplan: --gene-prevalence: \"1\" must be greater than 0 and less than 1"},
+    {"power " DESIGN "--cases 500,0", 0,
+     "gxeplan: --cases: \"0\" in \"500,0\" must be greater than 0"},
+    {"size " DESIGN "--power 1", 0,
+     "gxeplan: --power: \"1\" must be greater than 0 and less than 1"},
+    {POWER "--controls-per-case 0", 0, "gxeplan: --controls-per-case: \"0\" must be greater than 0"},
+    {POWER "--alpha 1e-300", 0,
+     "gxeplan: --alpha: \"1e-300\" is too small: the normal tail cannot be computed below about "
+     "1e-298"},
+    {POWER "--or-e-range 3:2", 0,
+     "gxeplan: --or-e-range: \"3:2\": or_e_low = 3: must not exceed the upper bound 2"},
+    {"power --exposure-prevalences 0.3,0.3 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
+     "gxeplan: --exposure-prevalences: \"0.3,0.3\": exposure_prevalences = 0.6: must sum to 1 "
+     "(within 1e-6); they sum to this"},
+    // Options that go together or exclude each other.
+    {"power --gene-prevalence 0.3 --ror 2 --cases 500", 0,
+     "gxeplan: the exposure categories are required: give --quantiles K or "
+     "--exposure-prevalences P1,...,PK"},
+    {POWER "--exposure-prevalences 0.5,0.5", 0,
+     "gxeplan: --quantiles and --exposure-prevalences: give one of the two, not both"},
+    {"power --quantiles 4 --ror 2 --cases 500", 0,
+     "gxeplan: --gene-prevalence is required (or --allele-frequency with --genetic-model)"},
+    {POWER "--allele-frequency 0.1 --genetic-model dominant", 0,
+     "gxeplan: --gene-prevalence and --allele-frequency: give one of the two, not both"},
+    {"power --quantiles 4 --allele-frequency 0.1 --ror 2 --cases 500", 0,
+     "gxeplan: --allele-frequency needs --genetic-model dominant or recessive"},
+    {POWER "--genetic-model dominant", 0,
+     "gxeplan: --genetic-model goes with --allele-frequency"},
+    {"power --quantiles 4 --allele-frequency 1.5 --genetic-model dominant --ror 2 --cases 500", 0,
+     "gxeplan: --allele-frequency: \"1.5\" must be greater than 0 and less than 1"},
+    {"power --quantiles 4 --allele-frequency 1e-200 --genetic-model recessive --ror 2 --cases 5",
+     0,
+     "gxeplan: --allele-frequency: \"1e-200\" gives a carrier prevalence of 0 (recessive), which "
+     "must be greater than 0 and less than 1"},
+    // The shape of the command line.
+    {"power " DESIGN, 0, "gxeplan: --cases is required (gxeplan power --help)"},
+    {"size --quantiles 4 --gene-prevalence 0.3 --power 0.8", 0,
+     "gxeplan: --ror is required (gxeplan size --help)"},
+    {POWER "--cases", 0, "gxeplan: --cases needs a value"},
+    {POWER "--cases 600", 0,
+     "gxeplan: --cases is given more than once: give it once, with a comma list for several "
+     "values"},
+    {POWER "--power 0.8", 0,
+     "gxeplan: --power is not an option of gxeplan power (it belongs to gxeplan size)"},
+    {POWER "--case 5", 0,
+     "gxeplan: \"--case\" is not an option of gxeplan power (gxeplan power --help lists them)"},
+    {POWER "1000", 0,
+     "gxeplan: \"1000\" is not the value of an option: a value goes right after its option, and "
+     "a list is one argument, such as 500,1000"},
+    {"powr", 0, "gxeplan: \"powr\" is not a command: use power or size (gxeplan --help)"},
+    {"--cases 500 power", 0,
+     "gxeplan: \"--cases\" is not an option here: options follow the command, as in gxeplan "
+     "power --cases 500 ... (gxeplan --help)"},
+    {"--", 0, "gxeplan: give a command, power or size (gxeplan --help)"},
+};
+
+TEST(ParseCommandLine, CalculationsOrTheOneLineWhy) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.args);
+    const Parsed p = parse_command_line(words(c.args));
+    if (*c.message == '\0') {
+      ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
+      EXPECT_EQ(p.request.scenarios.size(), c.rows);
+    } else {
+      EXPECT_EQ(p.action, Parsed::Action::wrong_use);
+      EXPECT_EQ(p.text, c.message);
+    }
+  }
+}
+
+// Rows come with --alpha slowest, then the gene, the controls, ROR^tb, and
+// the cases fastest, each list in its given order.
+TEST(ParseCommandLine, RowOrder) {
+  const Parsed p = parse_command_line(
+      words("power --quantiles 4 --gene-prevalence 0.3,0.2 --controls-per-case 2,1 --ror 3,1.5 "
+            "--cases 200,100 --alpha 0.01,0.05"));
+  ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
+  ASSERT_EQ(p.request.scenarios.size(), 32u);
+  for (std::size_t i = 0; i < 32; ++i) {
+    const plan::Scenario& s = p.request.scenarios[i];
+    EXPECT_EQ(s.cases, (i & 1) ? 100 : 200) << i;
+    EXPECT_EQ(s.design.ror, (i & 2) ? 1.5 : 3) << i;
+    EXPECT_EQ(s.design.controls_per_case, (i & 4) ? 1 : 2) << i;
+    EXPECT_EQ(s.design.gene_prevalence, (i & 8) ? 0.2 : 0.3) << i;
+    EXPECT_EQ(s.settings.alpha, (i & 16) ? 0.05 : 0.01) << i;
+  }
+}
+
+TEST(ParseCommandLine, DefaultsAndOptionalInputs) {
+  const Parsed d = parse_command_line(words(POWER));
+  ASSERT_EQ(d.action, Parsed::Action::calculate) << d.text;
+  const plan::Scenario& s = d.request.scenarios.at(0);
+  EXPECT_EQ(d.request.format, Format::table);
+  EXPECT_EQ(s.design.controls_per_case, 1.0);
+  EXPECT_EQ(s.design.or_e, 1.0);
+  EXPECT_EQ(s.design.or_g, 1.0);
+  EXPECT_EQ(s.settings.alpha, 0.05);
+  EXPECT_EQ(s.settings.search, plan::SearchMethod::global);
+  EXPECT_FALSE(s.ranges.or_e.has_value());
+  EXPECT_FALSE(s.ranges.or_g.has_value());
+
+  const Parsed g = parse_command_line(
+      words("size --exposure-prevalences 0.2,0.8 --allele-frequency 0.1 --genetic-model dominant "
+            "--ror 2 --power 0.9 --or-e-range 1.5:2.5 --search centre --format csv"));
+  ASSERT_EQ(g.action, Parsed::Action::calculate) << g.text;
+  const plan::Scenario& t = g.request.scenarios.at(0);
+  EXPECT_EQ(g.request.format, Format::csv);
+  EXPECT_EQ(t.mode, plan::Mode::size);
+  EXPECT_EQ(t.target_power, 0.9);
+  EXPECT_EQ(t.design.exposure_prevalences, (std::vector<double>{0.2, 0.8}));
+  EXPECT_CLOSE(t.design.gene_prevalence, 0.19, 1e-15);  // 1 - 0.9^2
+  EXPECT_EQ(t.ranges.or_e->low, 1.5);
+  EXPECT_EQ(t.ranges.or_e->high, 2.5);
+  EXPECT_EQ(t.settings.search, plan::SearchMethod::centre);
+}
+
+// A list written with blanks after its commas is one argument and a list.
+TEST(ParseCommandLine, ListWithBlanks) {
+  std::vector<std::string> args = words("power --quantiles 4 --gene-prevalence 0.3 --ror 2");
+  args.insert(args.end(), {"--cases", "1, 500"});
+  const Parsed p = parse_command_line(args);
+  ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
+  ASSERT_EQ(p.request.scenarios.size(), 2u);
+  EXPECT_EQ(p.request.scenarios[1].cases, 500);
+}
+
+TEST(ParseCommandLine, AtMostMaxRowsCombinations) {
+  const auto list = [](int n) {
+    std::string text;
+    for (int i = 1; i <= n; ++i) text += (i > 1 ? "," : "") + std::to_string(i);
+    return text;
+  };
+  const auto parse = [&](int cases, int rors) {
+    return parse_command_line(words("power --quantiles 4 --gene-prevalence 0.3 --cases " +
+                                    list(cases) + " --ror " + list(rors)));
+  };
+  EXPECT_EQ(parse(100, 100).request.scenarios.size(), kMaxRows);
+  const Parsed over = parse(101, 100);
+  EXPECT_EQ(over.action, Parsed::Action::wrong_use);
+  EXPECT_EQ(over.text,
+            "gxeplan: the lists make more than 10000 combinations, one row each; split the command");
+}
+
+TEST(ParseCommandLine, HelpAndVersionAreShown) {
+  for (const char* args : {"--help", "power --help", "size -h", POWER "--help", "--version"}) {
+    const Parsed p = parse_command_line(words(args));
+    EXPECT_EQ(p.action, Parsed::Action::show) << args;
+    EXPECT_FALSE(p.text.empty()) << args;
+  }
+}
+
+}  // namespace
+}  // namespace gxe::cli

@@ -1,0 +1,154 @@
+// The command line end to end: the real binary with arguments, its standard
+// output, error stream and exit status compared with checked-in files in
+// GXE_CLI_CASES:
+//   <name>.args      the arguments, one per line
+//   <name>.expected  "status N", "stderr:", the error stream, "stdout:", then
+//                    standard output byte for byte
+//   wrong_use.txt    one case of wrong use per line: the arguments separated
+//                    by blanks, a tab, the one line expected on the error
+//                    stream (status 2, nothing on standard output)
+// GXE_UPDATE_TRANSCRIPTS=1 rewrites the .expected files (not wrong_use.txt).
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/expected_files.h"
+
+namespace gxe::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kCases = GXE_CLI_CASES;
+
+struct Finished {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs gxeplan with `args`, standard input empty; standard output to `out_fd`
+// when given, captured otherwise.
+::testing::AssertionResult run_gxeplan(const std::vector<std::string>& args, Finished& run,
+                                       int out_fd = -1) {
+  Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  CaptureFile out;
+  CaptureFile err;
+  if (in.get() < 0 || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
+  const pid_t pid = spawn_child(GXE_BINARY, args, in.get(), out_fd >= 0 ? out_fd : out.fd(), err.fd());
+  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
+  int wstatus = 0;
+  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end; killed";
+  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
+  run = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string expected_text(const Finished& run) {
+  return "status " + std::to_string(run.status) + "\nstderr:\n" + run.err + "stdout:\n" + run.out;
+}
+
+std::vector<std::string> case_names() {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(kCases, ec)) {
+    if (entry.path().extension() == ".args") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class CliCaseTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CliCaseTest, MatchesExpected) {
+  const fs::path base = kCases / GetParam();
+  Finished run;
+  ASSERT_TRUE(run_gxeplan(lines_of(read_file(fs::path(base).concat(".args"))), run));
+  const fs::path expected_path = fs::path(base).concat(".expected");
+  if (updating()) {
+    write_file(expected_path, expected_text(run));
+    std::cout << "updated " << expected_path.string() << "\n";
+    return;
+  }
+  const std::string expected = read_file(expected_path);
+  ASSERT_FALSE(expected.empty()) << expected_path << " is missing or empty";
+  if (expected_text(run) != expected) {
+    ADD_FAILURE() << "output differs:\n" << line_diff(expected, expected_text(run));
+  }
+}
+
+std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, CliCaseTest, ::testing::ValuesIn(case_names()), test_name);
+
+struct WrongUse {
+  std::vector<std::string> args;
+  std::string message;
+};
+
+std::vector<WrongUse> wrong_uses() {
+  std::vector<WrongUse> cases;
+  for (const std::string& line : lines_of(read_file(kCases / "wrong_use.txt"))) {
+    const std::size_t tab = line.find('\t');
+    if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
+    WrongUse c;
+    std::istringstream words(line.substr(0, tab));
+    for (std::string w; words >> w;) c.args.push_back(w);
+    c.message = line.substr(tab + 1);
+    cases.push_back(c);
+  }
+  return cases;
+}
+
+TEST(CliWrongUse, OneLineNothingOnStandardOutputStatus2) {
+  const std::vector<WrongUse> cases = wrong_uses();
+  EXPECT_GE(cases.size(), 8u);
+  for (const WrongUse& c : cases) {
+    SCOPED_TRACE(c.message);
+    Finished run;
+    ASSERT_TRUE(run_gxeplan(c.args, run));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, c.message + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+// Output that cannot be written ends the calculations with a diagnostic and
+// status 4, never a success.
+TEST(CliOutput, FullDeviceIsAWriteError) {
+  Fd full(::open("/dev/full", O_WRONLY | O_CLOEXEC));
+  ASSERT_GE(full.get(), 0);
+  Finished run;
+  ASSERT_TRUE(run_gxeplan({"power", "--quantiles", "4", "--gene-prevalence", "0.3", "--ror", "2",
+                           "--cases", "500,1000", "--format", "csv"},
+                          run, full.get()));
+  EXPECT_EQ(run.status, 4);
+  EXPECT_EQ(run.err, "gxeplan: write error on standard output\n");
+}
+
+TEST(CliCases, DirectoryHasCases) { EXPECT_GE(case_names().size(), 6u) << kCases; }
+
+}  // namespace
+}  // namespace gxe::e2e

@@ -1,0 +1,97 @@
+// libFuzzer target: the command-line reader on arbitrary arguments, in
+// process. The bytes are split at NUL bytes into arguments. Reading never
+// computes a calculation; each accepted calculation is then written in the
+// requested format with a made-up outcome (no search), so the writers see
+// every kind of valid input.
+//
+// Besides the sanitizers, the target checks the reader's promises: wrong use
+// is one line on the error stream, starting "gxeplan: ", with every byte of
+// the input escaped; accepted calculations number from 1 to kMaxRows and
+// each passes the planning library's own check.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <ostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/output.h"
+#include "plan/plan.h"
+
+namespace {
+
+class DiscardBuffer : public std::streambuf {
+ protected:
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+};
+
+void require(bool holds) {
+  if (!holds) std::abort();
+}
+
+// An outcome of the right shape, from the inputs alone: the box as given (or
+// a point), powers of alpha, and an error on every other row.
+gxe::plan::Outcome made_up(const gxe::plan::Scenario& s, std::size_t index) {
+  gxe::plan::Outcome o;
+  gxe::plan::Result& r = o.result;
+  r.or_e_range = s.ranges.or_e.value_or(gxe::plan::Range{s.design.or_e, s.design.or_e});
+  r.or_g_range = s.ranges.or_g.value_or(gxe::plan::Range{s.design.or_g, s.design.or_g});
+  r.or_e_conditional = s.design.or_e;
+  r.or_g_conditional = s.design.or_g;
+  r.solver_info = static_cast<int>(index % 5);
+  r.n_cases = s.cases;
+  r.n_controls = s.cases * s.design.controls_per_case;
+  r.size = r.n_cases + r.n_controls;
+  r.least = {s.settings.alpha, r.or_g_range.low, r.or_e_range.low, index % 2 == 0};
+  r.most = {s.settings.alpha, r.or_g_range.high, r.or_e_range.high, index % 3 == 0};
+  r.flat = index % 2 == 1;
+  if (index % 2 == 1) {
+    o.error = gxe::plan::Error{gxe::plan::Error::Kind::no_answer, "", "", "no answer, \"quoted\"\n"};
+  }
+  return o;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.emplace_back();
+    } else {
+      args.back() += static_cast<char>(data[i]);
+    }
+  }
+  const gxe::cli::Parsed parsed = gxe::cli::parse_command_line(args);
+  switch (parsed.action) {
+    case gxe::cli::Parsed::Action::wrong_use:
+      require(parsed.text.rfind("gxeplan: ", 0) == 0);
+      for (const char c : parsed.text) {
+        require(static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f);
+      }
+      return 0;
+    case gxe::cli::Parsed::Action::show:
+      require(!parsed.text.empty());
+      return 0;
+    case gxe::cli::Parsed::Action::calculate:
+      break;
+  }
+  const std::vector<gxe::plan::Scenario>& scenarios = parsed.request.scenarios;
+  require(!scenarios.empty() && scenarios.size() <= gxe::cli::kMaxRows);
+  for (const gxe::plan::Scenario& s : scenarios) require(!gxe::plan::check(s).has_value());
+
+  DiscardBuffer discard;
+  std::ostream out(&discard);
+  const auto writer = gxe::cli::make_writer(parsed.request.format, out, scenarios);
+  writer->begin();
+  constexpr std::size_t kRowsWritten = 4;
+  for (std::size_t i = 0; i < scenarios.size() && i < kRowsWritten; ++i) {
+    writer->write(scenarios[i], made_up(scenarios[i], i));
+  }
+  writer->end();
+  return 0;
+}

@@ -1,0 +1,143 @@
+#include "plan/number.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace gxe::plan {
+namespace {
+
+// Texts a front end receives, and what each must read as: a number, or the
+// problem reported. Every refused text is one a looser reader (strtod,
+// from_chars alone, stream extraction) would turn into some number.
+struct NumberCase {
+  const char* text;
+  double value;         // when `problem` is empty
+  const char* problem;  // "" for a number
+};
+
+const NumberCase kNumbers[] = {
+    {"0.3", 0.3, ""},
+    {"500", 500.0, ""},
+    {"5e-8", 5e-8, ""},
+    {"5E-08", 5e-8, ""},
+    {"-1.5", -1.5, ""},  // a number; the range check refuses it with its rule
+    {".5", 0.5, ""},
+    {"5.", 5.0, ""},
+    {"0", 0.0, ""},
+    {"0.05", 0.05, ""},
+    {"5OO", 0, "is not a number"},
+    {"0.3o", 0, "is not a number"},
+    {"1.5-2.5", 0, "is not a number"},
+    {"1,000", 0, "is not a number"},
+    {"inf", 0, "is not a number"},
+    {"nan", 0, "is not a number"},
+    {"0x1p3", 0, "is not a number"},
+    {"+5", 0, "is not a number"},
+    {" 5", 0, "is not a number"},
+    {"5 ", 0, "is not a number"},
+    {"1.5e", 0, "is not a number"},
+    {"1d3", 0, "is not a number"},
+    {"", 0, "is not a number"},
+    {"-", 0, "is not a number"},
+    {".", 0, "is not a number"},
+    {"05", 0, "has a superfluous leading zero"},
+    {"000", 0, "has a superfluous leading zero"},
+    {"-00.5", 0, "has a superfluous leading zero"},
+    {"1e999", 0, "is too large or too small to be represented as a number"},
+    {"1e-999", 0, "is too large or too small to be represented as a number"},
+};
+
+TEST(ReadNumber, AcceptsDecimalsAndRefusesEverythingElse) {
+  for (const NumberCase& c : kNumbers) {
+    SCOPED_TRACE(c.text);
+    const NumberReading r = read_number(c.text);
+    EXPECT_EQ(r.problem, c.problem);
+    if (r.ok()) {
+      EXPECT_EQ(r.value, c.value);
+    }
+  }
+}
+
+TEST(ReadWholeNumber, DigitsOnlyWithinInt) {
+  const NumberCase cases[] = {
+      {"4", 4, ""},
+      {"-3", -3, ""},
+      {"4.0", 0, "is not a whole number"},
+      {"4e0", 0, "is not a whole number"},
+      {"04", 0, "has a superfluous leading zero"},
+      {"four", 0, "is not a number"},
+      {"99999999999", 0, "is too large"},
+  };
+  for (const NumberCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const NumberReading r = read_whole_number(c.text);
+    EXPECT_EQ(r.problem, c.problem);
+    if (r.ok()) {
+      EXPECT_EQ(r.value, c.value);
+    }
+  }
+}
+
+struct ListCase {
+  const char* text;
+  std::vector<double> values;
+  std::string problem;
+};
+
+TEST(ReadNumberList, ItemsOrTheReasonThereAreNone) {
+  const char* kCommaHint =
+      "; a comma separates list items, so write 1000, not 1,000, and 0.05, not 0,05";
+  const ListCase cases[] = {
+      {"500", {500}, ""},
+      {"500,1000,2000", {500, 1000, 2000}, ""},
+      {"0.1,0.2", {0.1, 0.2}, ""},
+      {"1, 500", {1, 500}, ""},  // the blank makes it a list
+      {"1,5", {1, 5}, ""},       // two values; a decimal comma cannot be told apart
+      {"5OO", {}, "is not a number"},
+      {"1,000", {}, std::string("is not a list of numbers: \"000\" has a superfluous leading zero") + kCommaHint},
+      {"1,500", {}, "could be one number with thousands separators or a list: write 1500 for "
+                    "the number, or \"1, 500\" (with blanks) for the list"},
+      {"12,500,750", {}, "could be one number with thousands separators or a list: write "
+                         "12500750 for the number, or \"12, 500, 750\" (with blanks) for the list"},
+      {"100,200,500", {100, 200, 500}, ""},  // as one number, over 100 million
+      {"1,,2", {}, "is not a list of numbers: an item is empty"},
+      {"1,", {}, "is not a list of numbers: an item is empty"},
+      {",1", {}, "is not a list of numbers: an item is empty"},
+      {"", {}, "is not a list of numbers: an item is empty"},
+  };
+  for (const ListCase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const ListReading r = read_number_list(c.text);
+    EXPECT_EQ(r.problem, c.problem);
+    EXPECT_EQ(r.values, c.values);
+    EXPECT_EQ(r.items.size(), r.values.size());
+  }
+}
+
+// The shortest form reads back as the same double, for values with long
+// expansions, the extremes of the range and subnormals.
+TEST(FormatNumber, ShortestFormRoundTrips) {
+  EXPECT_EQ(format_number(0.3), "0.3");
+  EXPECT_EQ(format_number(1500), "1500");
+  EXPECT_EQ(format_number(5e-8), "5e-08");
+  for (double x : {0.1 + 0.2, 1.0 / 3.0, 0.47569741940813703, std::numeric_limits<double>::max(),
+                   std::numeric_limits<double>::min(), std::numeric_limits<double>::denorm_min(),
+                   -2.5e-300}) {
+    const NumberReading back = read_number(format_number(x));
+    ASSERT_TRUE(back.ok()) << format_number(x) << " " << back.problem;
+    EXPECT_EQ(back.value, x) << format_number(x);
+  }
+}
+
+TEST(Quoted, KeepsAMessageOnOneLine) {
+  EXPECT_EQ(quoted("5OO"), "\"5OO\"");
+  EXPECT_EQ(quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(quoted("1\n2\t3\r\x01\xff"), "\"1\\n2\\t3\\x0d\\x01\\xff\"");
+}
+
+}  // namespace
+}  // namespace gxe::plan

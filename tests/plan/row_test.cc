@@ -1,0 +1,106 @@
+#include "plan/row.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace gxe::plan {
+namespace {
+
+bool empty(const Cell& c) { return std::holds_alternative<std::monostate>(c); }
+
+Scenario example(Mode mode) {
+  Scenario s;
+  s.mode = mode;
+  s.design.quantiles = 4;
+  s.design.gene_prevalence = 0.3;
+  s.design.or_e = 2.0;
+  s.design.or_g = 1.5;
+  s.design.ror = 2.0;
+  s.cases = 500;
+  s.target_power = 0.8;
+  s.ranges.or_g = Range{1.0, 2.0};  // OR^tb(E|G=0): the conversion's point
+  return s;
+}
+
+TEST(MakeRow, ColumnsFollowTheModeAndTheOutcome) {
+  // An answered power calculation: the cases, no target power; the box is
+  // the range given and the conversion's point; every result filled.
+  const Scenario power = example(Mode::power);
+  const Outcome answered = run(power);
+  ASSERT_TRUE(answered.ok());
+  const Row a = make_row(power, answered);
+  EXPECT_EQ(cell_text(a[Column::mode]), "power");
+  EXPECT_EQ(cell_text(a[Column::cases]), "500");
+  EXPECT_TRUE(empty(a[Column::power]));
+  EXPECT_EQ(cell_text(a[Column::quantiles]), "4");
+  EXPECT_TRUE(empty(a[Column::exposure_prevalences]));
+  EXPECT_EQ(cell_text(a[Column::or_g_low]), "1");
+  EXPECT_EQ(cell_text(a[Column::or_g_high]), "2");
+  EXPECT_EQ(a[Column::or_e_low], Cell(answered.result.or_e_conditional));
+  EXPECT_EQ(a[Column::or_e_high], Cell(answered.result.or_e_conditional));
+  EXPECT_EQ(cell_text(a[Column::size]), "1000");
+  for (std::size_t i = static_cast<std::size_t>(Column::size); i < kColumnCount - 1; ++i) {
+    EXPECT_FALSE(empty(a.cells[i])) << kColumnNames[i];
+  }
+  EXPECT_TRUE(empty(a[Column::error]));
+
+  // A sample size for ROR^tb = 1 has no answer: the conversion ran and is
+  // reported, the results are empty and the error says why.
+  Scenario size = example(Mode::size);
+  size.design.ror = 1.0;
+  const Outcome unanswered = run(size);
+  ASSERT_FALSE(unanswered.ok());
+  const Row u = make_row(size, unanswered);
+  EXPECT_TRUE(empty(u[Column::cases]));
+  EXPECT_EQ(cell_text(u[Column::power]), "0.8");
+  EXPECT_TRUE(empty(u[Column::size]));
+  EXPECT_TRUE(empty(u[Column::power_min]));
+  EXPECT_TRUE(empty(u[Column::flat]));
+  EXPECT_EQ(cell_text(u[Column::solver_info]), "1");
+  EXPECT_FALSE(empty(u[Column::or_e_low]));  // the conversion's point
+  EXPECT_EQ(cell_text(u[Column::error]), unanswered.error->message());
+
+  // Refused inputs: nothing ran, so only the inputs and the ranges given.
+  Scenario refused = example(Mode::power);
+  refused.design.quantiles = 0;
+  refused.design.exposure_prevalences = {0.25, 0.5, 0.5};
+  const Outcome invalid = run(refused);
+  ASSERT_FALSE(invalid.ok());
+  const Row r = make_row(refused, invalid);
+  EXPECT_TRUE(empty(r[Column::quantiles]));
+  EXPECT_EQ(cell_text(r[Column::exposure_prevalences]), "0.25;0.5;0.5");
+  EXPECT_TRUE(empty(r[Column::solver_info]));
+  EXPECT_TRUE(empty(r[Column::or_e_low]));
+  EXPECT_EQ(cell_text(r[Column::or_g_high]), "2");
+}
+
+TEST(CsvField, QuotesOnlyWhatNeedsIt) {
+  const struct {
+    const char* text;
+    const char* field;
+  } cases[] = {
+      {"power", "power"},
+      {"", ""},
+      {"a, b", "\"a, b\""},
+      {"say \"x\"", "\"say \"\"x\"\"\""},
+      {"two\nlines", "\"two\nlines\""},
+      {"cr\r", "\"cr\r\""},
+      {"0.25;0.5", "0.25;0.5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(csv_field(c.text), c.field) << c.text;
+}
+
+TEST(CellText, EachKindOfCell) {
+  EXPECT_EQ(cell_text(Cell{}), "");
+  EXPECT_EQ(cell_text(Cell{true}), "true");
+  EXPECT_EQ(cell_text(Cell{false}), "false");
+  EXPECT_EQ(cell_text(Cell{0.1 + 0.2}), "0.30000000000000004");
+  EXPECT_EQ(cell_text(Cell{std::string("global")}), "global");
+  EXPECT_EQ(cell_text(Cell{std::vector<double>{0.2, 0.8}}), "0.2;0.8");
+}
+
+}  // namespace
+}  // namespace gxe::plan
