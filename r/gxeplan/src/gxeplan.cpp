@@ -14,21 +14,21 @@
 #include <Rcpp.h>
 
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <sstream>
 #include <string>
-#include <system_error>
+#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "console/console.h"
 #include "plan/curve.h"
+#include "plan/number.h"
 #include "plan/plan.h"
+#include "plan/row.h"
 #include "simulate/simulate.h"
 
 namespace {
@@ -70,13 +70,8 @@ class ConsoleCapture {
 // ---------------------------------------------------------------------------
 // Inputs.
 
-std::string number_text(double x) {
-  if (std::isnan(x)) return "NA";
-  std::array<char, 32> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x);
-  if (ec != std::errc()) return "?";
-  return std::string(buffer.data(), end);
-}
+// A number as messages show it: shortest round-trip form, NA for R's NA.
+std::string number_text(double x) { return std::isnan(x) ? "NA" : plan::format_number(x); }
 
 [[noreturn]] void refuse(const char* field, std::string value, const char* rule) {
   Rcpp::stop(plan::Error{plan::Error::Kind::invalid_input, field, std::move(value), rule}.message());
@@ -99,7 +94,7 @@ std::optional<plan::Range> range_of(const Rcpp::NumericVector& r) {
 
 plan::SearchMethod search_of(const std::string& text) {
   if (auto method = plan::parse_search_method(text)) return *method;
-  refuse("search", "\"" + text + "\"", "must be \"global\" or \"centre\"");
+  refuse("search", plan::quoted(text), "must be \"global\" or \"centre\"");
 }
 
 plan::Mode mode_of(const std::string& text) {
@@ -129,155 +124,91 @@ plan::Scenario base_scenario(const std::string& mode, const Rcpp::List& design) 
 }
 
 // ---------------------------------------------------------------------------
-// Rows. A cell is empty (NA in R), a number, a flag or a text; each column
-// holds one kind.
-
-using Cell = std::variant<std::monostate, double, bool, std::string>;
+// Rows. The columns and their values are the planning library's rows, the
+// ones the command line writes; here each column becomes an R vector of one
+// kind, an empty cell NA.
 
 enum class Kind { number, flag, text };
 
-struct ColumnSpec {
-  const char* name;
-  Kind kind;
-};
+using plan::Column;
 
-constexpr ColumnSpec kColumns[] = {
-    {"mode", Kind::text},
-    {"cases", Kind::number},
-    {"power", Kind::number},
-    {"quantiles", Kind::number},
-    {"exposure_prevalences", Kind::text},
-    {"gene_prevalence", Kind::number},
-    {"controls_per_case", Kind::number},
-    {"or_e", Kind::number},
-    {"or_g", Kind::number},
-    {"ror", Kind::number},
-    {"or_e_low", Kind::number},
-    {"or_e_high", Kind::number},
-    {"or_g_low", Kind::number},
-    {"or_g_high", Kind::number},
-    {"alpha", Kind::number},
-    {"search", Kind::text},
-    {"size", Kind::number},
-    {"n_cases", Kind::number},
-    {"n_controls", Kind::number},
-    {"power_min", Kind::number},
-    {"or_g_at_min", Kind::number},
-    {"or_e_at_min", Kind::number},
-    {"small_cells_at_min", Kind::flag},
-    {"power_max", Kind::number},
-    {"or_g_at_max", Kind::number},
-    {"or_e_at_max", Kind::number},
-    {"small_cells_at_max", Kind::flag},
-    {"flat", Kind::flag},
-    {"or_e_conditional", Kind::number},
-    {"or_g_conditional", Kind::number},
-    {"solver_info", Kind::number},
-    {"error", Kind::text},
+// The kind of R vector of each column, in the order of plan::Column; the
+// exposure prevalences are one text, joined by ';' as the csv writes them.
+constexpr std::array<Kind, plan::kColumnCount> kKinds = {
+    Kind::text,    // mode
+    Kind::number,  // cases
+    Kind::number,  // power
+    Kind::number,  // quantiles
+    Kind::text,    // exposure_prevalences
+    Kind::number,  // gene_prevalence
+    Kind::number,  // controls_per_case
+    Kind::number,  // or_e
+    Kind::number,  // or_g
+    Kind::number,  // ror
+    Kind::number,  // or_e_low
+    Kind::number,  // or_e_high
+    Kind::number,  // or_g_low
+    Kind::number,  // or_g_high
+    Kind::number,  // alpha
+    Kind::text,    // search
+    Kind::number,  // size
+    Kind::number,  // n_cases
+    Kind::number,  // n_controls
+    Kind::number,  // power_min
+    Kind::number,  // or_g_at_min
+    Kind::number,  // or_e_at_min
+    Kind::flag,    // small_cells_at_min
+    Kind::number,  // power_max
+    Kind::number,  // or_g_at_max
+    Kind::number,  // or_e_at_max
+    Kind::flag,    // small_cells_at_max
+    Kind::flag,    // flat
+    Kind::number,  // or_e_conditional
+    Kind::number,  // or_g_conditional
+    Kind::number,  // solver_info
+    Kind::text,    // error
 };
+static_assert(kKinds.size() == plan::kColumnNames.size());
 
 // With a simulation check, at the least and at the most favourable point:
 // the simulated power of the Wald test, its Monte-Carlo standard error, the
 // simulated studies whose fit failed, and the Wald approximation with the
 // alternative's variance on both sides.
-constexpr ColumnSpec kSimulationColumns[] = {
-    {"sim_replicates", Kind::number},
-    {"sim_power_min", Kind::number},
-    {"sim_se_min", Kind::number},
-    {"sim_failed_min", Kind::number},
-    {"wald_power_min", Kind::number},
-    {"sim_power_max", Kind::number},
-    {"sim_se_max", Kind::number},
-    {"sim_failed_max", Kind::number},
-    {"wald_power_max", Kind::number},
+constexpr std::array<std::string_view, 9> kSimulationColumns = {
+    "sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min", "wald_power_min",
+    "sim_power_max", "sim_se_max", "sim_failed_max", "wald_power_max",
 };
 
-using Row = std::vector<Cell>;
+// A calculation's row: the planning library's cells, then the simulation's
+// numbers when there is a check (NaN where it has none).
+struct Row {
+  plan::Row cells;
+  std::vector<double> simulation;
+};
 
-// The list of exposure prevalences as one text, as the csv writes it.
-std::string list_text(const std::vector<double>& values) {
-  std::string text;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text += ';';
-    text += number_text(values[i]);
-  }
-  return text;
+[[noreturn]] void wrong_kind(std::size_t column) {
+  Rcpp::stop("internal error: an unexpected value in column " +
+             std::string(plan::kColumnNames[column]));
 }
 
-// One calculation as a row, in the order of kColumns. Inputs the mode does
-// not use are empty; without a result the result columns are empty, except
-// the conversion's when the conversion ran (a calculation without an answer),
-// and the box is the range given or the conversion's point.
-Row row_of(const plan::Scenario& s, const plan::Outcome& o) {
-  const plan::Design& d = s.design;
-  const plan::Result& r = o.result;
-  const bool has_result = o.ok();
-  const bool conversion_ran = has_result || o.error->kind == plan::Error::Kind::no_answer;
-  const bool converted = conversion_ran && r.solver_info == 1 &&
-                         std::isfinite(r.or_e_conditional) && r.or_e_conditional > 0.0 &&
-                         std::isfinite(r.or_g_conditional) && r.or_g_conditional > 0.0;
-  auto box = [&](const std::optional<plan::Range>& given, const plan::Range& searched,
-                 double conditional) -> std::optional<plan::Range> {
-    if (has_result) return searched;
-    if (given) return given;
-    if (converted) return plan::Range{conditional, conditional};
-    return std::nullopt;
-  };
-  const auto or_e_box = box(s.ranges.or_e, r.or_e_range, r.or_e_conditional);
-  const auto or_g_box = box(s.ranges.or_g, r.or_g_range, r.or_g_conditional);
-  auto number_if = [](bool present, double x) { return present ? Cell(x) : Cell(); };
-  auto flag_if = [](bool present, bool x) { return present ? Cell(x) : Cell(); };
-
-  const bool power_mode = s.mode == plan::Mode::power;
-  return Row{
-      std::string(plan::name(s.mode)),
-      number_if(power_mode, s.cases),
-      number_if(!power_mode, s.target_power),
-      number_if(d.quantiles != 0, d.quantiles),
-      d.exposure_prevalences.empty() ? Cell() : Cell(list_text(d.exposure_prevalences)),
-      d.gene_prevalence,
-      d.controls_per_case,
-      d.or_e,
-      d.or_g,
-      d.ror,
-      number_if(or_e_box.has_value(), or_e_box ? or_e_box->low : 0.0),
-      number_if(or_e_box.has_value(), or_e_box ? or_e_box->high : 0.0),
-      number_if(or_g_box.has_value(), or_g_box ? or_g_box->low : 0.0),
-      number_if(or_g_box.has_value(), or_g_box ? or_g_box->high : 0.0),
-      s.settings.alpha,
-      std::string(plan::name(s.settings.search)),
-      number_if(has_result, r.size),
-      number_if(has_result, r.n_cases),
-      number_if(has_result, r.n_controls),
-      number_if(has_result, r.least.power),
-      number_if(has_result, r.least.or_g),
-      number_if(has_result, r.least.or_e),
-      flag_if(has_result, r.least.small_cells),
-      number_if(has_result, r.most.power),
-      number_if(has_result, r.most.or_g),
-      number_if(has_result, r.most.or_e),
-      flag_if(has_result, r.most.small_cells),
-      flag_if(has_result, r.flat),
-      number_if(conversion_ran, r.or_e_conditional),
-      number_if(conversion_ran, r.or_g_conditional),
-      number_if(conversion_ran, r.solver_info),
-      has_result ? Cell() : Cell(o.error->message()),
-  };
-}
-
-// The rows as R columns: each kind of cell into its own kind of vector,
-// an empty cell as NA.
-Rcpp::List columns_of(const std::vector<Row>& rows, std::span<const ColumnSpec> specs) {
+// The rows as R columns, named as the command line names them.
+Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
   const auto n = static_cast<R_xlen_t>(rows.size());
-  Rcpp::List columns(specs.size());
-  Rcpp::CharacterVector names(specs.size());
-  for (std::size_t c = 0; c < specs.size(); ++c) {
-    names[c] = specs[c].name;
-    switch (specs[c].kind) {
+  const std::size_t count = plan::kColumnCount + (simulated ? kSimulationColumns.size() : 0);
+  Rcpp::List columns(count);
+  Rcpp::CharacterVector names(count);
+  for (std::size_t c = 0; c < plan::kColumnCount; ++c) {
+    names[c] = std::string(plan::kColumnNames[c]);
+    switch (kKinds[c]) {
       case Kind::number: {
         Rcpp::NumericVector v(n, NA_REAL);
         for (R_xlen_t i = 0; i < n; ++i) {
-          if (auto x = std::get_if<double>(&rows[i][c])) v[i] = *x;
+          const plan::Cell& cell = rows[i].cells.cells[c];
+          if (auto x = std::get_if<double>(&cell)) {
+            v[i] = *x;
+          } else if (!std::holds_alternative<std::monostate>(cell)) {
+            wrong_kind(c);
+          }
         }
         columns[c] = v;
         break;
@@ -285,7 +216,12 @@ Rcpp::List columns_of(const std::vector<Row>& rows, std::span<const ColumnSpec> 
       case Kind::flag: {
         Rcpp::LogicalVector v(n, NA_LOGICAL);
         for (R_xlen_t i = 0; i < n; ++i) {
-          if (auto x = std::get_if<bool>(&rows[i][c])) v[i] = *x;
+          const plan::Cell& cell = rows[i].cells.cells[c];
+          if (auto x = std::get_if<bool>(&cell)) {
+            v[i] = *x;
+          } else if (!std::holds_alternative<std::monostate>(cell)) {
+            wrong_kind(c);
+          }
         }
         columns[c] = v;
         break;
@@ -293,12 +229,27 @@ Rcpp::List columns_of(const std::vector<Row>& rows, std::span<const ColumnSpec> 
       case Kind::text: {
         Rcpp::CharacterVector v(n, NA_STRING);
         for (R_xlen_t i = 0; i < n; ++i) {
-          if (auto x = std::get_if<std::string>(&rows[i][c])) v[i] = *x;
+          const plan::Cell& cell = rows[i].cells.cells[c];
+          if (std::holds_alternative<std::string>(cell) ||
+              std::holds_alternative<std::vector<double>>(cell)) {
+            v[i] = plan::cell_text(cell);
+          } else if (!std::holds_alternative<std::monostate>(cell)) {
+            wrong_kind(c);
+          }
         }
         columns[c] = v;
         break;
       }
     }
+  }
+  for (std::size_t s = 0; simulated && s < kSimulationColumns.size(); ++s) {
+    Rcpp::NumericVector v(n, NA_REAL);
+    for (R_xlen_t i = 0; i < n; ++i) {
+      const double x = rows[i].simulation.empty() ? NAN : rows[i].simulation[s];
+      if (!std::isnan(x)) v[i] = x;
+    }
+    names[plan::kColumnCount + s] = std::string(kSimulationColumns[s]);
+    columns[plan::kColumnCount + s] = v;
   }
   columns.attr("names") = names;
   return columns;
@@ -345,31 +296,30 @@ simulate::Study study_at(const plan::Scenario& s, const plan::Result& r, const p
   return study;
 }
 
-// Adds the simulation columns to a calculation's row: empty without a
-// result; a simulation that cannot run puts its reason in the error column.
+// The simulation's numbers for a calculation's row: none without a result;
+// a simulation that cannot run puts its reason in the error column.
 void add_simulation(Row& row, const plan::Scenario& s, const plan::Outcome& o,
                     const Simulation& sim) {
-  constexpr std::size_t kErrorColumn = std::size(kColumns) - 1;
-  row.resize(std::size(kColumns) + std::size(kSimulationColumns));
   if (!o.ok()) return;
   simulate::Options options;
   options.replicates = sim.replicates;
   options.seed = sim.seed;
   // Called on this thread while the workers run: an interrupt from R stops them.
   options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
-  std::size_t c = std::size(kColumns);
-  row[c++] = static_cast<double>(sim.replicates);
+  row.simulation.assign(kSimulationColumns.size(), NAN);
+  std::size_t c = 0;
+  row.simulation[c++] = static_cast<double>(sim.replicates);
   for (const plan::Extreme* x : {&o.result.least, &o.result.most}) {
     const simulate::Outcome check = simulate::simulate_power(study_at(s, o.result, *x), options);
     if (!check.ok()) {
-      row[kErrorColumn] = "simulation: " + check.error->message();
+      row.cells[Column::error] = "simulation: " + check.error->message();
       c += 4;
       continue;
     }
-    row[c++] = check.check.power;
-    row[c++] = check.check.se;
-    row[c++] = static_cast<double>(check.check.failed);
-    row[c++] = check.check.wald_power;
+    row.simulation[c++] = check.check.power;
+    row.simulation[c++] = check.check.se;
+    row.simulation[c++] = static_cast<double>(check.check.failed);
+    row.simulation[c++] = check.check.wald_power;
   }
 }
 
@@ -435,15 +385,11 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& va
   }
   const std::vector<Row> rows = run_captured(scenarios.size(), [&](std::size_t i) {
     const plan::Outcome outcome = plan::run(scenarios[i]);
-    Row row = row_of(scenarios[i], outcome);
+    Row row{plan::make_row(scenarios[i], outcome), {}};
     if (sim.replicates > 0) add_simulation(row, scenarios[i], outcome, sim);
     return row;
   });
-  std::vector<ColumnSpec> specs(std::begin(kColumns), std::end(kColumns));
-  if (sim.replicates > 0) {
-    specs.insert(specs.end(), std::begin(kSimulationColumns), std::end(kSimulationColumns));
-  }
-  return columns_of(rows, specs);
+  return columns_of(rows, sim.replicates > 0);
 }
 
 // The points of curves over "cases" or "ror", curve by curve in axis order:
@@ -459,7 +405,7 @@ Rcpp::List curve_rows(const std::string& mode, const std::string& over, double f
   spec.base.design.controls_per_case = controls_per_case;
   spec.base.settings.alpha = alpha;
   if (over != "cases" && over != "ror") {
-    refuse("over", "\"" + over + "\"", "must be \"cases\" or \"ror\"");
+    refuse("over", plan::quoted(over), "must be \"cases\" or \"ror\"");
   }
   spec.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
   spec.from = from;
@@ -470,8 +416,8 @@ Rcpp::List curve_rows(const std::string& mode, const std::string& over, double f
 
   const std::vector<plan::CurvePoint> curve = plan::curve_points(spec);
   return columns_of(run_captured(curve.size(), [&](std::size_t i) {
-    return row_of(curve[i].scenario, plan::run(curve[i].scenario));
-  }), kColumns);
+    return Row{plan::make_row(curve[i].scenario, plan::run(curve[i].scenario)), {}};
+  }), false);
 }
 
 // Carrier prevalence under Hardy-Weinberg equilibrium, element by element.
@@ -480,7 +426,7 @@ Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_freq
                                           const std::string& model) {
   const auto genetic_model = plan::parse_genetic_model(model);
   if (!genetic_model) {
-    refuse("model", "\"" + model + "\"", "must be \"dominant\" or \"recessive\"");
+    refuse("model", plan::quoted(model), "must be \"dominant\" or \"recessive\"");
   }
   Rcpp::NumericVector prevalence(allele_frequency.size());
   for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {
