@@ -222,7 +222,7 @@ design <- function(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g
   if (!is.null(quantiles)) one_number("quantiles", quantiles, call)
   if (!is.null(exposure_prevalences)) numbers("exposure_prevalences", exposure_prevalences, call)
   one_text("search", search, call)
-  list(quantiles = if (is.null(quantiles)) 0 else as.numeric(quantiles),
+  list(quantiles = as.numeric(quantiles),
        exposure_prevalences = as.numeric(exposure_prevalences),
        or_e = as.numeric(or_e), or_g = as.numeric(or_g),
        or_e_range = range_of("or_e_range", or_e_range, call),

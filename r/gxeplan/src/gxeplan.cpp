@@ -103,15 +103,17 @@ plan::Mode mode_of(const std::string& text) {
 }
 
 // The inputs every calculation of a call shares, from R's list `design`:
-// quantiles (0 when the exposure prevalences are given), exposure_prevalences,
-// or_e, or_g, or_e_range and or_g_range (length 0 when not given), search.
+// quantiles, exposure_prevalences, or_e, or_g, or_e_range and or_g_range
+// (each of length 0 when not given), search.
 plan::Scenario base_scenario(const std::string& mode, const Rcpp::List& design) {
   plan::Scenario base;
   base.mode = mode_of(mode);
-  const double quantiles = Rcpp::as<double>(design["quantiles"]);
-  if (quantiles != 0.0) {
-    base.design.quantiles =
-        whole_of(quantiles, "quantiles", "must be a whole number from 2 to 100");
+  const Rcpp::NumericVector quantiles = design["quantiles"];
+  if (quantiles.size() != 0) {
+    constexpr const char* kRule = "must be a whole number from 2 to 100";
+    // The library reads 0 quantiles as "not given"; given, 0 is refused.
+    if (quantiles[0] == 0.0) refuse("quantiles", "0", kRule);
+    base.design.quantiles = whole_of(quantiles[0], "quantiles", kRule);
   }
   base.design.exposure_prevalences =
       Rcpp::as<std::vector<double>>(design["exposure_prevalences"]);

@@ -10,6 +10,7 @@ test_that("bad arguments stop with the command line's message, before any calcul
     list(list(cases = numeric(0)), "cases: no value given"),
     list(list(ror = 0), "ror = 0: must be greater than 0"),
     list(list(quantiles = 1), "quantiles = 1: must be a whole number from 2 to 100"),
+    list(list(quantiles = 0), "quantiles = 0: must be a whole number from 2 to 100"),
     list(list(quantiles = 2.5), "quantiles = 2.5: must be a whole number from 2 to 100"),
     list(list(quantiles = 1e10), "quantiles = 1e+10: must be a whole number from 2 to 100"),
     list(list(quantiles = c(3, 4)), "quantiles: takes one value, not 2"),
