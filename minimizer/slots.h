@@ -19,6 +19,7 @@
 
 namespace gxe::minimizer {
 
+// A vector the routine may write, and one it only reads.
 using Vec = std::span<double>;
 using CVec = std::span<const double>;
 
@@ -171,7 +172,7 @@ struct RealSetting {
 // The real settings of the solver in slot order. Those marked "not read"
 // are checked and reported like the others but belong to other solvers of
 // the family or to the scale update (DTYPE > 0), which this solver leaves off.
-using Q = Quantity;
+using Q = Quantity;  // short name for the table
 inline constexpr std::array<RealSetting, 25> kRealSettings{{
     // slot   name      default                  lower                upper
     // Tolerance of an exact trust-region step's length against the radius; not read.
@@ -284,6 +285,7 @@ class SlotView {
   std::span<T> a_;
 };
 
+// Views of the integer array IV and the real array V.
 using IvView = SlotView<IvSlot, int>;
 using VView = SlotView<VSlot, double>;
 
