@@ -113,12 +113,14 @@ const auto& least_squares_values() {
 // Walks the real settings of set alg1 in slot order, with their values.
 template <class Visit>
 void for_each_setting(int alg1, Visit visit) {
+  const auto& bounded = bounded_values();
   for (std::size_t i = 0; i < kRealSettings.size(); ++i) {
-    if (alg1 >= 2 || kRealSettings[i].slot <= DFAC) visit(kRealSettings[i], bounded_values()[i]);
+    if (alg1 >= 2 || kRealSettings[i].slot <= DFAC) visit(kRealSettings[i], bounded[i]);
   }
   if (alg1 >= 2) return;
+  const auto& least_squares = least_squares_values();
   for (std::size_t i = 0; i < kLeastSquaresSettings.size(); ++i) {
-    visit(kLeastSquaresSettings[i], least_squares_values()[i]);
+    visit(kLeastSquaresSettings[i], least_squares[i]);
   }
 }
 
