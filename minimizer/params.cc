@@ -510,10 +510,8 @@ void divset(int alg, IvView iv, int liv, int lv, VView v) {
   iv(SAVE_AT) = alg >= 3 ? 61 : 47;
 }
 
-// Default real settings, from the tables. The tolerances are tied to the
-// relative machine precision machep: the x-convergence tolerance is
-// sqrt(machep) because a minimum is only located to about half the digits of
-// f; the relative function tolerance max(1e-10, machep^(2/3)).
+// Default real settings, from kRealSettings and, for the least-squares set,
+// kLeastSquaresSettings.
 void dv7dfl(int alg1, int /*lv*/, VView v) {
   const auto set = [&v](int k, double value) {
     if (k <= v.length()) v.at(k) = value;

@@ -202,7 +202,8 @@ inline constexpr std::array<RealSetting, 25> kRealSettings{{
     {AFCTOL,  "AFCTOL", {1.0, Q::kAfctolRule},   {0.0},               {1.0, Q::kBig}},
     // Relative function convergence when the Newton step promises at most RFCTOL |f|.
     {RFCTOL,  "RFCTOL", {1.0, Q::kRfctolRule},   {1.0, Q::kMachep},   {0.1}},
-    // x-convergence when a Newton step changes x by a relative XCTOL or less.
+    // x-convergence when a Newton step changes x by a relative XCTOL or less; a
+    // minimum is located to only about half the digits of f, hence sqrt(machep).
     {XCTOL,   "XCTOL",  {1.0, Q::kSqrtMachep},   {0.0},               {1.0}},
     // False convergence when x changes by a relative XFTOL or less without enough decrease.
     {XFTOL,   "XFTOL",  {100.0, Q::kMachep},     {0.0},               {1.0}},
