@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/simulation.h"
 #include "plan/plan.h"
 
 namespace gxe::cli {
@@ -32,6 +33,8 @@ struct Request {
   // Every combination of the list options, in row order; each passes
   // plan::check.
   std::vector<plan::Scenario> scenarios;
+  // --simulate, --seed, --threads: the simulation check of every answer.
+  SimulationSettings simulation;
 };
 
 struct Parsed {

@@ -406,7 +406,14 @@ Outcome run(const Scenario& s) {
 
 double carrier_prevalence(double allele_frequency, GeneticModel model) {
   const double q = allele_frequency;
-  return model == GeneticModel::dominant ? 1.0 - (1.0 - q) * (1.0 - q) : q * q;
+  // q (2 - q) rather than 1 - (1 - q)^2: no cancellation for a rare allele.
+  return model == GeneticModel::dominant ? q * (2.0 - q) : q * q;
+}
+
+std::optional<Error> check_allele_frequency(double allele_frequency) {
+  const Rule rules[] = {{"allele_frequency", allele_frequency, probability(allele_frequency),
+                         "must be greater than 0 and less than 1"}};
+  return first_failure(rules);
 }
 
 std::string_view name(SearchMethod method) {
