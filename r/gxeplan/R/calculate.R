@@ -43,6 +43,7 @@
 #'   simulation. Adds the `sim_*` and `wald_power_*` columns.
 #' @param seed Seed of the simulation, a whole number from 0 to 2^53: the
 #'   simulated powers depend on it alone (not on the number of cores used).
+#'   The default is the command line's, so that both give the same numbers.
 #'
 #' @return A data.frame with one row per calculation and the columns of the
 #'   command line's csv output:
@@ -78,8 +79,10 @@
 #'   standard error (`sim_se_min`), the studies whose fit failed (a separated
 #'   table, or no convergence; counted as not rejecting: `sim_failed_min`),
 #'   and the Wald approximation with the alternative's variance on both sides
-#'   (`wald_power_min`). A simulation that cannot run leaves its columns `NA`
-#'   and says why in `error`.
+#'   (`wald_power_min`). A box of one point is simulated once. A calculation
+#'   whose simulation cannot run (fewer than one case, say) is reported as
+#'   one without an answer, as the command line reports it: its result
+#'   columns are `NA` and `error` says why.
 #'
 #' @section Errors: An input out of its range stops the call with the message
 #'   the command line prints (for example `gene_prevalence = 1.5: must be
@@ -109,7 +112,7 @@
 gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
                       exposure_prevalences = NULL, controls_per_case = 1,
                       or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                      alpha = 0.05, search = "global", simulate = 0, seed = 1) {
+                      alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
   calculate("power", cases, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
@@ -153,7 +156,7 @@ gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
 gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
                      exposure_prevalences = NULL, controls_per_case = 1,
                      or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                     alpha = 0.05, search = "global", simulate = 0, seed = 1) {
+                     alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
   calculate("size", power, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,

@@ -172,49 +172,48 @@ constexpr std::array<Kind, plan::kColumnCount> kKinds = {
 };
 static_assert(kKinds.size() == plan::kColumnNames.size());
 
-// With a simulation check, at the least and at the most favourable point:
-// the simulated power of the Wald test, its Monte-Carlo standard error, the
-// simulated studies whose fit failed, and the Wald approximation with the
-// alternative's variance on both sides.
-constexpr std::array<std::string_view, 9> kSimulationColumns = {
-    "sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min", "wald_power_min",
-    "sim_power_max", "sim_se_max", "sim_failed_max", "wald_power_max",
-};
-
-// A calculation's row: the planning library's cells, then the simulation's
-// numbers when there is a check (NaN where it has none).
+// A calculation's row: the planning library's cells, then, with a
+// simulation check, the cells of its columns (plan::kSimulationColumnNames).
 struct Row {
   plan::Row cells;
-  std::vector<double> simulation;
+  std::array<plan::Cell, plan::kSimulationColumnCount> simulation;
 };
 
-[[noreturn]] void wrong_kind(std::size_t column) {
-  Rcpp::stop("internal error: an unexpected value in column " +
-             std::string(plan::kColumnNames[column]));
+[[noreturn]] void wrong_kind(std::string_view column) {
+  Rcpp::stop("internal error: an unexpected value in column " + std::string(column));
+}
+
+// One column of numbers from the cells `cell_of(row)`.
+template <class CellOf>
+Rcpp::NumericVector numbers_of(const std::vector<Row>& rows, std::string_view name,
+                               CellOf cell_of) {
+  Rcpp::NumericVector v(static_cast<R_xlen_t>(rows.size()), NA_REAL);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const plan::Cell& cell = cell_of(rows[i]);
+    if (auto x = std::get_if<double>(&cell)) {
+      v[static_cast<R_xlen_t>(i)] = *x;
+    } else if (!std::holds_alternative<std::monostate>(cell)) {
+      wrong_kind(name);
+    }
+  }
+  return v;
 }
 
 // The rows as R columns, named as the command line names them.
 Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
   const auto n = static_cast<R_xlen_t>(rows.size());
-  const std::size_t count = plan::kColumnCount + (simulated ? kSimulationColumns.size() : 0);
+  const std::size_t count = plan::kColumnCount + (simulated ? plan::kSimulationColumnCount : 0);
   Rcpp::List columns(count);
   Rcpp::CharacterVector names(count);
   for (std::size_t c = 0; c < plan::kColumnCount; ++c) {
-    names[c] = std::string(plan::kColumnNames[c]);
+    const std::string_view name = plan::kColumnNames[c];
+    names[c] = std::string(name);
     switch (kKinds[c]) {
-      case Kind::number: {
-        Rcpp::NumericVector v(n, NA_REAL);
-        for (R_xlen_t i = 0; i < n; ++i) {
-          const plan::Cell& cell = rows[i].cells.cells[c];
-          if (auto x = std::get_if<double>(&cell)) {
-            v[i] = *x;
-          } else if (!std::holds_alternative<std::monostate>(cell)) {
-            wrong_kind(c);
-          }
-        }
-        columns[c] = v;
+      case Kind::number:
+        columns[c] = numbers_of(rows, name, [c](const Row& r) -> const plan::Cell& {
+          return r.cells.cells[c];
+        });
         break;
-      }
       case Kind::flag: {
         Rcpp::LogicalVector v(n, NA_LOGICAL);
         for (R_xlen_t i = 0; i < n; ++i) {
@@ -222,7 +221,7 @@ Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
           if (auto x = std::get_if<bool>(&cell)) {
             v[i] = *x;
           } else if (!std::holds_alternative<std::monostate>(cell)) {
-            wrong_kind(c);
+            wrong_kind(name);
           }
         }
         columns[c] = v;
@@ -236,7 +235,7 @@ Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
               std::holds_alternative<std::vector<double>>(cell)) {
             v[i] = plan::cell_text(cell);
           } else if (!std::holds_alternative<std::monostate>(cell)) {
-            wrong_kind(c);
+            wrong_kind(name);
           }
         }
         columns[c] = v;
@@ -244,14 +243,12 @@ Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
       }
     }
   }
-  for (std::size_t s = 0; simulated && s < kSimulationColumns.size(); ++s) {
-    Rcpp::NumericVector v(n, NA_REAL);
-    for (R_xlen_t i = 0; i < n; ++i) {
-      const double x = rows[i].simulation.empty() ? NAN : rows[i].simulation[s];
-      if (!std::isnan(x)) v[i] = x;
-    }
-    names[plan::kColumnCount + s] = std::string(kSimulationColumns[s]);
-    columns[plan::kColumnCount + s] = v;
+  for (std::size_t s = 0; simulated && s < plan::kSimulationColumnCount; ++s) {
+    const std::string_view name = plan::kSimulationColumnNames[s];
+    names[plan::kColumnCount + s] = std::string(name);
+    columns[plan::kColumnCount + s] = numbers_of(rows, name, [s](const Row& r) -> const plan::Cell& {
+      return r.simulation[s];
+    });
   }
   columns.attr("names") = names;
   return columns;
@@ -298,31 +295,39 @@ simulate::Study study_at(const plan::Scenario& s, const plan::Result& r, const p
   return study;
 }
 
-// The simulation's numbers for a calculation's row: none without a result;
-// a simulation that cannot run puts its reason in the error column.
-void add_simulation(Row& row, const plan::Scenario& s, const plan::Outcome& o,
-                    const Simulation& sim) {
+// The simulation check of an answered calculation at its two extremes, as
+// the command line makes it: a box of one point is simulated once, and an
+// answer whose check cannot be made becomes a calculation without an answer.
+void check_by_simulation(const plan::Scenario& s, plan::Outcome& o, const Simulation& sim,
+                         Row& row) {
   if (!o.ok()) return;
-  simulate::Options options;
-  options.replicates = sim.replicates;
-  options.seed = sim.seed;
-  // Called on this thread while the workers run: an interrupt from R stops them.
-  options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
-  row.simulation.assign(kSimulationColumns.size(), NAN);
-  std::size_t c = 0;
-  row.simulation[c++] = static_cast<double>(sim.replicates);
-  for (const plan::Extreme* x : {&o.result.least, &o.result.most}) {
-    const simulate::Outcome check = simulate::simulate_power(study_at(s, o.result, *x), options);
-    if (!check.ok()) {
-      row.cells[Column::error] = "simulation: " + check.error->message();
-      c += 4;
-      continue;
+  plan::Simulation found;
+  found.replicates = static_cast<double>(sim.replicates);
+  const plan::Extreme* points[] = {&o.result.least, &o.result.most};
+  plan::SimulatedPoint* answers[] = {&found.least, &found.most};
+  for (int i = 0; i < 2; ++i) {
+    if (i == 1 && o.result.most.or_g == o.result.least.or_g &&
+        o.result.most.or_e == o.result.least.or_e) {
+      found.most = found.least;
+      break;
     }
-    row.simulation[c++] = check.check.power;
-    row.simulation[c++] = check.check.se;
-    row.simulation[c++] = static_cast<double>(check.check.failed);
-    row.simulation[c++] = check.check.wald_power;
+    simulate::Options options;
+    options.replicates = sim.replicates;
+    options.seed = sim.seed;
+    // Called on this thread while the workers run: an interrupt from R stops them.
+    options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+    const simulate::Outcome check = simulate::simulate_power(study_at(s, o.result, *points[i]),
+                                                             options);
+    if (!check.ok()) {
+      o.error = plan::Error{plan::Error::Kind::no_answer, "", "",
+                            "simulation: " + check.error->message()};
+      return;
+    }
+    *answers[i] = plan::SimulatedPoint{check.check.power, check.check.se,
+                                       static_cast<double>(check.check.failed),
+                                       check.check.wald_power};
   }
+  row.simulation = plan::simulation_cells(&found);
 }
 
 }  // namespace
@@ -386,9 +391,10 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& va
     if (auto e = plan::check(s)) Rcpp::stop(e->message());
   }
   const std::vector<Row> rows = run_captured(scenarios.size(), [&](std::size_t i) {
-    const plan::Outcome outcome = plan::run(scenarios[i]);
-    Row row{plan::make_row(scenarios[i], outcome), {}};
-    if (sim.replicates > 0) add_simulation(row, scenarios[i], outcome, sim);
+    plan::Outcome outcome = plan::run(scenarios[i]);
+    Row row;
+    if (sim.replicates > 0) check_by_simulation(scenarios[i], outcome, sim, row);
+    row.cells = plan::make_row(scenarios[i], outcome);
     return row;
   });
   return columns_of(rows, sim.replicates > 0);
@@ -422,6 +428,11 @@ Rcpp::List curve_rows(const std::string& mode, const std::string& over, double f
   }), false);
 }
 
+// The seed the simulation library (and the command line) start from when none
+// is given.
+// [[Rcpp::export]]
+double default_seed() { return static_cast<double>(simulate::kDefaultSeed); }
+
 // Carrier prevalence under Hardy-Weinberg equilibrium, element by element.
 // [[Rcpp::export]]
 Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_frequency,
@@ -432,11 +443,8 @@ Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_freq
   }
   Rcpp::NumericVector prevalence(allele_frequency.size());
   for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {
-    const double q = allele_frequency[i];
-    if (!(q > 0.0 && q < 1.0)) {
-      refuse("allele_frequency", number_text(q), "must be greater than 0 and less than 1");
-    }
-    prevalence[i] = plan::carrier_prevalence(q, *genetic_model);
+    if (auto e = plan::check_allele_frequency(allele_frequency[i])) Rcpp::stop(e->message());
+    prevalence[i] = plan::carrier_prevalence(allele_frequency[i], *genetic_model);
   }
   return prevalence;
 }

@@ -85,6 +85,15 @@ test_that("rows equal the csv output of the command line at hand", {
                        exposure_prevalences = c(0.5, 0.3, 0.2), controls_per_case = 2,
                        or_e = 1.5, or_g = 1.2, or_e_range = c(1.2, 2),
                        or_g_range = c(0.8, 1.5), alpha = 0.01)),
+    # With the simulation check at both extremes (a box of one point: once).
+    list(mode = "power", args = c("--cases", "400,900", "--ror", "2.5", "--gene-prevalence", "0.3",
+                                  "--or-e-range", "1:2", "--or-g-range", "1:1.5",
+                                  "--quantiles", "4", "--simulate", "300", "--seed", "11"),
+         r = gxe_power(c(400, 900), ror = 2.5, gene_prevalence = 0.3, or_e_range = c(1, 2),
+                       or_g_range = c(1, 1.5), simulate = 300, seed = 11)),
+    list(mode = "size", args = c("--power", "0.8", "--ror", "2", "--gene-prevalence", "0.3",
+                                 "--quantiles", "4", "--simulate", "300"),
+         r = gxe_size(0.8, ror = 2, gene_prevalence = 0.3, simulate = 300)),
     # Rows without an answer too: the command line says why, and exits with 1.
     list(mode = "size", args = c("--power", "0.8,0.9", "--ror", "1,2.5", "--gene-prevalence",
                                  "0.1", "--quantiles", "5", "--search", "centre"),
@@ -119,6 +128,10 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
   expect_true(all(abs(rows$sim_power_min - rows$power_min) < 4 * rows$sim_se_min))
   expect_true(all(abs(rows$sim_power_max - rows$power_max) < 4 * rows$sim_se_max))
   expect_equal(rows$sim_se_min, sqrt(rows$sim_power_min * (1 - rows$sim_power_min) / 2000))
+
+  # Without a seed, the command line's.
+  expect_identical(formals(gxe_power)$seed, gxeplan:::default_seed())
+  expect_identical(formals(gxe_size)$seed, gxeplan:::default_seed())
 
   expect_error(simulated(simulate = 2.5),
                "simulate = 2.5: must be a whole number of simulated studies from 0 (no simulation) to 1e9",
