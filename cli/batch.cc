@@ -17,6 +17,8 @@
 
 #include "cli/csv_records.h"
 #include "cli/options.h"
+#include "cli/progress.h"
+#include "cli/simulation.h"
 #include "cli/whole_file.h"
 #include "plan/number.h"
 #include "plan/row_reader.h"
@@ -60,10 +62,11 @@ constexpr const char* kFooter =
     "rows are skipped.\n"
     "\n"
     "The output: one row per input row, in order, with the columns of gxeplan\n"
-    "power --format csv, then the copied columns. A row that cannot be\n"
-    "calculated keeps its inputs as read and empty results, and its error column\n"
-    "says why, as in: row 5, column cases: \"5OO\" is not a number. Rows are\n"
-    "numbered as a spreadsheet shows them: the header is row 1.\n"
+    "power --format csv (with --simulate, those of the simulation check too),\n"
+    "then the copied columns. A row that cannot be calculated keeps its inputs\n"
+    "as read and empty results, and its error column says why, as in: row 5,\n"
+    "column cases: \"5OO\" is not a number. Rows are numbered as a spreadsheet\n"
+    "shows them: the header is row 1.\n"
     "\n"
     "Exit status: 0 every row answered; 1 some rows without an answer (listed on\n"
     "the error stream, which ends with \"N rows, M failed\"); 2 the file cannot be\n"
@@ -88,7 +91,7 @@ RowFormat format_of(const std::string& text) {
 
 class BatchRun : public RecordSink {
  public:
-  BatchRun(const BatchSettings& settings, Calculator calculate, std::ostream& out,
+  BatchRun(const BatchSettings& settings, const Calculator& calculate, std::ostream& out,
            std::ostream& err, BatchProgress* progress)
       : settings_(settings), calculate_(calculate), out_(out), err_(err), progress_(progress) {}
 
@@ -131,7 +134,7 @@ class BatchRun : public RecordSink {
     if (!reading.ok()) return stop(BatchSummary::End::unreadable, where + reading.problem);
     layout_ = std::move(reading.layout);
     carried_.resize(layout_.carried.size());
-    stream_.emplace(settings_.format, out_, layout_.carried_names);
+    stream_.emplace(settings_.format, out_, settings_.simulated, layout_.carried_names);
     summary_.header_read = true;
     stream_->begin();
   }
@@ -150,16 +153,18 @@ class BatchRun : public RecordSink {
 
     std::string message;
     plan::Row row;
+    std::optional<plan::Simulation> simulation;
     if (!reading.ok()) {
       row = plan::row_as_read(layout_, record.fields);
       const plan::RowProblem& p = *reading.problem;
       message = "row " + std::to_string(record.row) +
                 (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
     } else {
-      const plan::Outcome outcome = calculate_(reading.scenario);
-      row = plan::make_row(reading.scenario, outcome);
-      if (!outcome.ok()) {
-        message = "row " + std::to_string(record.row) + ": " + outcome.error->message();
+      RowAnswer answer = calculate_(reading.scenario, record.row);
+      row = plan::make_row(reading.scenario, answer.outcome);
+      simulation = std::move(answer.simulation);
+      if (!answer.outcome.ok()) {
+        message = "row " + std::to_string(record.row) + ": " + answer.outcome.error->message();
       }
     }
     if (!message.empty()) {
@@ -174,14 +179,14 @@ class BatchRun : public RecordSink {
       carried_[i] = at < record.fields.size() ? std::string_view(record.fields[at])
                                               : std::string_view();
     }
-    stream_->write(row, carried_);
+    stream_->write(row, simulation ? &*simulation : nullptr, carried_);
     if (settings_.flush_each_row) out_.flush();
     if (!out_) return stop(BatchSummary::End::output_failed, "");
     if (progress_ != nullptr) progress_->row_done(summary_.rows);
   }
 
   const BatchSettings& settings_;
-  Calculator calculate_;
+  const Calculator& calculate_;
   std::ostream& out_;
   std::ostream& err_;
   BatchProgress* progress_;
@@ -240,60 +245,30 @@ std::optional<std::size_t> count_rows(const std::string& path, char delimiter) {
   return sink.records - 1;  // the header
 }
 
-// "12 s", "3 min 5 s", "2 h 10 min".
-std::string duration_text(double seconds) {
-  const auto s = static_cast<long long>(seconds + 0.5);
-  if (s < 60) return std::to_string(s) + " s";
-  if (s < 3600) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-  return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
-}
-
-// A line on the terminal, written over itself: rows done (of how many, when
-// the input is a file), the rate and the time left. Nothing during the first
-// second, so a short batch shows none.
-class TerminalProgress : public BatchProgress {
+// The rows done on the progress line: of how many, when the input is a
+// regular file, counted once the line is about to appear (so a short batch
+// never reads its file twice).
+class RowsProgress : public BatchProgress {
  public:
-  TerminalProgress(std::ostream& err, std::string counted_path, char delimiter)
-      : err_(err), counted_path_(std::move(counted_path)), delimiter_(delimiter) {}
+  RowsProgress(ProgressLine& line, std::string counted_path, char delimiter)
+      : line_(line), counted_path_(std::move(counted_path)), delimiter_(delimiter) {}
 
   void row_done(std::size_t rows) override {
-    using namespace std::chrono_literals;
-    const auto now = Clock::now();
-    if (now - start_ < 1s || (width_ > 0 && now - last_ < 250ms)) return;
-    if (!counted_) {
+    if (!counted_ && Clock::now() - start_ >= std::chrono::seconds(1)) {
       counted_ = true;
       if (!counted_path_.empty()) total_ = count_rows(counted_path_, delimiter_);
     }
-    last_ = now;
-    const double seconds = std::chrono::duration<double>(now - start_).count();
-    const double rate = static_cast<double>(rows) / seconds;
-    std::string line = "gxeplan: " + std::to_string(rows);
-    if (total_ && *total_ >= rows) line += " of " + std::to_string(*total_);
-    line += " rows, " + std::to_string(static_cast<long long>(rate + 0.5)) + " rows/s";
-    if (total_ && *total_ >= rows && rate > 0.0) {
-      line += ", about " + duration_text(static_cast<double>(*total_ - rows) / rate) + " left";
-    }
-    const std::size_t pad = width_ > line.size() ? width_ - line.size() : 0;
-    err_ << '\r' << line << std::string(pad, ' ');
-    err_.flush();
-    width_ = line.size();
+    const double total = total_ && *total_ >= rows ? static_cast<double>(*total_) : 0.0;
+    line_.update("rows done", static_cast<double>(rows), total);
   }
-
-  void clear() override {
-    if (width_ == 0) return;
-    err_ << '\r' << std::string(width_, ' ') << '\r';
-    err_.flush();
-    width_ = 0;
-  }
+  void clear() override { line_.clear(); }
 
  private:
   using Clock = std::chrono::steady_clock;
-  std::ostream& err_;
+  ProgressLine& line_;
   std::string counted_path_;  // empty: the total is not known
   char delimiter_;
   Clock::time_point start_ = Clock::now();
-  Clock::time_point last_;
-  std::size_t width_ = 0;  // of the line shown, 0 when none is
   bool counted_ = false;
   std::optional<std::size_t> total_;
 };
@@ -341,7 +316,7 @@ CLI::App* add_batch_command(CLI::App& top, BatchRequest& request) {
   return app;
 }
 
-BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, Calculator calculate,
+BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, const Calculator& calculate,
                        std::ostream& out, std::ostream& err, BatchProgress* progress) {
   BatchRun run(settings, calculate, out, err, progress);
   CsvRecords records(settings.delimiter);
@@ -406,19 +381,31 @@ int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostre
     stop_on_signal("gxeplan: interrupted\n");
   }
 
+  const SimulationSettings& simulation = request.simulation;
   BatchSettings settings;
   settings.delimiter = delimiter_of(request.delimiter);
   settings.format = format_of(request.format);
+  settings.simulated = simulation.replicates > 0;
   settings.flush_each_row = !file.has_value();
-  std::optional<TerminalProgress> progress;
-  if (::isatty(STDERR_FILENO) == 1) {
-    progress.emplace(err, regular && !from_stdin ? request.input : std::string(),
-                     settings.delimiter);
-  }
+  ProgressLine line(err, ProgressLine::error_stream_is_terminal());
+  RowsProgress progress(line, regular && !from_stdin ? request.input : std::string(),
+                        settings.delimiter);
+  const Calculator calculate = [&](const plan::Scenario& scenario, std::size_t row) {
+    RowAnswer answer{plan::run(scenario), std::nullopt};
+    if (!settings.simulated || !answer.outcome.ok()) return answer;
+    SimulationResult checked = simulate_extremes(scenario, answer.outcome.result, simulation,
+                                                 line, "row " + std::to_string(row));
+    if (checked.error) {
+      // An answer whose check could not be made is reported as having none.
+      answer.outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked.error};
+    } else {
+      answer.simulation = checked.simulation;
+    }
+    return answer;
+  };
   FdSource source(fd);
   const BatchSummary summary =
-      run_batch(source, settings, plan::run, file ? file->stream() : out, err,
-                progress ? &*progress : nullptr);
+      run_batch(source, settings, calculate, file ? file->stream() : out, err, &progress);
   if (!from_stdin) ::close(fd);
 
   int status = summary.failed > 0 ? kSomeUnanswered : kAllAnswered;

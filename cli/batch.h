@@ -8,12 +8,15 @@
 // error column.
 
 #include <cstddef>
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "cli/options.h"
 #include "cli/output.h"
 #include "plan/plan.h"
+#include "plan/row.h"
 
 namespace CLI {
 class App;
@@ -49,11 +52,21 @@ class BatchProgress {
   virtual void clear() = 0;
 };
 
-using Calculator = plan::Outcome (*)(const plan::Scenario&);
+// A row's answer: the calculation, and its simulation check when one was
+// made.
+struct RowAnswer {
+  plan::Outcome outcome;
+  std::optional<plan::Simulation> simulation;
+};
+
+// Calculates the design of the row numbered `row` (as a spreadsheet numbers
+// it, for messages).
+using Calculator = std::function<RowAnswer(const plan::Scenario& scenario, std::size_t row)>;
 
 struct BatchSettings {
   char delimiter = ',';
   RowFormat format = RowFormat::csv;
+  bool simulated = false;      // the output has the simulation check's columns
   bool flush_each_row = true;  // rows reach a reader as they are computed
 };
 
@@ -70,12 +83,12 @@ struct BatchSummary {
   std::string problem;       // why the file (or its header) could not be used
 };
 
-// Reads the rows of `input`, calculates each with `calculate` and writes it
+// Reads the rows of `input`, answers each with `calculate` and writes it
 // to `out` in the given format; one line on `err` per row without an answer
 // ("gxeplan: row 5, column cases: \"5OO\" is not a number"). A header that
 // cannot be used ends the batch before anything is written (`header_read`
 // false, `end` unreadable).
-BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, Calculator calculate,
+BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, const Calculator& calculate,
                        std::ostream& out, std::ostream& err, BatchProgress* progress = nullptr);
 
 }  // namespace gxe::cli

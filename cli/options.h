@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/simulation.h"
 #include "plan/plan.h"
 
 namespace gxe::cli {
@@ -33,6 +34,8 @@ struct Request {
   // Every combination of the list options, in row order; each passes
   // plan::check.
   std::vector<plan::Scenario> scenarios;
+  // --simulate, --seed, --threads: the simulation check of every answer.
+  SimulationSettings simulation;
 };
 
 // `gxeplan batch` as given, checked by CLI11 (see cli/batch.h).
@@ -41,6 +44,7 @@ struct BatchRequest {
   std::string output;  // empty: standard output
   std::string format = "csv";
   std::string delimiter = ",";
+  SimulationSettings simulation;  // --simulate, --seed, --threads: for every answered row
 };
 
 struct Parsed {

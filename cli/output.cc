@@ -164,7 +164,8 @@ class TableWriter : public RowWriter {
     }
   }
 
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+  void write(const plan::Scenario& s, const plan::Outcome& outcome,
+             const plan::Simulation* simulation) override {
     ++index_;
     out_ << '\n';
     if (count_ > 1) {
@@ -211,11 +212,47 @@ class TableWriter : public RowWriter {
                        "the power varies by less than 0.0001 over the box, so where the "
                        "extremes lie means nothing");
     }
+    if (simulation != nullptr) write_simulation(r, *simulation);
   }
 
   void end() override {}
 
  private:
+  // The simulated power beside the asymptotic one at both points, and a
+  // plain sentence where they disagree.
+  void write_simulation(const plan::Result& r, const plan::Simulation& sim) {
+    out_ << '\n'
+         << labelled("Simulation", format_number(sim.replicates) +
+                                       " studies of this size at each point, each analysed "
+                                       "with the Wald test")
+         << fmt::format("{:<{}}{:>10}{:>10}{:>8}{:>12}{:>8}\n", "", kLabelWidth, "Formula",
+                        "Simulated", "+/-", "Wald(var1)", "Failed");
+    const auto point = [&](const char* label, double asymptotic, const plan::SimulatedPoint& p) {
+      out_ << fmt::format("{:<{}}{:>10.4f}{:>10.4f}{:>8.4f}{:>12.4f}{:>8}\n", label, kLabelWidth,
+                          asymptotic, p.power, p.se, p.wald_power, format_number(p.failed));
+    };
+    point("Least favourable", r.least.power, sim.least);
+    point("Most favourable", r.most.power, sim.most);
+    const bool least_off = plan::disagrees(r.least.power, sim.least, sim.replicates);
+    const bool most_off = plan::disagrees(r.most.power, sim.most, sim.replicates);
+    if (least_off || most_off) {
+      const bool one_point = r.least.or_g == r.most.or_g && r.least.or_e == r.most.or_e;
+      const char* where = one_point              ? "at the one point of the box"
+                          : least_off && most_off ? "at both points"
+                          : least_off             ? "at the least favourable point"
+                                                  : "at the most favourable point";
+      out_ << labelled("Note", std::string("the simulated power differs from the formula's by "
+                                           "more than three standard errors ") + where +
+                                   ": the large-sample formula is off for this design, and "
+                                   "the simulated power is the better guide");
+    }
+    if (sim.least.failed > 0 || sim.most.failed > 0) {
+      out_ << labelled("Note", "some simulated studies could not be analysed (a separated "
+                               "table or a fit that did not converge); they count as not "
+                               "rejecting");
+    }
+  }
+
   std::ostream& out_;
   std::vector<InputLine> lines_;
   plan::Mode mode_;
@@ -256,10 +293,12 @@ Json json_cell(const plan::Cell& cell) {
 // The row writers of the command line: its csv and json, through RowStream.
 class StreamWriter : public RowWriter {
  public:
-  StreamWriter(RowFormat format, std::ostream& out) : stream_(format, out) {}
+  StreamWriter(RowFormat format, std::ostream& out, bool simulated)
+      : stream_(format, out, simulated) {}
   void begin() override { stream_.begin(); }
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
-    stream_.write(plan::make_row(s, outcome));
+  void write(const plan::Scenario& s, const plan::Outcome& outcome,
+             const plan::Simulation* simulation) override {
+    stream_.write(plan::make_row(s, outcome), simulation);
   }
   void end() override { stream_.end(); }
 
@@ -270,26 +309,31 @@ class StreamWriter : public RowWriter {
 }  // namespace
 
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
-                                       const std::vector<plan::Scenario>& scenarios) {
+                                       const std::vector<plan::Scenario>& scenarios,
+                                       bool simulated) {
   switch (format) {
     case Format::csv:
-      return std::make_unique<StreamWriter>(RowFormat::csv, out);
+      return std::make_unique<StreamWriter>(RowFormat::csv, out, simulated);
     case Format::json:
-      return std::make_unique<StreamWriter>(RowFormat::json, out);
+      return std::make_unique<StreamWriter>(RowFormat::json, out, simulated);
     case Format::table:
       break;
   }
   return std::make_unique<TableWriter>(out, scenarios);
 }
 
-RowStream::RowStream(RowFormat format, std::ostream& out, std::vector<std::string> carried_names)
-    : format_(format), out_(out), carried_names_(std::move(carried_names)) {}
+RowStream::RowStream(RowFormat format, std::ostream& out, bool simulated,
+                     std::vector<std::string> carried_names)
+    : format_(format), out_(out), simulated_(simulated), carried_names_(std::move(carried_names)) {}
 
 void RowStream::begin() {
   switch (format_) {
     case RowFormat::csv:
       for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
         out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
+      }
+      if (simulated_) {
+        for (std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
       }
       for (const std::string& name : carried_names_) out_ << ',' << plan::csv_field(name);
       out_ << "\r\n";
@@ -302,13 +346,22 @@ void RowStream::begin() {
   }
 }
 
-void RowStream::write(const plan::Row& row, std::span<const std::string_view> carried) {
+void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
+                      std::span<const std::string_view> carried) {
+  const auto carried_text = [&](std::size_t i) {
+    return i < carried.size() ? carried[i] : std::string_view();
+  };
   if (format_ == RowFormat::csv) {
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
     }
+    if (simulated_) {
+      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
+        out_ << ',' << plan::csv_field(plan::cell_text(cell));
+      }
+    }
     for (std::size_t i = 0; i < carried_names_.size(); ++i) {
-      out_ << ',' << plan::csv_field(i < carried.size() ? carried[i] : std::string_view());
+      out_ << ',' << plan::csv_field(carried_text(i));
     }
     out_ << "\r\n";
     return;
@@ -317,8 +370,14 @@ void RowStream::write(const plan::Row& row, std::span<const std::string_view> ca
   for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
     object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
   }
+  if (simulated_) {
+    const auto cells = plan::simulation_cells(simulation);
+    for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
+      object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
+    }
+  }
   for (std::size_t i = 0; i < carried_names_.size(); ++i) {
-    object[carried_names_[i]] = i < carried.size() ? std::string(carried[i]) : std::string();
+    object[carried_names_[i]] = std::string(carried_text(i));
   }
   // Bytes that are not UTF-8 (a carried note in another encoding) become
   // U+FFFD: JSON text is UTF-8.

@@ -21,29 +21,36 @@ class RowWriter {
  public:
   virtual ~RowWriter() = default;
   virtual void begin() = 0;
-  virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome) = 0;
+  // `simulation`: the simulation check of the answer, when one was made.
+  virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome,
+                     const plan::Simulation* simulation = nullptr) = 0;
   virtual void end() = 0;
 };
 
-// Rows of the output columns, then any columns carried through from an
-// input, by name, with their text as given. csv: RFC 4180, a header row of
-// the column names, numbers in shortest round-trip form. json: an array of
-// objects, one per line, keyed by the same names, numbers as numbers, flags
-// as booleans, empty cells of the output columns as null and carried cells
-// as strings. jsonl: the same objects, one per line, nothing around them.
+// Rows of the output columns, then the simulation check's columns when the
+// rows carry one, then any columns carried through from an input, by name,
+// with their text as given. csv: RFC 4180, a header row of the column names,
+// numbers in shortest round-trip form. json: an array of objects, one per
+// line, keyed by the same names, numbers as numbers, flags as booleans, empty
+// cells of the output and simulation columns as null and carried cells as
+// strings. jsonl: the same objects, one per line, nothing around them.
 enum class RowFormat { csv, json, jsonl };
 
 class RowStream {
  public:
-  RowStream(RowFormat format, std::ostream& out, std::vector<std::string> carried_names = {});
+  RowStream(RowFormat format, std::ostream& out, bool simulated = false,
+            std::vector<std::string> carried_names = {});
   void begin();
-  // `carried` holds one text per carried name.
-  void write(const plan::Row& row, std::span<const std::string_view> carried = {});
+  // `simulation`: the row's check, if one was made (its columns are empty
+  // otherwise); `carried` holds one text per carried name.
+  void write(const plan::Row& row, const plan::Simulation* simulation = nullptr,
+             std::span<const std::string_view> carried = {});
   void end();
 
  private:
   RowFormat format_;
   std::ostream& out_;
+  bool simulated_;
   std::vector<std::string> carried_names_;
   bool first_ = true;
 };
@@ -51,9 +58,11 @@ class RowStream {
 // table: for reading in an 80-column terminal; the inputs all rows share
 // once, then one block per calculation. csv and json: as RowStream writes
 // them, without carried columns. `scenarios` holds every calculation to
-// come, at least one.
+// come, at least one. `simulated`: the rows carry the simulation check (the
+// csv and json get its columns after `error`).
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
-                                       const std::vector<plan::Scenario>& scenarios);
+                                       const std::vector<plan::Scenario>& scenarios,
+                                       bool simulated = false);
 
 }  // namespace gxe::cli
 

@@ -63,8 +63,10 @@ LayoutReading read_layout(std::span<const std::string> names) {
       }
       continue;
     }
-    if (std::find(kColumnNames.begin(), kColumnNames.end(), name) != kColumnNames.end()) {
-      continue;  // a result: computed afresh
+    if (std::find(kColumnNames.begin(), kColumnNames.end(), name) != kColumnNames.end() ||
+        std::find(kSimulationColumnNames.begin(), kSimulationColumnNames.end(), name) !=
+            kSimulationColumnNames.end()) {
+      continue;  // a result: computed afresh, or not at all
     }
     const std::string loosely = loose(name);
     for (std::string_view known : kInputNames) {

@@ -5,8 +5,8 @@
 // header naming the columns, then one calculation per row. The input columns
 // are the ones make_row writes first (so a row written by one front end reads
 // back as the same calculation), plus the gene given by its allele frequency.
-// The result columns are ignored, so an output can be edited and run again;
-// any other column is carried through unread.
+// The result columns (the simulation check's too) are ignored, so an output
+// can be edited and run again; any other column is carried through unread.
 //
 // Cells are read as the command line reads its options: numbers strictly
 // (read_number), the same checks (check, check_allele_frequency), and an

@@ -50,14 +50,33 @@ class PiecesSource : public gxe::cli::ByteSource {
 
 int calculated = 0;  // real calculations in the current input
 
-gxe::plan::Outcome calculate(const gxe::plan::Scenario& s) {
+gxe::plan::Outcome made_up(const gxe::plan::Scenario& s);
+
+// A simulation check of the right shape, without simulating.
+gxe::plan::Simulation made_up_simulation(const gxe::plan::Outcome& o) {
+  gxe::plan::Simulation sim;
+  sim.replicates = 100;
+  sim.least = {o.result.least.power, 0.01, 1, o.result.least.power};
+  sim.most = {o.result.most.power, 0.01, 0, o.result.most.power};
+  return sim;
+}
+
+gxe::cli::RowAnswer calculate(const gxe::plan::Scenario& s, bool simulated) {
   require(!gxe::plan::check(s).has_value());
   constexpr int kCalculated = 2;
   constexpr int kCheapCategories = 10;
+  gxe::cli::RowAnswer answer;
   if (calculated < kCalculated && s.design.categories() <= kCheapCategories) {
     ++calculated;
-    return gxe::plan::run(s);
+    answer.outcome = gxe::plan::run(s);
+  } else {
+    answer.outcome = made_up(s);
   }
+  if (simulated && answer.outcome.ok()) answer.simulation = made_up_simulation(answer.outcome);
+  return answer;
+}
+
+gxe::plan::Outcome made_up(const gxe::plan::Scenario& s) {
   gxe::plan::Outcome o;
   o.result.or_e_range = s.ranges.or_e.value_or(gxe::plan::Range{s.design.or_e, s.design.or_e});
   o.result.or_g_range = s.ranges.or_g.value_or(gxe::plan::Range{s.design.or_g, s.design.or_g});
@@ -106,13 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   gxe::cli::BatchSettings settings;
   settings.format = kFormats[choice % 3];
   settings.delimiter = kDelimiters[choice / 3 % 4];
+  settings.simulated = choice / 72 % 2 == 1;
   PiecesSource source(data + 1, size - 1, kPieces[choice / 12 % 6]);
 
   calculated = 0;
   std::ostringstream out;
   std::ostringstream err;
-  const gxe::cli::BatchSummary summary =
-      gxe::cli::run_batch(source, settings, calculate, out, err);
+  const gxe::cli::BatchSummary summary = gxe::cli::run_batch(
+      source, settings,
+      [&](const gxe::plan::Scenario& s, std::size_t) { return calculate(s, settings.simulated); },
+      out, err);
 
   require(summary.failed <= summary.rows);
   require(printable_line(summary.problem));

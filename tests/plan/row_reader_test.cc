@@ -29,7 +29,8 @@ const HeaderCase kHeaders[] = {
     {"mode|cases|quantiles|gene_prevalence|ror", "", ""},
     // Result columns are dropped; the allele frequency and any other column
     // are carried, in the header's order.
-    {"id|mode|power|exposure_prevalences|allele_frequency|genetic_model|ror|size|error|note",
+    {"id|mode|power|exposure_prevalences|allele_frequency|genetic_model|ror|size|error|"
+     "sim_power_min|note",
      "id|allele_frequency|genetic_model|note", ""},
     {"mode|cases|quantiles|gene_prevalence|ror|ror", "", "the column \"ror\" appears twice"},
     {"mode|cases|quantiles|gene_prevalence|ror|Alpha", "",
