@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <streambuf>
 #include <utility>
@@ -111,10 +112,30 @@ WholeFile::WholeFile(std::string path) : path_(std::move(path)) {}
 WholeFile::~WholeFile() { discard(); }
 
 bool WholeFile::open() {
+  // A symbolic link stays: the file it names is the one replaced.
+  struct stat link {};
+  if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+      path_ = real;
+      std::free(real);
+    }
+  }
   struct stat target {};
   const bool exists = ::stat(path_.c_str(), &target) == 0;
   if (exists && S_ISDIR(target.st_mode)) {
     problem_ = "is a folder";
+    return false;
+  }
+  // A device, pipe or socket cannot be replaced by a file, and must not be.
+  if (exists && !S_ISREG(target.st_mode)) {
+    problem_ = "is not a regular file (a device, pipe or socket) and cannot be written whole: "
+               "leave --output out to write to standard output";
+    return false;
+  }
+  // The rename would replace a file this user may not write: refused, as
+  // writing it would be.
+  if (exists && ::access(path_.c_str(), W_OK) != 0) {
+    problem_ = "cannot be written: " + system_error(errno);
     return false;
   }
   const std::string name = path_ + std::string(kTempSuffix);

@@ -22,8 +22,9 @@ class WholeFile {
   WholeFile& operator=(const WholeFile&) = delete;
 
   // Creates the temporary file. False, with problem(), when the folder does
-  // not exist or cannot be written, or the target is a folder. One WholeFile
-  // at a time may be open.
+  // not exist or cannot be written, or the target is a folder, not a regular
+  // file (a device or a pipe) or not writable. A symbolic link is kept: the
+  // file it names is replaced. One WholeFile at a time may be open.
   bool open();
   std::ostream& stream();
   // Writes out, syncs, and renames over the target; then syncs the folder so

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 
@@ -132,6 +133,33 @@ TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(read_file(file), c.written ? to_stdout.out : "old results\n");
     EXPECT_EQ(folder.names(), std::vector<std::string>{"results.csv"});  // no temporary file left
   }
+}
+
+// A pipe (as a device would be) is refused before anything is read, never
+// replaced by a file; a link stays a link to the file it names.
+TEST(Batch, OutputFileThatIsAPipeOrALink) {
+  const Folder folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string rows = "mode,cases,quantiles,gene_prevalence,ror\npower,500,4,0.3,2\n";
+  const fs::path pipe = folder.path() / "pipe.csv";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  Finished refused;
+  ASSERT_TRUE(run_batch({"-", "--output", pipe.string()}, rows, refused));
+  EXPECT_EQ(refused.status, 4);
+  EXPECT_EQ(refused.err.rfind("gxeplan: --output " + pipe.string() + ": is not a regular file", 0),
+            0u)
+      << refused.err;
+  EXPECT_TRUE(fs::is_fifo(pipe));
+
+  const fs::path file = folder.path() / "results.csv";
+  const fs::path link = folder.path() / "latest.csv";
+  write_file(file, "old results\n");
+  fs::create_symlink(file, link);
+  Finished linked;
+  ASSERT_TRUE(run_batch({"-", "--output", link.string()}, rows, linked));
+  EXPECT_EQ(linked.status, 0);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(read_file(file).substr(0, 10), "mode,cases");
 }
 
 TEST(Batch, StoppedBySignalLeavesTheOutputFileAlone) {
