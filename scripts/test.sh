@@ -18,8 +18,8 @@ run_suite werror || status=1
 echo "== R package: build and R CMD check"
 r_start=$SECONDS
 # The package's rows are compared with the csv of the command line just built.
-GXE_CLI="$GXE_ROOT/build/werror/gxeplan" bash "$GXE_ROOT/r/build-package.sh" --check </dev/null \
-  || status=1
+GXE_CLI="$GXE_ROOT/build/werror/gxeplan" R_MAKEVARS_USER="$GXE_ROOT/r/check.mk" \
+  bash "$GXE_ROOT/r/build-package.sh" --check </dev/null || status=1
 echo "R package: $((SECONDS - r_start)) s"
 echo "== fuzz smoke run (60 s)"
 gxe_fuzz 60 || status=1

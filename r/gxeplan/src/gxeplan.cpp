@@ -277,56 +277,33 @@ Simulation simulation_of(double replicates, double seed) {
   return {static_cast<long>(replicates), static_cast<std::uint64_t>(seed)};
 }
 
-// The study of a calculation's result, drawn from the alternative at one of
-// its extremes.
-simulate::Study study_at(const plan::Scenario& s, const plan::Result& r, const plan::Extreme& x) {
-  const plan::Design& d = s.design;
-  simulate::Study study;
-  const int k = d.categories();
-  study.exposure_prevalences = d.quantiles != 0 ? std::vector<double>(k, 1.0 / k)
-                                                : d.exposure_prevalences;
-  study.carrier_prevalence = d.gene_prevalence;
-  study.controls_per_case = d.controls_per_case;
-  study.or_g = x.or_g;
-  study.or_e = x.or_e;
-  study.ror = d.ror;
-  study.cases = r.n_cases;
-  study.alpha = s.settings.alpha;
-  return study;
-}
-
 // The simulation check of an answered calculation at its two extremes, as
-// the command line makes it: a box of one point is simulated once, and an
-// answer whose check cannot be made becomes a calculation without an answer.
+// the command line makes it: an answer whose check cannot be made becomes a
+// calculation without an answer.
 void check_by_simulation(const plan::Scenario& s, plan::Outcome& o, const Simulation& sim,
                          Row& row) {
   if (!o.ok()) return;
-  plan::Simulation found;
-  found.replicates = static_cast<double>(sim.replicates);
-  const plan::Extreme* points[] = {&o.result.least, &o.result.most};
-  plan::SimulatedPoint* answers[] = {&found.least, &found.most};
-  for (int i = 0; i < 2; ++i) {
-    if (i == 1 && o.result.most.or_g == o.result.least.or_g &&
-        o.result.most.or_e == o.result.least.or_e) {
-      found.most = found.least;
-      break;
-    }
-    simulate::Options options;
-    options.replicates = sim.replicates;
-    options.seed = sim.seed;
-    // Called on this thread while the workers run: an interrupt from R stops them.
-    options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
-    const simulate::Outcome check = simulate::simulate_power(study_at(s, o.result, *points[i]),
-                                                             options);
-    if (!check.ok()) {
-      o.error = plan::Error{plan::Error::Kind::no_answer, "", "",
-                            "simulation: " + check.error->message()};
-      return;
-    }
-    *answers[i] = plan::SimulatedPoint{check.check.power, check.check.se,
-                                       static_cast<double>(check.check.failed),
-                                       check.check.wald_power};
+  const plan::Design& d = s.design;
+  const auto study_at = [&](const plan::Extreme& x) {
+    return simulate::Study{d.prevalences(), d.gene_prevalence, d.controls_per_case, x.or_g,
+                           x.or_e, d.ror, o.result.n_cases, s.settings.alpha};
+  };
+  simulate::Options options;
+  options.replicates = sim.replicates;
+  options.seed = sim.seed;
+  // Called on this thread while the workers run: an interrupt from R stops them.
+  options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+  const simulate::ExtremesOutcome check =
+      simulate::simulate_extremes(study_at(o.result.least), study_at(o.result.most), options);
+  if (const simulate::Error* e = check.error()) {
+    o.error = plan::Error{plan::Error::Kind::no_answer, "", "", "simulation: " + e->message()};
+    return;
   }
+  const auto point = [](const simulate::Check& c) {
+    return plan::SimulatedPoint{c.power, c.se, static_cast<double>(c.failed), c.wald_power};
+  };
+  const plan::Simulation found{static_cast<double>(sim.replicates), point(check.least.check),
+                               point(check.most.check)};
   row.simulation = plan::simulation_cells(&found);
 }
 
