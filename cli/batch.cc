@@ -131,7 +131,24 @@ class BatchRun : public RecordSink {
                   where + "more than " + std::to_string(CsvRecords::kMaxFields) + " columns");
     }
     plan::LayoutReading reading = plan::read_layout(record.fields);
-    if (!reading.ok()) return stop(BatchSummary::End::unreadable, where + reading.problem);
+    if (!reading.ok()) {
+      // One column whose name holds another delimiter: the file was saved
+      // with that one.
+      if (record.fields.size() == 1) {
+        for (const char other : {',', ';', '\t', '|'}) {
+          if (other == settings_.delimiter ||
+              record.fields[0].find(other) == std::string::npos) {
+            continue;
+          }
+          const std::string name = other == '\t' ? "tab" : std::string(1, other);
+          return stop(BatchSummary::End::unreadable,
+                      where + "one column, " + plan::quoted(record.fields[0]) +
+                          ": the file seems to be separated by " + name +
+                          " (give --delimiter '" + name + "')");
+        }
+      }
+      return stop(BatchSummary::End::unreadable, where + reading.problem);
+    }
     layout_ = std::move(reading.layout);
     carried_.resize(layout_.carried.size());
     stream_.emplace(settings_.format, out_, settings_.simulated, layout_.carried_names);
