@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "cli/curve.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "plan/plan.h"
@@ -31,6 +32,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     case Parsed::Action::calculate:
       break;
   }
+  if (parsed.request.curve) return run_curve(parsed.request, out, err);
 
   const std::vector<plan::Scenario>& scenarios = parsed.request.scenarios;
   const auto writer = make_writer(parsed.request.format, out, scenarios);

@@ -7,7 +7,7 @@
 
 namespace gxe::cli {
 
-// `gxeplan power|size ...`, `--help`, `--version`: reads the arguments after
+// `gxeplan power|size|curve ...`, `--help`, `--version`: reads the arguments after
 // the program name, runs every calculation they ask for and writes the rows
 // to `out` as they finish; messages go to `err`. Returns the exit status
 // (kAllAnswered, kSomeUnanswered, kWrongUse or kOutputFailure).

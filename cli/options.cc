@@ -9,33 +9,12 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/curve.h"
+#include "cli/design_options.h"
 #include "plan/number.h"
 
 namespace gxe::cli {
 namespace {
-
-
-// The options as typed. Each option's check reads its text strictly when the
-// command line is parsed; the texts are read again, knowing they are valid,
-// when the calculations are built, and kept for messages.
-struct Typed {
-  std::string cases;
-  std::string power;
-  std::string quantiles;
-  std::string exposure_prevalences;
-  std::string gene_prevalence;
-  std::string allele_frequency;
-  std::string genetic_model;
-  std::string controls_per_case = "1";
-  std::string or_e = "1";
-  std::string or_g = "1";
-  std::string ror;
-  std::string or_e_range;
-  std::string or_g_range;
-  std::string alpha = "0.05";
-  std::string search = "global";
-  std::string format = "table";
-};
 
 // --- Reading values --------------------------------------------------------------
 
@@ -64,8 +43,8 @@ RangeReading read_range(std::string_view text) {
   return reading;
 }
 
-// A check for CLI11: the message (text quoted, then why) or "" when valid.
-// CLI11 puts the option's name in front.
+}  // namespace
+
 CLI::Validator check_with(std::function<std::string(std::string_view)> problem_of) {
   return CLI::Validator(
       [problem_of = std::move(problem_of)](std::string& text) -> std::string {
@@ -105,6 +84,8 @@ CLI::Validator choice_check(std::initializer_list<std::string_view> choices) {
   });
 }
 
+namespace {
+
 // --- The options -------------------------------------------------------------------
 
 constexpr const char* kFooter =
@@ -118,7 +99,8 @@ constexpr const char* kFooter =
     "Exit status: 0 every row answered; 1 some rows without an answer (their error\n"
     "column says why); 2 wrong use, nothing calculated; 4 output not written.";
 
-// The options both calculations share, after the one that sets them apart.
+}  // namespace
+
 void add_design_options(CLI::App& app, Typed& t) {
   app.add_option("--quantiles", t.quantiles,
                  "Exposure in K categories of equal frequency\n"
@@ -213,6 +195,8 @@ void add_design_options(CLI::App& app, Typed& t) {
       ->check(choice_check({"table", "csv", "json"}));
 }
 
+namespace {
+
 CLI::App* add_power_command(CLI::App& top, Typed& t) {
   CLI::App* app =
       top.add_subcommand("power", "Least and most favourable power for N cases");
@@ -248,6 +232,8 @@ CLI::App* add_size_command(CLI::App& top, Typed& t) {
   return app;
 }
 
+}  // namespace
+
 // --- Messages --------------------------------------------------------------------------
 
 Parsed wrong_use(std::string message) {
@@ -257,6 +243,8 @@ Parsed wrong_use(std::string message) {
   return p;
 }
 
+namespace {
+
 // The message of a parse error of CLI11, in our words where we know the case.
 Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::App* command,
                      const CLI::App* other) {
@@ -265,7 +253,8 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
   if (!stray_top.empty()) {
     const std::string& a = stray_top.front();
     if (command == nullptr && !a.empty() && a[0] != '-') {
-      return wrong_use(plan::quoted(a) + " is not a command: use power or size (gxeplan --help)");
+      return wrong_use(plan::quoted(a) +
+                       " is not a command: use power, size or curve (gxeplan --help)");
     }
     return wrong_use(plan::quoted(a) + " is not an option here: options follow the command, as in "
                      "gxeplan power --cases 500 ... (gxeplan --help)");
@@ -341,6 +330,8 @@ std::vector<double> values_of(const std::string& text) {
 std::vector<std::string_view> items_of(const std::string& text) {
   return plan::read_number_list(text).items;
 }
+
+}  // namespace
 
 Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   const auto given = [&](const char* option) { return command.count(option) > 0; };
@@ -470,8 +461,6 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   return parsed;
 }
 
-}  // namespace
-
 Parsed parse_command_line(const std::vector<std::string>& args) {
   Typed typed;
   CLI::App top(
@@ -486,9 +475,12 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   top.require_subcommand(0, 1);
   top.footer(
       "Without arguments, gxeplan asks for the study design question by question.\n"
-      "gxeplan power --help and gxeplan size --help list the options.");
+      "gxeplan power --help, gxeplan size --help and gxeplan curve --help list\n"
+      "the options.");
   CLI::App* power = add_power_command(top, typed);
   CLI::App* size = add_size_command(top, typed);
+  CurveTyped curve_typed;
+  CLI::App* curve = add_curve_command(top, typed, curve_typed);
 
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -501,13 +493,17 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   } catch (const CLI::CallForVersion& e) {
     return {Parsed::Action::show, {}, std::string(e.what()) + "\n"};
   } catch (const CLI::ParseError& e) {
-    const CLI::App* command = power->parsed() ? power : size->parsed() ? size : nullptr;
+    const CLI::App* command = power->parsed()   ? power
+                              : size->parsed()  ? size
+                              : curve->parsed() ? curve
+                                                : nullptr;
     const CLI::App* other = command == power ? size : command == size ? power : nullptr;
     return parse_failure(e, top, command, other);
   }
   if (power->parsed()) return build(*power, typed, plan::Mode::power);
   if (size->parsed()) return build(*size, typed, plan::Mode::size);
-  return wrong_use("give a command, power or size (gxeplan --help)");
+  if (curve->parsed()) return build_curve(*curve, typed, curve_typed);
+  return wrong_use("give a command, power, size or curve (gxeplan --help)");
 }
 
 }  // namespace gxe::cli

@@ -253,8 +253,6 @@ class CsvWriter : public RowWriter {
 
 // --- json --------------------------------------------------------------------------------
 
-using Json = nlohmann::ordered_json;  // keys in column order
-
 // Whole numbers as integers (1000, not 1000.0), within the doubles' exact range.
 Json json_number(double x) {
   constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
@@ -263,6 +261,8 @@ Json json_number(double x) {
   }
   return x;
 }
+
+}  // namespace
 
 Json json_cell(const plan::Cell& cell) {
   struct ToJson {
@@ -278,6 +278,8 @@ Json json_cell(const plan::Cell& cell) {
   };
   return std::visit(ToJson{}, cell);
 }
+
+namespace {
 
 class JsonWriter : public RowWriter {
  public:

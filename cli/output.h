@@ -6,10 +6,12 @@
 
 #include <iosfwd>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "cli/options.h"
 #include "plan/plan.h"
+#include "plan/row.h"
 
 namespace gxe::cli {
 
@@ -20,6 +22,12 @@ class RowWriter {
   virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome) = 0;
   virtual void end() = 0;
 };
+
+using Json = nlohmann::ordered_json;  // keys in column order
+
+// A cell as json: numbers as numbers (whole ones within 2^53 as integers),
+// flags as booleans, lists as arrays, empty cells as null.
+Json json_cell(const plan::Cell& cell);
 
 // table: for reading in an 80-column terminal; the inputs all rows share
 // once, then one block per calculation. csv: RFC 4180, a header row of the

@@ -115,11 +115,11 @@ const Case kCases[] = {
     {POWER "1000", 0,
      "gxeplan: \"1000\" is not the value of an option: a value goes right after its option, and "
      "a list is one argument, such as 500,1000"},
-    {"powr", 0, "gxeplan: \"powr\" is not a command: use power or size (gxeplan --help)"},
+    {"powr", 0, "gxeplan: \"powr\" is not a command: use power, size or curve (gxeplan --help)"},
     {"--cases 500 power", 0,
      "gxeplan: \"--cases\" is not an option here: options follow the command, as in gxeplan "
      "power --cases 500 ... (gxeplan --help)"},
-    {"--", 0, "gxeplan: give a command, power or size (gxeplan --help)"},
+    {"--", 0, "gxeplan: give a command, power, size or curve (gxeplan --help)"},
 };
 
 TEST(ParseCommandLine, CalculationsOrTheOneLineWhy) {
