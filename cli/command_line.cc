@@ -1,10 +1,14 @@
 #include "cli/command_line.h"
 
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "cli/curve.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/progress.h"
+#include "cli/simulation.h"
 #include "plan/plan.h"
 
 namespace gxe::cli {
@@ -35,15 +39,30 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
   if (parsed.request.curve) return run_curve(parsed.request, out, err);
 
   const std::vector<plan::Scenario>& scenarios = parsed.request.scenarios;
-  const auto writer = make_writer(parsed.request.format, out, scenarios);
+  const SimulationSettings& simulation = parsed.request.simulation;
+  const bool simulated = simulation.replicates > 0;
+  const auto writer = make_writer(parsed.request.format, out, scenarios, simulated);
   writer->begin();
   bool all_answered = true;
+  ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
   for (std::size_t i = 0; i < scenarios.size(); ++i) {
-    const plan::Outcome outcome = plan::run(scenarios[i]);
-    writer->write(scenarios[i], outcome);
+    const std::string row_name = "row " + std::to_string(i + 1);
+    plan::Outcome outcome = plan::run(scenarios[i]);
+    std::optional<SimulationResult> checked;
+    if (simulated && outcome.ok()) {
+      checked = simulate_extremes(scenarios[i], outcome.result, simulation, progress,
+                                  row_name + " of " + std::to_string(scenarios.size()));
+      progress.clear();
+    }
+    if (checked && checked->error) {
+      // An answer whose check could not be made is reported as having none.
+      outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked->error};
+      checked.reset();
+    }
+    writer->write(scenarios[i], outcome, checked ? &checked->simulation : nullptr);
     if (!outcome.ok()) {
       all_answered = false;
-      err << "gxeplan: row " << i + 1 << ": " << outcome.error->message() << '\n';
+      err << "gxeplan: " << row_name << ": " << outcome.error->message() << '\n';
     }
     // Each row as it is done; a reader that has gone stops the rest.
     if (!flushed(out, err)) return kOutputFailure;

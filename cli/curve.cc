@@ -10,6 +10,8 @@
 #include <tuple>
 #include <utility>
 
+#include "cli/progress.h"
+#include "cli/simulation.h"
 #include "plan/number.h"
 
 namespace gxe::cli {
@@ -32,11 +34,19 @@ constexpr const char* kCurveFooter =
     "row, with the error column filled. --plot draws the curves: for power, a band\n"
     "from the least to the most favourable power with both edges drawn; for size,\n"
     "one line per target power on a log scale when the sizes span more than a\n"
-    "factor of 10.\n"
+    "factor of 10. With --simulate, every point is checked by simulation as in\n"
+    "gxeplan power, and a figure of power marks the simulated powers at both\n"
+    "extremes with their 95 % intervals.\n"
     "\n"
     "Exit status: 0 every point answered; 1 some points without an answer (their\n"
     "error column says why); 2 wrong use, nothing calculated; 4 output or figure\n"
     "not written.";
+
+// Half-width of a 95 % interval in standard errors: z(0.975).
+constexpr double kInterval95 = 1.959963984540054;
+
+// Shift of the simulated marks off their point, as a share of the axis.
+constexpr double kMarkShift = 0.005;
 
 // Sizes spanning more than this factor get a log-scaled axis.
 constexpr double kLogSizeSpan = 10.0;
@@ -300,16 +310,33 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
   };
 
   std::vector<plan::CurvePoint> points = plan::curve_points(c.spec);
-  const auto writer = make_curve_writer(request.format, out, c.spec);
+  const SimulationSettings& simulation = request.simulation;
+  std::vector<std::optional<plan::Simulation>> simulations(points.size());
+  const auto writer = make_curve_writer(request.format, out, c.spec, simulation.replicates);
   writer->begin();
   bool all_answered = true;
+  ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
   for (std::size_t i = 0; i < points.size(); ++i) {
-    points[i].outcome = plan::run(points[i].scenario);
-    writer->write(points[i]);
-    if (!points[i].outcome.ok()) {
+    const std::string row_name = "row " + std::to_string(i + 1);
+    plan::Outcome& outcome = points[i].outcome;
+    outcome = plan::run(points[i].scenario);
+    if (simulation.replicates > 0 && outcome.ok()) {
+      SimulationResult checked =
+          simulate_extremes(points[i].scenario, outcome.result, simulation, progress,
+                            row_name + " of " + std::to_string(points.size()));
+      progress.clear();
+      if (checked.error) {
+        // An answer whose check could not be made is reported as having none.
+        outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked.error};
+      } else {
+        simulations[i] = checked.simulation;
+      }
+    }
+    writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
+    if (!outcome.ok()) {
       all_answered = false;
-      err << "gxeplan: row " << i + 1 << " (" << point_name(c.spec, points[i].x)
-          << "): " << points[i].outcome.error->message() << '\n';
+      err << "gxeplan: " << row_name << " (" << point_name(c.spec, points[i].x)
+          << "): " << outcome.error->message() << '\n';
     }
     if (!flushed()) return kOutputFailure;
   }
@@ -317,7 +344,7 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
   if (!flushed()) return kOutputFailure;
 
   if (!c.plot.empty()) {
-    if (const std::string problem = write_figure(curve_figure(c, points), c.plot);
+    if (const std::string problem = write_figure(curve_figure(c, points, simulations), c.plot);
         !problem.empty()) {
       err << "gxeplan: --plot: " << problem << '\n';
       return kOutputFailure;
@@ -326,7 +353,8 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
   return all_answered ? kAllAnswered : kSomeUnanswered;
 }
 
-Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points) {
+Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,
+                    const std::vector<std::optional<plan::Simulation>>& simulations) {
   const plan::CurveSpec& spec = request.spec;
   const bool size = is_size(spec);
   const bool over_cases = spec.over == plan::Axis::cases;
@@ -349,7 +377,7 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
   const auto per_curve = static_cast<std::size_t>(spec.points);
   for (std::size_t i = 0; i < points.size(); ++i) {
     const plan::CurvePoint& p = points[i];
-    if (i % per_curve == 0) f.curves.push_back({curve_label(spec, p.series), {}, {}, {}});
+    if (i % per_curve == 0) f.curves.push_back({curve_label(spec, p.series), {}, {}, {}, {}});
     FigureCurve& curve = f.curves.back();
     const plan::Result& r = p.outcome.result;
     const bool ok = p.outcome.ok();
@@ -359,6 +387,22 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
     if (ok && size && std::isfinite(r.size) && r.size > 0.0) {
       smallest = std::min(smallest, r.size);
       largest = std::max(largest, r.size);
+    }
+    // The simulated powers with their 95 % intervals; a size curve's axis is
+    // the size, where they have no place.
+    // The least favourable point's mark a little to the left, the most
+    // favourable one's to the right, so that their intervals stay apart.
+    if (ok && !size && i < simulations.size() && simulations[i]) {
+      const double shift = kMarkShift * (over_cases ? spec.to - spec.from : std::log(spec.to / spec.from));
+      const double xs[] = {over_cases ? p.x - shift : p.x * std::exp(-shift),
+                           over_cases ? p.x + shift : p.x * std::exp(shift)};
+      const plan::SimulatedPoint* sims[] = {&simulations[i]->least, &simulations[i]->most};
+      for (int k = 0; k < 2; ++k) {
+        const double half = kInterval95 * sims[k]->se;
+        curve.marks.push_back({xs[k], sims[k]->power, sims[k]->power - half,
+                               sims[k]->power + half});
+      }
+      f.marks_label = "simulated, 95 % interval";
     }
   }
 

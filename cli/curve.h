@@ -8,6 +8,8 @@
 #include <CLI/CLI.hpp>
 
 #include <iosfwd>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "cli/figure.h"
 #include "cli/options.h"
 #include "plan/curve.h"
+#include "plan/row.h"
 
 namespace gxe::cli {
 
@@ -42,21 +45,27 @@ Parsed build_curve(const CLI::App& command, const Typed& t, const CurveTyped& c)
 int run_curve(const Request& request, std::ostream& out, std::ostream& err);
 
 // The figure of computed curves: bands from the least to the most favourable
-// power (power curves) or a line of the size needed (size curves).
-Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points);
+// power (power curves) or a line of the size needed (size curves). On power
+// curves, the simulated powers at both extremes (`simulations`, one per point
+// or empty) are marks with their 95 % intervals.
+Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,
+                    const std::vector<std::optional<plan::Simulation>>& simulations);
 
 // Writes curve points as rows: the columns `over`, `x` and `curve`, then the
-// columns of a single calculation (csv, json), or a table for reading.
+// columns of a single calculation and, when the points are checked by
+// simulation (`replicates` > 0), those of the check (csv, json); or a table
+// for reading.
 class CurveWriter {
  public:
   virtual ~CurveWriter() = default;
   virtual void begin() = 0;
-  virtual void write(const plan::CurvePoint& point) = 0;
+  // `simulation`: the point's simulation check, or null.
+  virtual void write(const plan::CurvePoint& point, const plan::Simulation* simulation) = 0;
   virtual void end() = 0;
 };
 
 std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
-                                               const plan::CurveSpec& spec);
+                                               const plan::CurveSpec& spec, long replicates);
 
 }  // namespace gxe::cli
 

@@ -25,19 +25,28 @@ std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ?
 
 class CurveCsvWriter : public CurveWriter {
  public:
-  CurveCsvWriter(std::ostream& out, plan::Axis over) : out_(out), over_(over) {}
+  CurveCsvWriter(std::ostream& out, plan::Axis over, bool simulated)
+      : out_(out), over_(over), simulated_(simulated) {}
 
   void begin() override {
     out_ << "over,x,curve";
     for (const std::string_view name : plan::kColumnNames) out_ << ',' << plan::csv_field(name);
+    if (simulated_) {
+      for (const std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
+    }
     out_ << "\r\n";
   }
 
-  void write(const plan::CurvePoint& p) override {
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
     out_ << over_name(over_) << ',' << format_number(p.x) << ','
          << format_number(p.series);
     const plan::Row row = plan::make_row(p.scenario, p.outcome);
     for (const plan::Cell& cell : row.cells) out_ << ',' << plan::csv_field(plan::cell_text(cell));
+    if (simulated_) {
+      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
+        out_ << ',' << plan::cell_text(cell);
+      }
+    }
     out_ << "\r\n";
   }
 
@@ -46,15 +55,17 @@ class CurveCsvWriter : public CurveWriter {
  private:
   std::ostream& out_;
   plan::Axis over_;
+  bool simulated_;
 };
 
 class CurveJsonWriter : public CurveWriter {
  public:
-  CurveJsonWriter(std::ostream& out, plan::Axis over) : out_(out), over_(over) {}
+  CurveJsonWriter(std::ostream& out, plan::Axis over, bool simulated)
+      : out_(out), over_(over), simulated_(simulated) {}
 
   void begin() override { out_ << '['; }
 
-  void write(const plan::CurvePoint& p) override {
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
     Json object = Json::object();
     object["over"] = over_name(over_);
     object["x"] = json_cell(p.x);
@@ -62,6 +73,12 @@ class CurveJsonWriter : public CurveWriter {
     const plan::Row row = plan::make_row(p.scenario, p.outcome);
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+    }
+    if (simulated_) {
+      const auto cells = plan::simulation_cells(simulation);
+      for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
+        object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
+      }
     }
     out_ << (first_ ? "\n" : ",\n")
          << object.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -73,6 +90,7 @@ class CurveJsonWriter : public CurveWriter {
  private:
   std::ostream& out_;
   plan::Axis over_;
+  bool simulated_;
   bool first_ = true;
 };
 
@@ -102,7 +120,8 @@ std::string range_text(const std::optional<plan::Range>& r) {
 
 class CurveTableWriter : public CurveWriter {
  public:
-  CurveTableWriter(std::ostream& out, const plan::CurveSpec& spec) : out_(out), spec_(spec) {}
+  CurveTableWriter(std::ostream& out, const plan::CurveSpec& spec, long replicates)
+      : out_(out), spec_(spec), replicates_(replicates), simulated_(replicates > 0) {}
 
   void begin() override {
     const plan::Scenario& s = spec_.base;
@@ -130,9 +149,12 @@ class CurveTableWriter : public CurveWriter {
          << line("Box OR(G|E=0)", range_text(s.ranges.or_g))
          << line("Level alpha", format_number(s.settings.alpha) + " (two-sided)")
          << line("Search", plan::name(s.settings.search));
+    if (simulated_) {
+      out_ << line("Simulation", std::to_string(replicates_) + " studies at both extremes of each point");
+    }
   }
 
-  void write(const plan::CurvePoint& p) override {
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
     if (count_ % static_cast<std::size_t>(spec_.points) == 0) heading(p.series);
     ++count_;
     const std::string x = spec_.over == plan::Axis::cases ? trimmed(p.x, 2) : trimmed(p.x, 4);
@@ -145,7 +167,19 @@ class CurveTableWriter : public CurveWriter {
       if (e.small_cells) small_cells_ = true;
       return fmt::format("{:.4f}", e.power) + (e.small_cells ? "*" : " ");
     };
-    if (size()) {
+    if (simulated_) {
+      // The simulated power and its standard error beside each extreme's.
+      const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
+        if (plan::disagrees(e.power, s, simulation->replicates)) disagreement_ = true;
+        return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se,
+                           plan::disagrees(e.power, s, simulation->replicates) ? "!" : " ");
+      };
+      out_ << fmt::format("{:>8}", x);
+      if (size()) out_ << fmt::format("{:>10}", trimmed(r.size, 2));
+      out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", power(r.least),
+                          simulation ? simulated(r.least, simulation->least) : "",
+                          power(r.most), simulation ? simulated(r.most, simulation->most) : "");
+    } else if (size()) {
       out_ << fmt::format("{:>9}{:>10}{:>10}{:>10}{:>11}{:>10}\n", x, trimmed(r.size, 2),
                           trimmed(r.n_cases, 2), trimmed(r.n_controls, 2), power(r.least),
                           power(r.most));
@@ -157,6 +191,11 @@ class CurveTableWriter : public CurveWriter {
   }
 
   void end() override {
+    if (disagreement_) {
+      out_ << "\n! the simulated power differs from the formula's by more than three standard\n"
+              "  errors: the large-sample formula is off there, and the simulated power is the\n"
+              "  better guide\n";
+    }
     if (small_cells_) {
       out_ << "\n* some expected case counts are below 5 at that point, where the large-sample\n"
               "  power is less reliable\n";
@@ -175,6 +214,17 @@ class CurveTableWriter : public CurveWriter {
 
   void heading(double series) {
     out_ << '\n';
+    if (simulated_) {
+      out_ << (spec_.over == plan::Axis::cases ? "ROR^tb = "
+               : size()                       ? "Target power = "
+                                              : "Cases = ")
+           << format_number(series) << '\n';
+      out_ << fmt::format("{:>8}", spec_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
+      if (size()) out_ << fmt::format("{:>10}", "Size");
+      out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", "Min power ", "simulated (se) ",
+                          "Max power ", "simulated (se) ");
+      return;
+    }
     if (spec_.over == plan::Axis::cases) {
       out_ << "ROR^tb = " << format_number(series) << '\n';
       out_ << power_header("Cases");
@@ -190,23 +240,27 @@ class CurveTableWriter : public CurveWriter {
 
   std::ostream& out_;
   const plan::CurveSpec& spec_;
+  long replicates_;
+  bool simulated_;
   std::size_t count_ = 0;
   bool small_cells_ = false;
+  bool disagreement_ = false;
 };
 
 }  // namespace
 
 std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
-                                               const plan::CurveSpec& spec) {
+                                               const plan::CurveSpec& spec, long replicates) {
+  const bool simulated = replicates > 0;
   switch (format) {
     case Format::csv:
-      return std::make_unique<CurveCsvWriter>(out, spec.over);
+      return std::make_unique<CurveCsvWriter>(out, spec.over, simulated);
     case Format::json:
-      return std::make_unique<CurveJsonWriter>(out, spec.over);
+      return std::make_unique<CurveJsonWriter>(out, spec.over, simulated);
     case Format::table:
       break;
   }
-  return std::make_unique<CurveTableWriter>(out, spec);
+  return std::make_unique<CurveTableWriter>(out, spec, replicates);
 }
 
 }  // namespace gxe::cli

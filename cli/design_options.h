@@ -14,6 +14,7 @@
 
 #include "cli/options.h"
 #include "plan/plan.h"
+#include "simulate/simulate.h"
 
 namespace gxe::cli {
 
@@ -37,6 +38,9 @@ struct Typed {
   std::string alpha = "0.05";
   std::string search = "global";
   std::string format = "table";
+  std::string simulate = "0";
+  std::string seed = std::to_string(simulate::kDefaultSeed);
+  std::string threads = "0";
 };
 
 // A check for CLI11: the message (text quoted, then why) or "" when valid.
@@ -46,9 +50,11 @@ const CLI::Validator& number_check();
 const CLI::Validator& whole_number_check();
 const CLI::Validator& list_check();
 CLI::Validator choice_check(std::initializer_list<std::string_view> choices);
+// A whole number from `low` to `high`.
+CLI::Validator whole_number_from(long low, long high);
 
 // The options the calculations share, after the one that sets them apart;
-// --ror is required.
+// --ror is required. The simulation check's options come with them.
 void add_design_options(CLI::App& app, Typed& t);
 
 // Wrong use: `message` after "gxeplan: ".

@@ -76,6 +76,8 @@ constexpr std::array<Rgb, 6> kColours = {{
 constexpr std::array<int, 6> kLineStyles = {1, 3, 5, 8, 4, 6};
 constexpr int kTargetLineStyle = 2;  // short dashes
 constexpr int kLoneMarker = 4;       // a circle, for a point with no neighbour to join
+constexpr const char* kMarkGlyph = "\u25CF";  // a filled circle, for simulated values
+constexpr double kMarkScale = 0.45;  // relative to kTextScale
 constexpr Rgb kTargetColour = {80, 80, 80};
 
 // Colour map 0: background, frame and text, target line, then each curve's
@@ -346,6 +348,7 @@ class Painter {
     }
     if (f_.target) draw_target();
     for (std::size_t i = 0; i < f_.curves.size(); ++i) draw_edges(i);
+    for (std::size_t i = 0; i < f_.curves.size(); ++i) draw_marks(i);
     draw_axes(layout);
     draw_legend(layout);
     pls_ = nullptr;
@@ -376,12 +379,18 @@ class Painter {
     return {height / (y1 - y0), height / (x1 - x0)};
   }
 
+  bool has_marks() const {
+    return std::any_of(f_.curves.begin(), f_.curves.end(),
+                       [](const FigureCurve& c) { return !c.marks.empty(); });
+  }
+  std::size_t legend_entries() const {
+    return f_.curves.size() + (has_marks() ? 1 : 0) + (f_.target ? 1 : 0);
+  }
   std::size_t legend_rows() const {
-    const std::size_t entries = f_.curves.size() + (f_.target ? 1 : 0);
-    return (entries + legend_columns() - 1) / legend_columns();
+    return (legend_entries() + legend_columns() - 1) / legend_columns();
   }
   std::size_t legend_columns() const {
-    const std::size_t entries = f_.curves.size() + (f_.target ? 1 : 0);
+    const std::size_t entries = legend_entries();
     return entries == 4 ? 2 : std::clamp<std::size_t>(entries, 1, 3);
   }
 
@@ -484,6 +493,29 @@ class Painter {
     pls_->lsty(1);
   }
 
+  void draw_marks(std::size_t i) {
+    pls_->col0(line_colour(i));
+    pls_->lsty(1);
+    pls_->width(kFrameWidth * line_scale_);
+    pls_->schr(0.0, kTextScale * kMarkScale);  // the glyph's size
+    for (const FigureMark& m : f_.curves[i].marks) {
+      const auto ok = [&](double v, bool log_scale) {
+        return std::isfinite(v) && (!log_scale || v > 0.0);
+      };
+      if (!ok(m.x, f_.log_x) || !ok(m.y, f_.log_y) || !ok(m.low, f_.log_y) ||
+          !ok(m.high, f_.log_y)) {
+        continue;
+      }
+      PLFLT x = to_axis(m.x, f_.log_x);
+      PLFLT y = to_axis(m.y, f_.log_y);
+      PLFLT low = to_axis(m.low, f_.log_y);
+      PLFLT high = to_axis(m.high, f_.log_y);
+      pls_->erry(1, &x, &low, &high);
+      pls_->string(1, &x, &y, kMarkGlyph);
+    }
+    pls_->schr(0.0, kTextScale);
+  }
+
   void draw_target() {
     const double y = to_axis(*f_.target, f_.log_y);
     if (!std::isfinite(y) || y < wy_min_ || y > wy_max_) return;
@@ -522,7 +554,7 @@ class Painter {
   // Above the plot, centred: per curve its colour (a shaded box for a band)
   // and line style, then the target line.
   void draw_legend(const Layout& l) {
-    const std::size_t n = f_.curves.size() + (f_.target ? 1 : 0);
+    const std::size_t n = legend_entries();
     if (n == 0) return;
     std::vector<PLINT> opts;
     std::vector<std::string> texts;
@@ -542,6 +574,14 @@ class Painter {
       line_styles.push_back(kLineStyles[i % kLineStyles.size()]);
       line_widths.push_back(kCurveWidth * line_scale_);
     }
+    if (has_marks()) {
+      opts.push_back(PL_LEGEND_SYMBOL);
+      texts.push_back(f_.marks_label);
+      box_colours.push_back(kBackground);
+      line_colours.push_back(kInk);
+      line_styles.push_back(1);
+      line_widths.push_back(kFrameWidth * line_scale_);
+    }
     if (f_.target) {
       opts.push_back(PL_LEGEND_LINE);
       texts.push_back(f_.target_label);
@@ -552,6 +592,10 @@ class Painter {
     }
     std::vector<const char*> text_ptrs;
     for (const std::string& t : texts) text_ptrs.push_back(t.c_str());
+    const std::vector<PLINT> symbol_colours(n, kInk);
+    const std::vector<PLFLT> symbol_scales(n, 0.7);
+    const std::vector<PLINT> symbol_numbers(n, 1);
+    const std::vector<const char*> symbols(n, kMarkGlyph);
     PLFLT width = 0;
     PLFLT height = 0;
     pls_->legend(&width, &height, PL_LEGEND_ROW_MAJOR,
@@ -560,7 +604,8 @@ class Painter {
                  static_cast<PLINT>(legend_columns()), static_cast<PLINT>(n), opts.data(), 0.8,
                  0.9, 1.6, 0.0, text_colours.data(), text_ptrs.data(), box_colours.data(),
                  box_patterns.data(), box_scales.data(), box_widths.data(), line_colours.data(),
-                 line_styles.data(), line_widths.data(), nullptr, nullptr, nullptr, nullptr);
+                 line_styles.data(), line_widths.data(), symbol_colours.data(),
+                 symbol_scales.data(), symbol_numbers.data(), symbols.data());
   }
 
   const Figure& f_;

@@ -25,6 +25,14 @@ enum class FigureKind { svg, png, pdf };
 // any case), or nothing when it has no such ending or no name before it.
 std::optional<FigureKind> figure_kind(std::string_view path);
 
+// A value with its interval, drawn as a dot with a vertical bar.
+struct FigureMark {
+  double x = 0.0;
+  double y = 0.0;
+  double low = 0.0;
+  double high = 0.0;
+};
+
 struct FigureCurve {
   std::string label;  // the legend's text; PLplot text escapes such as #u...#d allowed
   std::vector<double> x;
@@ -32,6 +40,7 @@ struct FigureCurve {
   // A value that is not finite breaks the curve there.
   std::vector<double> low;
   std::vector<double> high;
+  std::vector<FigureMark> marks;  // in the curve's colour
 };
 
 struct Figure {
@@ -49,6 +58,7 @@ struct Figure {
   std::vector<FigureCurve> curves;
   std::optional<double> target;  // a dashed horizontal line at this y
   std::string target_label;
+  std::string marks_label;  // the legend's text for the marks, when there are any
 };
 
 struct Tick {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <initializer_list>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -64,6 +65,18 @@ const CLI::Validator& whole_number_check() {
       check_with([](std::string_view t) { return plan::read_whole_number(t).problem; });
   return check;
 }
+// A whole number from `low` to `high`.
+CLI::Validator whole_number_from(long low, long high) {
+  return check_with([low, high](std::string_view t) -> std::string {
+    const plan::NumberReading n = plan::read_whole_number(t);
+    if (!n.ok()) return n.problem;
+    if (n.value < static_cast<double>(low) || n.value > static_cast<double>(high)) {
+      return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
+    }
+    return {};
+  });
+}
+
 const CLI::Validator& list_check() {
   static const CLI::Validator check =
       check_with([](std::string_view t) { return plan::read_number_list(t).problem; });
@@ -98,6 +111,30 @@ constexpr const char* kFooter =
     "\n"
     "Exit status: 0 every row answered; 1 some rows without an answer (their error\n"
     "column says why); 2 wrong use, nothing calculated; 4 output not written.";
+
+// The simulation check, for every command that calculates.
+void add_simulation_options(CLI::App& app, Typed& t) {
+  app.add_option("--simulate", t.simulate,
+                 "Check the large-sample power by simulation:\n"
+                 "at the least and the most favourable points\n"
+                 "draw R studies of the reported size and run\n"
+                 "the Wald test on each (10000 is a good R;\n"
+                 "0: no simulation).")
+      ->type_name("R")
+      ->capture_default_str()
+      ->check(whole_number_from(0, simulate::kMaxReplicates));
+  app.add_option("--seed", t.seed,
+                 "Seed of the simulated studies: the same seed\n"
+                 "gives the same studies, whatever --threads.")
+      ->type_name("S")
+      ->capture_default_str()
+      ->check(whole_number_from(0, std::numeric_limits<int>::max()));
+  app.add_option("--threads", t.threads,
+                 "Threads for the simulation (0: all cores).")
+      ->type_name("T")
+      ->capture_default_str()
+      ->check(whole_number_from(0, simulate::kMaxThreads));
+}
 
 }  // namespace
 
@@ -193,6 +230,7 @@ void add_design_options(CLI::App& app, Typed& t) {
       ->type_name("table|csv|json")
       ->capture_default_str()
       ->check(choice_check({"table", "csv", "json"}));
+  add_simulation_options(app, t);
 }
 
 namespace {
@@ -414,6 +452,10 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   parsed.request.format = t.format == "csv"    ? Format::csv
                           : t.format == "json" ? Format::json
                                                : Format::table;
+  parsed.request.simulation.replicates = static_cast<long>(plan::read_whole_number(t.simulate).value);
+  parsed.request.simulation.seed =
+      static_cast<std::uint64_t>(plan::read_whole_number(t.seed).value);
+  parsed.request.simulation.threads = static_cast<int>(plan::read_whole_number(t.threads).value);
   parsed.request.scenarios.reserve(rows);
   for (std::size_t a = 0; a < alphas.size(); ++a) {
     for (std::size_t g = 0; g < gene_values.size(); ++g) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/simulation.h"
 #include "plan/curve.h"
 #include "plan/plan.h"
 
@@ -42,6 +43,8 @@ struct Request {
   // plan::check. For a curve, the scenarios of its points, curve by curve.
   std::vector<plan::Scenario> scenarios;
   std::optional<CurveRequest> curve;
+  // --simulate, --seed, --threads: the simulation check of every answer.
+  SimulationSettings simulation;
 };
 
 struct Parsed {

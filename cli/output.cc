@@ -163,7 +163,8 @@ class TableWriter : public RowWriter {
     }
   }
 
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+  void write(const plan::Scenario& s, const plan::Outcome& outcome,
+             const plan::Simulation* simulation) override {
     ++index_;
     out_ << '\n';
     if (count_ > 1) {
@@ -210,11 +211,47 @@ class TableWriter : public RowWriter {
                        "the power varies by less than 0.0001 over the box, so where the "
                        "extremes lie means nothing");
     }
+    if (simulation != nullptr) write_simulation(r, *simulation);
   }
 
   void end() override {}
 
  private:
+  // The simulated power beside the asymptotic one at both points, and a
+  // plain sentence where they disagree.
+  void write_simulation(const plan::Result& r, const plan::Simulation& sim) {
+    out_ << '\n'
+         << labelled("Simulation", format_number(sim.replicates) +
+                                       " studies of this size at each point, each analysed "
+                                       "with the Wald test")
+         << fmt::format("{:<{}}{:>10}{:>10}{:>8}{:>12}{:>8}\n", "", kLabelWidth, "Formula",
+                        "Simulated", "+/-", "Wald(var1)", "Failed");
+    const auto point = [&](const char* label, double asymptotic, const plan::SimulatedPoint& p) {
+      out_ << fmt::format("{:<{}}{:>10.4f}{:>10.4f}{:>8.4f}{:>12.4f}{:>8}\n", label, kLabelWidth,
+                          asymptotic, p.power, p.se, p.wald_power, format_number(p.failed));
+    };
+    point("Least favourable", r.least.power, sim.least);
+    point("Most favourable", r.most.power, sim.most);
+    const bool least_off = plan::disagrees(r.least.power, sim.least, sim.replicates);
+    const bool most_off = plan::disagrees(r.most.power, sim.most, sim.replicates);
+    if (least_off || most_off) {
+      const bool one_point = r.least.or_g == r.most.or_g && r.least.or_e == r.most.or_e;
+      const char* where = one_point              ? "at the one point of the box"
+                          : least_off && most_off ? "at both points"
+                          : least_off             ? "at the least favourable point"
+                                                  : "at the most favourable point";
+      out_ << labelled("Note", std::string("the simulated power differs from the formula's by "
+                                           "more than three standard errors ") + where +
+                                   ": the large-sample formula is off for this design, and "
+                                   "the simulated power is the better guide");
+    }
+    if (sim.least.failed > 0 || sim.most.failed > 0) {
+      out_ << labelled("Note", "some simulated studies could not be analysed (a separated "
+                               "table or a fit that did not converge); they count as not "
+                               "rejecting");
+    }
+  }
+
   std::ostream& out_;
   std::vector<InputLine> lines_;
   plan::Mode mode_;
@@ -228,19 +265,28 @@ class TableWriter : public RowWriter {
 
 class CsvWriter : public RowWriter {
  public:
-  explicit CsvWriter(std::ostream& out) : out_(out) {}
+  CsvWriter(std::ostream& out, bool simulated) : out_(out), simulated_(simulated) {}
 
   void begin() override {
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
     }
+    if (simulated_) {
+      for (std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
+    }
     out_ << "\r\n";
   }
 
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+  void write(const plan::Scenario& s, const plan::Outcome& outcome,
+             const plan::Simulation* simulation) override {
     const plan::Row row = plan::make_row(s, outcome);
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
+    }
+    if (simulated_) {
+      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
+        out_ << ',' << plan::csv_field(plan::cell_text(cell));
+      }
     }
     out_ << "\r\n";
   }
@@ -249,6 +295,7 @@ class CsvWriter : public RowWriter {
 
  private:
   std::ostream& out_;
+  bool simulated_;
 };
 
 // --- json --------------------------------------------------------------------------------
@@ -283,15 +330,22 @@ namespace {
 
 class JsonWriter : public RowWriter {
  public:
-  explicit JsonWriter(std::ostream& out) : out_(out) {}
+  JsonWriter(std::ostream& out, bool simulated) : out_(out), simulated_(simulated) {}
 
   void begin() override { out_ << '['; }
 
-  void write(const plan::Scenario& s, const plan::Outcome& outcome) override {
+  void write(const plan::Scenario& s, const plan::Outcome& outcome,
+             const plan::Simulation* simulation) override {
     const plan::Row row = plan::make_row(s, outcome);
     Json object = Json::object();
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+    }
+    if (simulated_) {
+      const auto cells = plan::simulation_cells(simulation);
+      for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
+        object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
+      }
     }
     out_ << (first_ ? "\n" : ",\n")
          << object.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -302,18 +356,20 @@ class JsonWriter : public RowWriter {
 
  private:
   std::ostream& out_;
+  bool simulated_;
   bool first_ = true;
 };
 
 }  // namespace
 
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
-                                       const std::vector<plan::Scenario>& scenarios) {
+                                       const std::vector<plan::Scenario>& scenarios,
+                                       bool simulated) {
   switch (format) {
     case Format::csv:
-      return std::make_unique<CsvWriter>(out);
+      return std::make_unique<CsvWriter>(out, simulated);
     case Format::json:
-      return std::make_unique<JsonWriter>(out);
+      return std::make_unique<JsonWriter>(out, simulated);
     case Format::table:
       break;
   }

@@ -19,7 +19,9 @@ class RowWriter {
  public:
   virtual ~RowWriter() = default;
   virtual void begin() = 0;
-  virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome) = 0;
+  // `simulation`: the simulation check of the answer, when one was made.
+  virtual void write(const plan::Scenario& scenario, const plan::Outcome& outcome,
+                     const plan::Simulation* simulation = nullptr) = 0;
   virtual void end() = 0;
 };
 
@@ -33,9 +35,11 @@ Json json_cell(const plan::Cell& cell);
 // once, then one block per calculation. csv: RFC 4180, a header row of the
 // column names, numbers in shortest round-trip form. json: an array of
 // objects, one per line, keyed by the same names. `scenarios` holds every
-// calculation to come, at least one.
+// calculation to come, at least one. `simulated`: the rows carry the
+// simulation check (the csv and json get its columns after `error`).
 std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
-                                       const std::vector<plan::Scenario>& scenarios);
+                                       const std::vector<plan::Scenario>& scenarios,
+                                       bool simulated = false);
 
 }  // namespace gxe::cli
 

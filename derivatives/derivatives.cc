@@ -88,11 +88,7 @@ void power_of_alternative(const Chain& chain, int directions, double ncase, Dual
   guard(chain, directions);
   const Dual varh0 = fit_null(chain);
   const Dual varh1 = fit_alternative(chain);
-  // Also stops on a number of cases that does not compare (not a number).
-  if (!(ncase > 0.0)) {
-    console::message({"error in power : n <= 0 ", ncase});
-    console::end_program(0);
-  }
+  model::require_positive_cases(ncase);
   pw = impl::power_of(ncase, varh0, varh1, model::alt.beg, model::z[0]);
 }
 
@@ -141,8 +137,7 @@ void p_power3(int p_p_, int /*n*/, std::span<const Dual> x, Dual& pw) {
   const Chain chain = power_chain();
   guard(chain, p_p_);
   seed(chain, x);
-  const double ncase = model::size / (1.0 + model::alt.ccr);
-  power_of_alternative(chain, p_p_, ncase, pw);
+  power_of_alternative(chain, p_p_, model::study_cases(), pw);
 }
 
 void p_power(int p_p_, double ncase, Dual& pw) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "console/console.h"
 #include "model/oreg.h"
@@ -66,16 +67,18 @@ void ask_real(Question q, double& answer, const char* invalid, bool (*valid)(dou
   }
 }
 
-// Asks question q for the number of exposure categories until 1 < k <= 100
-// (the capacity of the model records).
+// Asks question q for the number of exposure categories until
+// 1 < k <= kMaxCategories (the capacity of the model records).
 int ask_category_count(Question q, std::int64_t& k, const char* invalid) {
+  const std::string too_many = "At most " + std::to_string(model::kMaxCategories) +
+                               " exposure categories can be used.";
   for (;;) {
     ask(q);
     console::read_whole(k);
     if (k <= 1) {
       message({invalid});
     } else if (k > model::kMaxCategories) {
-      message({"At most 100 exposure categories can be used."});
+      message({too_many});
     } else {
       return static_cast<int>(k);
     }

@@ -7,359 +7,426 @@
 // very good - retried with a larger one; the best trial of the iteration is
 // remembered so that a failed retry can fall back to it. Afterwards come the
 // convergence tests, which all compare model predictions with the size of f.
+//
+// The assessment is a chain of stages: the entry verdict (what was tried
+// last) picks the first, and each stage makes one decision and names the
+// stage that follows.
+
+#include "minimizer/assess.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/machine.h"
 
 namespace gxe::minimizer {
 
 namespace {
 
-// The stages of the assessment. Entry verdicts branch into them; each stage
-// names the stage that follows.
+// A larger radius is worth a retry only when the Newton step is at least
+// this many times longer than the step taken ...
+constexpr double kNewtonLengthRatio = 2.0;
+// ... and promises at least this multiple of the decrease obtained.
+constexpr double kNewtonDecreaseRatio = 1.2;
+
 enum class Stage {
-  kEntryOne,        // previous verdict 1: a smaller radius was tried
-  kEntryTwo,        // previous verdict 2: another model was tried
-  kEntryFive,       // previous verdict 5: a changed radius was tried
-  kEvalCheck,       // S1: did the evaluation of the trial fail?
-  kCompareBest,     // S2: is the trial better than the best so far?
-  kFallBack,        // S3: return to the best trial
-  kOversize,        // X1: step too long or f not computable there
-  kDecreaseTest,    // T1
-  kRadiusFactor,    // T3
-  kFalseConvCheck,  // T4
-  kSaveBest,        // T6
-  kKeepVerdict,     // T5
-  kConvergence,     // C1..C4
-  kSingularTest,    // C5
+  kAfterSmallerRadius,        // entry: a smaller radius was tried
+  kAfterNextStage,            // entry: the next trial stage was tried
+  kAfterRadiusChange,         // entry: a changed radius was tried
+  kCheckEvaluation,           // could f be computed at the trial?
+  kCompareWithBest,           // is the trial better than the best so far?
+  kFallBackToBest,            // take the best trial instead of this one
+  kShortenAfterFailure,       // f not computable at the trial: retry shorter
+  kJudgeDecrease,             // accept or reject the step by its decrease
+  kShrinkRadius,              // radius factor after a rejected or modest step
+  kTestFalseConvergence,      // x hardly moves, yet f did not fall enough
+  kSaveBestTrial,             // remember the trial as the best of the iteration
+  kKeepVerdict,               // keep the verdict for a later pass
+  kTestConvergence,           // the convergence tests that trust the model
+  kTestSingularConvergence,   // judge the measured test step of length LMAXS
   kDone,
 };
 
-}  // namespace
+// One call of the assessment over the caller's arrays.
+class Assessment {
+ public:
+  Assessment(IvView iv, VView v) : iv_(iv), v_(v), nfc_(iv(FEVAL_COUNT)) {}
 
-void da7sst(IvView iv, int /*liv*/, int /*lv*/, VView v) {
-  int nfc = iv(FEVAL_COUNT);  // evaluation the next gradient will belong to
-  double rfac1 = 1.0;         // scale of the radius factor when falling back
-  bool goodx = true;          // x is the trial point itself (not a restored one)
+  void run();
 
-  iv(SWITCH_FLAG) = 0;
-  iv(RESTORE_MODE) = 0;
-  const int entry = iv(STEP_VERDICT);
-  if (entry < 1 || entry > 12) {
-    iv(STEP_VERDICT) = 13;
+ private:
+  Stage enter(int entry);
+  Stage first_trial(int entry);
+  Stage after_singular_test_step();
+  Stage after_smaller_radius();
+  Stage after_next_stage();
+  Stage after_radius_change();
+  Stage check_evaluation();
+  Stage compare_with_best();
+  Stage fall_back_to_best();
+  Stage shorten_after_failure();
+  Stage judge_decrease();
+  Stage reject_step();
+  Stage very_good_step();
+  Stage shrink_radius();
+  Stage test_false_convergence();
+  Stage save_best_trial();
+  Stage keep_verdict();
+  Stage test_convergence();
+  Stage consider_singular_test_step(double emaxs);
+  Stage test_singular_convergence();
+
+  IvView iv_;
+  VView v_;
+  int nfc_;             // evaluation whose point the next gradient will belong to
+  double rfac1_ = 1.0;  // scale of the radius factor after a fall-back
+  bool goodx_ = true;   // x is the trial point itself, not a restored one
+};
+
+void Assessment::run() {
+  iv_(SWITCH_FLAG) = 0;
+  iv_(RESTORE_MODE) = kKeepX;
+  const int entry = iv_(STEP_VERDICT);
+  if (entry < kRetrySmallerRadius || entry > kFalseConverged) {
+    iv_(STEP_VERDICT) = kBadEntryVerdict;
     return;
   }
-
-  Stage stage = Stage::kDone;
-  switch (entry) {
-    case 1: stage = Stage::kEntryOne; break;
-    case 2: stage = Stage::kEntryTwo; break;
-    case 3:
-    case 4:
-      // A new iteration: the first trial step.
-      iv(STEP_STAGE) = 1;
-      iv(RADIUS_INCREASES) = 0;
-      v(F_BEST_TRIAL) = v(F_START);
-      if (iv(EVAL_FAILED) != 0) {
-        iv(STEP_STAGE) = -1;
-        iv(SAVED_VERDICT) = entry;
-        stage = Stage::kOversize;
-      } else {
-        stage = Stage::kDecreaseTest;
-      }
-      break;
-    case 5: stage = Stage::kEntryFive; break;
-    case 6:
-      // The singular-convergence test step of length LMAXS has been
-      // computed; its predicted decrease goes to NEWTON_DECREASE and the
-      // values of the real step are brought back.
-      v(GRAD_DOT_STEP) = v(GTS_BEST);
-      v(STEP_NORM) = std::fabs(v(SAVED_STEP_NORM));
-      iv(STEP_VERDICT) = v(SAVED_STEP_NORM) <= 0.0 ? 12 : iv(SAVED_VERDICT);
-      v(NEWTON_DECREASE) = -v(PRED_DECREASE);
-      v(PRED_DECREASE) = v(PRED_BEST);
-      iv(RESTORE_MODE) = 3;
-      stage = Stage::kSingularTest;
-      break;
-    case 12: stage = Stage::kFalseConvCheck; break;
-    default:
-      // 7..11: continuing after a convergence return; test again.
-      iv(STEP_VERDICT) = v(SAVED_STEP_NORM) < 0.0 ? 12 : iv(SAVED_VERDICT);
-      stage = Stage::kConvergence;
-      break;
-  }
-
-  double emaxs = 0.0;
+  Stage stage = enter(entry);
   while (stage != Stage::kDone) {
     switch (stage) {
-      case Stage::kEntryOne:
-        if (iv(MODEL_KIND) == iv(BEST_MODEL_KIND)) {
-          iv(STEP_STAGE) = iv(STAGE_LIMIT);
-          iv(RADIUS_INCREASES) = -1;
-          stage = Stage::kDecreaseTest;
-        } else {
-          stage = Stage::kEntryTwo;
-        }
-        break;
-
-      case Stage::kEntryTwo:
-        iv(STEP_STAGE) += 1;
-        stage = Stage::kEntryFive;
-        break;
-
-      case Stage::kEntryFive:
-        if (iv(STEP_STAGE) > 0) {
-          stage = Stage::kEvalCheck;
-        } else if (iv(EVAL_FAILED) != 0) {
-          stage = Stage::kOversize;
-        } else {
-          // Retry after an oversize step: go on as the verdict before it.
-          iv(STEP_STAGE) = -iv(STEP_STAGE);
-          switch (iv(SAVED_VERDICT)) {
-            case 1: stage = Stage::kEntryOne; break;
-            case 2: stage = Stage::kEntryTwo; break;
-            case 3:
-            case 4: stage = Stage::kDecreaseTest; break;
-            case 5: stage = Stage::kCompareBest; break;
-            default: stage = Stage::kEvalCheck; break;
-          }
-        }
-        break;
-
-      case Stage::kEvalCheck:  // S1
-        if (iv(EVAL_FAILED) == 0) {
-          stage = Stage::kCompareBest;
-        } else {
-          iv(EVAL_FAILED) = 0;
-          if (iv(RADIUS_INCREASES) <= 0) {
-            iv(STEP_STAGE) = -iv(STEP_STAGE);
-            iv(SAVED_VERDICT) = iv(STEP_VERDICT);
-            stage = Stage::kOversize;
-          } else {
-            stage = Stage::kFallBack;  // the failure followed a radius increase
-          }
-        }
-        break;
-
-      case Stage::kCompareBest:  // S2
-        if (v(F) < v(F_BEST_TRIAL)) {
-          stage = Stage::kDecreaseTest;
-        } else {
-          if (iv(MODEL_KIND) != iv(BEST_MODEL_KIND)) {
-            iv(MODEL_KIND) = iv(BEST_MODEL_KIND);
-            iv(SWITCH_FLAG) = 1;
-          }
-          stage = Stage::kFallBack;
-        }
-        break;
-
-      case Stage::kFallBack:  // S3
-        if (v(F_BEST_TRIAL) < v(F_START)) {
-          iv(RESTORE_MODE) = 1;
-          v(F) = v(F_BEST_TRIAL);
-          v(PRED_DECREASE) = v(PRED_BEST);
-          v(GRAD_DOT_STEP) = v(GTS_BEST);
-          if (iv(SWITCH_FLAG) == 0) rfac1 = v(STEP_NORM) / v(SAVED_STEP_NORM);
-          v(STEP_NORM) = v(SAVED_STEP_NORM);
-          nfc = iv(GRAD_AT_FEVAL);
-          goodx = false;
-        }
-        stage = Stage::kDecreaseTest;
-        break;
-
-      case Stage::kOversize:  // X1: retry from the best point with a shorter step
-        iv(EVAL_FAILED) = 0;
-        v(RADIUS_FACTOR) = v(DECFAC);
-        iv(RADIUS_INCREASES) -= 1;
-        iv(STEP_VERDICT) = 5;
-        iv(RESTORE_MODE) = 1;
-        v(F) = v(F_BEST_TRIAL);
-        stage = Stage::kDone;
-        break;
-
-      case Stage::kDecreaseTest: {  // T1
-        v(F_DIFF) = v(F_START) - v(F);
-        const double fdiff = v(F_DIFF);
-        if (fdiff <= v(TUNER2) * v(PRED_DECREASE) && iv(RADIUS_INCREASES) <= 0) {
-          // 1. Too little decrease: shrink the radius and retry.
-          if (v(F) < v(F_START)) {
-            iv(GRAD_AT_FEVAL) = nfc;
-          } else {
-            iv(BEST_MODEL_KIND) = iv(MODEL_KIND);
-            v(F_BEST_TRIAL) = v(F);
-            v(F) = v(F_START);
-            iv(RESTORE_MODE) = 1;
-          }
-          iv(STEP_VERDICT) = 1;
-          if (iv(STEP_STAGE) >= iv(STAGE_LIMIT)) {
-            iv(STEP_VERDICT) = 5;
-            iv(RADIUS_INCREASES) -= 1;
-          }
-          stage = Stage::kRadiusFactor;
-          break;
-        }
-        // Enough decrease: the step is acceptable.
-        iv(GRAD_AT_FEVAL) = nfc;
-        rfac1 = 1.0;
-        v(SAVED_STEP_NORM) = v(STEP_NORM);
-        if (fdiff <= v(TUNER1) * v(PRED_DECREASE)) {
-          // 2. Modest decrease: accept, with a smaller radius next time.
-          iv(STEP_VERDICT) = iv(STEP_STAGE) < iv(STAGE_LIMIT) ? 2 : 4;
-          stage = Stage::kRadiusFactor;
-          break;
-        }
-        const double gts = v(GRAD_DOT_STEP);
-        if (fdiff >= -v(TUNER3) * gts && iv(RADIUS_INCREASES) >= 0 && iv(RESTORE_MODE) != 1) {
-          // 3. Very good step: the actual decrease is close to the linear
-          // prediction -g's. The radius may grow by RDFCMX; when the
-          // minimiser of the quadratic through f(x0), its slope g's and
-          // f(x0 + s) lies closer than that, grow only to it, but at least
-          // by INCFAC.
-          v(RADIUS_FACTOR) = v(RDFCMX);
-          if (fdiff < gts * (0.5 / v(RADIUS_FACTOR) - 1.0)) {
-            v(RADIUS_FACTOR) = std::max(v(INCFAC), 0.5 * gts / (gts + fdiff));
-          }
-          iv(STEP_VERDICT) = 4;
-          if (v(STPPAR) == 0.0) {
-            stage = Stage::kKeepVerdict;  // the Newton step itself: nothing longer to try
-            break;
-          }
-          if (v(NEWTON_NORM) >= 0.0 &&
-              (v(NEWTON_NORM) < 2.0 * v(STEP_NORM) || v(NEWTON_DECREASE) < 1.2 * fdiff)) {
-            stage = Stage::kKeepVerdict;
-            break;
-          }
-          // The Newton step is at least twice as long and promises at least
-          // 1.2 times the decrease obtained: keep this trial as the best and
-          // retry with the larger radius.
-          iv(STEP_VERDICT) = 5;
-          iv(RADIUS_INCREASES) += 1;
-          stage = Stage::kSaveBest;
-          break;
-        }
-        // 4. Good step: accept; the gradient tests decide on growth.
-        v(RADIUS_FACTOR) = 1.0;
-        iv(STEP_VERDICT) = 3;
-        stage = Stage::kKeepVerdict;
-        break;
-      }
-
-      case Stage::kRadiusFactor: {  // T3
-        iv(SAVED_VERDICT) = iv(STEP_VERDICT);
-        v(RADIUS_FACTOR) = rfac1 / 2.0;
-        const double gts = v(GRAD_DOT_STEP);
-        const double fdiff = v(F_DIFF);
-        if (gts + fdiff < gts) {
-          // f increased: take the minimiser of the quadratic through f(x0),
-          // its slope g's and f(x0 + s), at t = -g's / (2 (f(x0+s) - f(x0) - g's))
-          // of the step, but no less than RDFCMN of it.
-          v(RADIUS_FACTOR) = rfac1 * std::max(v(RDFCMN), 0.5 * gts / (gts + fdiff));
-        }
-        stage = Stage::kFalseConvCheck;
-        break;
-      }
-
-      case Stage::kFalseConvCheck:  // T4: x hardly moves although f does not decrease enough
-        if (v(RELDX) <= v(XFTOL)) {
-          iv(STEP_VERDICT) = 12;
-          stage = Stage::kConvergence;
-        } else {
-          iv(STEP_VERDICT) = iv(SAVED_VERDICT);
-          stage = v(F) < v(F_START) ? Stage::kSaveBest : Stage::kKeepVerdict;
-        }
-        break;
-
-      case Stage::kSaveBest:  // T6
-        v(F_BEST_TRIAL) = v(F);
-        iv(BEST_MODEL_KIND) = iv(MODEL_KIND);
-        if (iv(RESTORE_MODE) != 1) iv(RESTORE_MODE) = 2;
-        v(SAVED_STEP_NORM) = v(STEP_NORM);
-        iv(GRAD_AT_FEVAL) = nfc;
-        v(PRED_BEST) = v(PRED_DECREASE);
-        v(GTS_BEST) = v(GRAD_DOT_STEP);
-        stage = Stage::kKeepVerdict;
-        break;
-
-      case Stage::kKeepVerdict:  // T5
-        iv(SAVED_VERDICT) = iv(STEP_VERDICT);
-        stage = Stage::kConvergence;
-        break;
-
-      case Stage::kConvergence: {
-        // C1. Restore the best trial rather than x0 when it is better.
-        if (iv(RESTORE_MODE) == 1 && v(F_BEST_TRIAL) < v(F_START)) iv(RESTORE_MODE) = 3;
-        // C2. Absolute function convergence: f is essentially zero.
-        if (std::fabs(v(F)) < v(AFCTOL)) iv(STEP_VERDICT) = 10;
-        // The remaining tests trust the quadratic model; they are skipped
-        // when f fell by more than twice what the model predicted.
-        if (!(0.5 * v(F_DIFF) <= v(PRED_DECREASE))) {
-          stage = Stage::kDone;
-          break;
-        }
-        // C3. Relative function, x and singular convergence.
-        const double emax = v(RFCTOL) * std::fabs(v(F_START));
-        emaxs = v(SCTOL) * std::fabs(v(F_START));
-        const double pred = v(PRED_DECREASE);
-        const double stppar = v(STPPAR);
-        if (pred <= emaxs && (v(STEP_NORM) > v(LMAXS) || stppar == 0.0)) iv(STEP_VERDICT) = 11;
-        if (v(NEWTON_NORM) >= 0.0) {
-          int i = 0;
-          const double nred = v(NEWTON_DECREASE);
-          if ((nred > 0.0 && nred <= emax) || (nred == 0.0 && pred == 0.0)) i = 2;
-          if (stppar == 0.0 && v(RELDX) <= v(XCTOL) && goodx) i += 1;
-          if (i > 0) iv(STEP_VERDICT) = i + 6;
-        }
-        // C4. Is a test step of length LMAXS needed to tell whether the
-        // function could still drop by a relative SCTOL within that length?
-        const int verdict = iv(STEP_VERDICT);
-        if (!((verdict < 6 || verdict == 12) && stppar != 0.0)) {
-          stage = Stage::kDone;
-          break;
-        }
-        const double step_norm = v(STEP_NORM);
-        const double lmaxs = v(LMAXS);
-        if (step_norm <= lmaxs) {
-          if (emaxs <= pred || (v(NEWTON_NORM) > 0.0 && 0.5 * v(NEWTON_NORM) <= lmaxs)) {
-            stage = Stage::kDone;
-            break;
-          }
-        } else {
-          if (0.5 * step_norm <= lmaxs) {
-            stage = Stage::kDone;
-            break;
-          }
-          const double t = lmaxs / step_norm;
-          if (emaxs <= t * (2.0 - t) * pred) {
-            stage = Stage::kDone;
-            break;
-          }
-        }
-        if (v(NEWTON_DECREASE) >= 0.0) {
-          v(GTS_BEST) = v(GRAD_DOT_STEP);
-          v(SAVED_STEP_NORM) = verdict == 12 ? -step_norm : step_norm;
-          v(PRED_BEST) = pred;
-          iv(RESTORE_MODE) = iv(RESTORE_MODE) == 3 ? 0 : 2;
-          iv(STEP_VERDICT) = 6;
-          stage = Stage::kDone;
-          break;
-        }
-        stage = Stage::kSingularTest;
-        break;
-      }
-
-      case Stage::kSingularTest:  // C5
-        if (-v(NEWTON_DECREASE) <= v(SCTOL) * std::fabs(v(F_START))) iv(STEP_VERDICT) = 11;
-        stage = Stage::kDone;
-        break;
-
-      case Stage::kDone:
-        break;
+      case Stage::kAfterSmallerRadius: stage = after_smaller_radius(); break;
+      case Stage::kAfterNextStage: stage = after_next_stage(); break;
+      case Stage::kAfterRadiusChange: stage = after_radius_change(); break;
+      case Stage::kCheckEvaluation: stage = check_evaluation(); break;
+      case Stage::kCompareWithBest: stage = compare_with_best(); break;
+      case Stage::kFallBackToBest: stage = fall_back_to_best(); break;
+      case Stage::kShortenAfterFailure: stage = shorten_after_failure(); break;
+      case Stage::kJudgeDecrease: stage = judge_decrease(); break;
+      case Stage::kShrinkRadius: stage = shrink_radius(); break;
+      case Stage::kTestFalseConvergence: stage = test_false_convergence(); break;
+      case Stage::kSaveBestTrial: stage = save_best_trial(); break;
+      case Stage::kKeepVerdict: stage = keep_verdict(); break;
+      case Stage::kTestConvergence: stage = test_convergence(); break;
+      case Stage::kTestSingularConvergence: stage = test_singular_convergence(); break;
+      case Stage::kDone: break;
     }
   }
 }
+
+// The first stage for each entry verdict.
+Stage Assessment::enter(int entry) {
+  switch (entry) {
+    case kRetrySmallerRadius:
+      return Stage::kAfterSmallerRadius;
+    case kAcceptStagesLeft:
+      return Stage::kAfterNextStage;
+    case kAcceptTestGradient:
+    case kAccept:
+      return first_trial(entry);
+    case kRetryChangedRadius:
+      return Stage::kAfterRadiusChange;
+    case kSingularTestStep:
+      return after_singular_test_step();
+    case kFalseConverged:
+      return Stage::kTestFalseConvergence;
+    default:
+      // Continuing after a convergence return: test again.
+      iv_(STEP_VERDICT) = v_(SAVED_STEP_NORM) < 0.0 ? kFalseConverged : iv_(SAVED_VERDICT);
+      return Stage::kTestConvergence;
+  }
+}
+
+// The first trial step of a new iteration.
+Stage Assessment::first_trial(int entry) {
+  iv_(STEP_STAGE) = 1;
+  iv_(RADIUS_INCREASES) = 0;
+  v_(F_BEST_TRIAL) = v_(F_START);
+  if (iv_(EVAL_FAILED) == 0) return Stage::kJudgeDecrease;
+  iv_(STEP_STAGE) = -1;
+  iv_(SAVED_VERDICT) = entry;
+  return Stage::kShortenAfterFailure;
+}
+
+// The test step of length LMAXS has been measured: its predicted decrease
+// goes to NEWTON_DECREASE and the values of the real step are brought back.
+Stage Assessment::after_singular_test_step() {
+  v_(GRAD_DOT_STEP) = v_(GTS_BEST);
+  v_(STEP_NORM) = std::fabs(v_(SAVED_STEP_NORM));
+  iv_(STEP_VERDICT) = v_(SAVED_STEP_NORM) <= 0.0 ? kFalseConverged : iv_(SAVED_VERDICT);
+  v_(NEWTON_DECREASE) = -v_(PRED_DECREASE);
+  v_(PRED_DECREASE) = v_(PRED_BEST);
+  iv_(RESTORE_MODE) = kRestoreBestTrial;
+  return Stage::kTestSingularConvergence;
+}
+
+// With the model of the best trial, the smaller radius is the last stage.
+Stage Assessment::after_smaller_radius() {
+  if (iv_(MODEL_KIND) != iv_(BEST_MODEL_KIND)) return Stage::kAfterNextStage;
+  iv_(STEP_STAGE) = iv_(STAGE_LIMIT);
+  iv_(RADIUS_INCREASES) = -1;
+  return Stage::kJudgeDecrease;
+}
+
+Stage Assessment::after_next_stage() {
+  iv_(STEP_STAGE) += 1;
+  return Stage::kAfterRadiusChange;
+}
+
+// A negative STEP_STAGE marks a retry after f could not be computed; once it
+// has been evaluated the assessment goes on as the verdict before it.
+Stage Assessment::after_radius_change() {
+  if (iv_(STEP_STAGE) > 0) return Stage::kCheckEvaluation;
+  if (iv_(EVAL_FAILED) != 0) return Stage::kShortenAfterFailure;
+  iv_(STEP_STAGE) = -iv_(STEP_STAGE);
+  switch (iv_(SAVED_VERDICT)) {
+    case kRetrySmallerRadius: return Stage::kAfterSmallerRadius;
+    case kAcceptStagesLeft: return Stage::kAfterNextStage;
+    case kAcceptTestGradient:
+    case kAccept: return Stage::kJudgeDecrease;
+    case kRetryChangedRadius: return Stage::kCompareWithBest;
+    default: return Stage::kCheckEvaluation;
+  }
+}
+
+// A failure after a radius increase falls back to the best trial; any other
+// failure retries with a shorter step.
+Stage Assessment::check_evaluation() {
+  if (iv_(EVAL_FAILED) == 0) return Stage::kCompareWithBest;
+  iv_(EVAL_FAILED) = 0;
+  if (iv_(RADIUS_INCREASES) > 0) return Stage::kFallBackToBest;
+  iv_(STEP_STAGE) = -iv_(STEP_STAGE);
+  iv_(SAVED_VERDICT) = iv_(STEP_VERDICT);
+  return Stage::kShortenAfterFailure;
+}
+
+Stage Assessment::compare_with_best() {
+  if (v_(F) < v_(F_BEST_TRIAL)) return Stage::kJudgeDecrease;
+  if (iv_(MODEL_KIND) != iv_(BEST_MODEL_KIND)) {
+    iv_(MODEL_KIND) = iv_(BEST_MODEL_KIND);
+    iv_(SWITCH_FLAG) = 1;
+  }
+  return Stage::kFallBackToBest;
+}
+
+// When the best trial improved on x0, its values replace the trial's and the
+// step is judged as that trial's. kBackToX0 here is provisional: the
+// convergence tests turn it into kRestoreBestTrial.
+Stage Assessment::fall_back_to_best() {
+  if (v_(F_BEST_TRIAL) < v_(F_START)) {
+    iv_(RESTORE_MODE) = kBackToX0;
+    v_(F) = v_(F_BEST_TRIAL);
+    v_(PRED_DECREASE) = v_(PRED_BEST);
+    v_(GRAD_DOT_STEP) = v_(GTS_BEST);
+    if (iv_(SWITCH_FLAG) == 0) rfac1_ = v_(STEP_NORM) / v_(SAVED_STEP_NORM);
+    v_(STEP_NORM) = v_(SAVED_STEP_NORM);
+    nfc_ = iv_(GRAD_AT_FEVAL);
+    goodx_ = false;
+  }
+  return Stage::kJudgeDecrease;
+}
+
+// f could not be computed at the trial: back to x0 (with the best f of the
+// iteration) and retry with the radius shrunk by DECFAC.
+Stage Assessment::shorten_after_failure() {
+  iv_(EVAL_FAILED) = 0;
+  v_(RADIUS_FACTOR) = v_(DECFAC);
+  iv_(RADIUS_INCREASES) -= 1;
+  iv_(STEP_VERDICT) = kRetryChangedRadius;
+  iv_(RESTORE_MODE) = kBackToX0;
+  v_(F) = v_(F_BEST_TRIAL);
+  return Stage::kDone;
+}
+
+// The actual decrease against the predicted one (TUNER2, TUNER1) and against
+// the linear prediction -g's (TUNER3) sorts the step into rejected, modest,
+// good and very good.
+Stage Assessment::judge_decrease() {
+  v_(F_DIFF) = v_(F_START) - v_(F);
+  const double fdiff = v_(F_DIFF);
+  if (fdiff <= v_(TUNER2) * v_(PRED_DECREASE) && iv_(RADIUS_INCREASES) <= 0) return reject_step();
+  // Enough decrease: the step is acceptable.
+  iv_(GRAD_AT_FEVAL) = nfc_;
+  rfac1_ = 1.0;
+  v_(SAVED_STEP_NORM) = v_(STEP_NORM);
+  if (fdiff <= v_(TUNER1) * v_(PRED_DECREASE)) {
+    // Modest decrease: accept, with a smaller radius next time.
+    iv_(STEP_VERDICT) = iv_(STEP_STAGE) < iv_(STAGE_LIMIT) ? kAcceptStagesLeft : kAccept;
+    return Stage::kShrinkRadius;
+  }
+  const double gts = v_(GRAD_DOT_STEP);
+  if (fdiff >= -v_(TUNER3) * gts && iv_(RADIUS_INCREASES) >= 0 &&
+      iv_(RESTORE_MODE) != kBackToX0) {
+    return very_good_step();
+  }
+  // Good step: accept; the gradient tests decide on growth.
+  v_(RADIUS_FACTOR) = 1.0;
+  iv_(STEP_VERDICT) = kAcceptTestGradient;
+  return Stage::kKeepVerdict;
+}
+
+// Too little decrease: retry with a smaller radius. A trial that lowered f
+// will own the next gradient; one that did not sends x back to x0 and leaves
+// its f as the value a later trial is compared with.
+Stage Assessment::reject_step() {
+  if (v_(F) < v_(F_START)) {
+    iv_(GRAD_AT_FEVAL) = nfc_;
+  } else {
+    iv_(BEST_MODEL_KIND) = iv_(MODEL_KIND);
+    v_(F_BEST_TRIAL) = v_(F);
+    v_(F) = v_(F_START);
+    iv_(RESTORE_MODE) = kBackToX0;
+  }
+  iv_(STEP_VERDICT) = kRetrySmallerRadius;
+  if (iv_(STEP_STAGE) >= iv_(STAGE_LIMIT)) {
+    iv_(STEP_VERDICT) = kRetryChangedRadius;
+    iv_(RADIUS_INCREASES) -= 1;
+  }
+  return Stage::kShrinkRadius;
+}
+
+// Very good step: the actual decrease is close to the linear prediction
+// -g's. The radius may grow by RDFCMX; when the minimiser of the quadratic
+// through f(x0), its slope g's and f(x0 + s) lies closer than that, grow only
+// to it, but at least by INCFAC. A longer Newton step that promises clearly
+// more is tried at once with the larger radius.
+Stage Assessment::very_good_step() {
+  const double fdiff = v_(F_DIFF);
+  const double gts = v_(GRAD_DOT_STEP);
+  v_(RADIUS_FACTOR) = v_(RDFCMX);
+  if (fdiff < gts * (0.5 / v_(RADIUS_FACTOR) - 1.0)) {
+    v_(RADIUS_FACTOR) = std::max(v_(INCFAC), 0.5 * gts / (gts + fdiff));
+  }
+  iv_(STEP_VERDICT) = kAccept;
+  if (v_(STPPAR) == 0.0) return Stage::kKeepVerdict;  // the Newton step itself: nothing longer
+  if (v_(NEWTON_NORM) >= 0.0 && (v_(NEWTON_NORM) < kNewtonLengthRatio * v_(STEP_NORM) ||
+                                 v_(NEWTON_DECREASE) < kNewtonDecreaseRatio * fdiff)) {
+    return Stage::kKeepVerdict;
+  }
+  // Keep this trial as the best and retry with the larger radius.
+  iv_(STEP_VERDICT) = kRetryChangedRadius;
+  iv_(RADIUS_INCREASES) += 1;
+  return Stage::kSaveBestTrial;
+}
+
+// Half the step, or, when f increased, the minimiser of the quadratic through
+// f(x0), its slope g's and f(x0 + s), at t = -g's / (2 (f(x0+s) - f(x0) - g's))
+// of the step, but no less than RDFCMN of it.
+Stage Assessment::shrink_radius() {
+  iv_(SAVED_VERDICT) = iv_(STEP_VERDICT);
+  v_(RADIUS_FACTOR) = rfac1_ / 2.0;
+  const double gts = v_(GRAD_DOT_STEP);
+  const double fdiff = v_(F_DIFF);
+  if (gts + fdiff < gts) {
+    v_(RADIUS_FACTOR) = rfac1_ * std::max(v_(RDFCMN), 0.5 * gts / (gts + fdiff));
+  }
+  return Stage::kTestFalseConvergence;
+}
+
+Stage Assessment::test_false_convergence() {
+  if (v_(RELDX) <= v_(XFTOL)) {
+    iv_(STEP_VERDICT) = kFalseConverged;
+    return Stage::kTestConvergence;
+  }
+  iv_(STEP_VERDICT) = iv_(SAVED_VERDICT);
+  return v_(F) < v_(F_START) ? Stage::kSaveBestTrial : Stage::kKeepVerdict;
+}
+
+Stage Assessment::save_best_trial() {
+  v_(F_BEST_TRIAL) = v_(F);
+  iv_(BEST_MODEL_KIND) = iv_(MODEL_KIND);
+  if (iv_(RESTORE_MODE) != kBackToX0) iv_(RESTORE_MODE) = kSaveAsBest;
+  v_(SAVED_STEP_NORM) = v_(STEP_NORM);
+  iv_(GRAD_AT_FEVAL) = nfc_;
+  v_(PRED_BEST) = v_(PRED_DECREASE);
+  v_(GTS_BEST) = v_(GRAD_DOT_STEP);
+  return Stage::kKeepVerdict;
+}
+
+Stage Assessment::keep_verdict() {
+  iv_(SAVED_VERDICT) = iv_(STEP_VERDICT);
+  return Stage::kTestConvergence;
+}
+
+// Absolute function convergence first; the other tests trust the quadratic
+// model and are skipped when f fell by more than twice what it predicted.
+Stage Assessment::test_convergence() {
+  // Restore the best trial rather than x0 when it is better.
+  if (iv_(RESTORE_MODE) == kBackToX0 && v_(F_BEST_TRIAL) < v_(F_START)) {
+    iv_(RESTORE_MODE) = kRestoreBestTrial;
+  }
+  if (std::fabs(v_(F)) < v_(AFCTOL)) iv_(STEP_VERDICT) = kAbsoluteFConverged;
+  if (!(0.5 * v_(F_DIFF) <= v_(PRED_DECREASE))) return Stage::kDone;
+
+  const double emax = v_(RFCTOL) * std::fabs(v_(F_START));
+  const double emaxs = v_(SCTOL) * std::fabs(v_(F_START));
+  const double pred = v_(PRED_DECREASE);
+  const double stppar = v_(STPPAR);
+  // Singular: hardly any decrease predicted for a long step or the Newton step.
+  if (pred <= emaxs && (v_(STEP_NORM) > v_(LMAXS) || stppar == 0.0)) {
+    iv_(STEP_VERDICT) = kSingularConverged;
+  }
+  if (v_(NEWTON_NORM) >= 0.0) {
+    // Relative function: the Newton step promises at most RFCTOL |f|.
+    const double nred = v_(NEWTON_DECREASE);
+    const bool relative_f = (nred > 0.0 && nred <= emax) || (nred == 0.0 && pred == 0.0);
+    // x: a Newton step from the trial point itself moved x by at most XCTOL.
+    const bool x_moved_little = stppar == 0.0 && v_(RELDX) <= v_(XCTOL) && goodx_;
+    if (relative_f && x_moved_little) {
+      iv_(STEP_VERDICT) = kXAndRelativeFConverged;
+    } else if (relative_f) {
+      iv_(STEP_VERDICT) = kRelativeFConverged;
+    } else if (x_moved_little) {
+      iv_(STEP_VERDICT) = kXConverged;
+    }
+  }
+  return consider_singular_test_step(emaxs);
+}
+
+// When no convergence was found for a step off the Newton point, a test step
+// of length LMAXS may be needed to tell whether f could still drop by a
+// relative SCTOL (emaxs in absolute terms) within that length. It is not
+// when the prediction already exceeds emaxs, when the Newton step is short,
+// or when scaling the step's prediction to that length exceeds it.
+Stage Assessment::consider_singular_test_step(double emaxs) {
+  const int verdict = iv_(STEP_VERDICT);
+  if (!((verdict < kSingularTestStep || verdict == kFalseConverged) && v_(STPPAR) != 0.0)) {
+    return Stage::kDone;
+  }
+  const double pred = v_(PRED_DECREASE);
+  const double step_norm = v_(STEP_NORM);
+  const double lmaxs = v_(LMAXS);
+  if (step_norm <= lmaxs) {
+    if (emaxs <= pred || (v_(NEWTON_NORM) > 0.0 && 0.5 * v_(NEWTON_NORM) <= lmaxs)) {
+      return Stage::kDone;
+    }
+  } else {
+    if (0.5 * step_norm <= lmaxs) return Stage::kDone;
+    const double t = lmaxs / step_norm;
+    if (emaxs <= t * (2.0 - t) * pred) return Stage::kDone;
+  }
+  if (!(v_(NEWTON_DECREASE) >= 0.0)) return Stage::kTestSingularConvergence;
+  // Ask for the test step; the real step's values wait in the best-trial
+  // slots (a negative length remembers a false-convergence verdict).
+  v_(GTS_BEST) = v_(GRAD_DOT_STEP);
+  v_(SAVED_STEP_NORM) = verdict == kFalseConverged ? -step_norm : step_norm;
+  v_(PRED_BEST) = pred;
+  iv_(RESTORE_MODE) = iv_(RESTORE_MODE) == kRestoreBestTrial ? kKeepX : kSaveAsBest;
+  iv_(STEP_VERDICT) = kSingularTestStep;
+  return Stage::kDone;
+}
+
+// NEWTON_DECREASE holds the negative of the test step's predicted decrease.
+Stage Assessment::test_singular_convergence() {
+  if (-v_(NEWTON_DECREASE) <= v_(SCTOL) * std::fabs(v_(F_START))) {
+    iv_(STEP_VERDICT) = kSingularConverged;
+  }
+  return Stage::kDone;
+}
+
+}  // namespace
+
+void da7sst(IvView iv, int /*liv*/, int /*lv*/, VView v) { Assessment(iv, v).run(); }
 
 // Relative change in x: the largest scaled component of the step over the
 // largest scaled size of x and x0. Zero when both points are zero.
@@ -376,10 +443,10 @@ double drldst(int p, CVec d, CVec x, CVec x0) {
 }
 
 // 2-norm as scale * sqrt(sum (x_i/scale)^2) with scale the largest |x_i| seen
-// so far, so that no square overflows; ratios at or below sqrt(tiny)-ish
-// (dr7mdc(2)) are dropped, as their squares would underflow anyway.
+// so far, so that no square overflows; ratios at or below dr7mdc(kSqrtTiny)
+// are dropped, as their squares would underflow anyway.
 double dv2nrm(int p, CVec x) {
-  static const double sqteta = dr7mdc(2);
+  static const double sqteta = dr7mdc(kSqrtTiny);
   const auto n = static_cast<std::size_t>(std::max(p, 0));
   std::size_t first = 0;
   while (first < n && x[first] == 0.0) ++first;

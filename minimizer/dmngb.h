@@ -12,13 +12,14 @@
 //   calcf(int n, CVec x, int& nf, double& f, UI&, UR&, UF&)
 //       store f(x) in f. nf is the evaluation number; set nf <= 0 when f
 //       cannot be computed at x (the step is then shortened, or, at the
-//       starting point, the run ends with code 63).
+//       starting point, the run ends with kInitialFFailed).
 //   calcg(int n, CVec x, int& nf, Vec g, UI&, UR&, UF&)
 //       store the gradient at x in g (n values kept inside V). nf is the
 //       number of the f evaluation made at this same x, so a callback may
-//       reuse work done there; set nf <= 0 when it cannot be computed (65).
+//       reuse work done there; set nf <= 0 when it cannot be computed
+//       (the run ends with kGradientFailed).
 //
-// The result code is left in IV(1) (ReturnCode below); x holds the best
+// The result code is left in IV(1) (ReturnCode, slots.h); x holds the best
 // point found. Nothing is allocated.
 
 #include <algorithm>
@@ -27,30 +28,6 @@
 #include "minimizer/minimizer.h"
 
 namespace gxe::minimizer {
-
-// Codes left in IV(1). Settings failures from the checks (15 to 18, 19 to 43,
-// 51, 67, 80, 81) are the slot or condition numbers described with dparck.
-enum ReturnCode : int {
-  kNeedF = 1,                        // request: compute f at x (drmngb callers only)
-  kNeedGradient = 2,                 // request: compute the gradient at x (drmngb callers only)
-  kXConvergence = 3,                 // relative change in x below XCTOL
-  kRelativeFunctionConvergence = 4,  // predicted relative decrease below RFCTOL
-  kBothConvergence = 5,              // 3 and 4 together
-  kAbsoluteFunctionConvergence = 6,  // |f| below AFCTOL
-  kSingularConvergence = 7,          // no decrease possible within LMAXS: singular model
-  kFalseConvergence = 8,             // steps collapse without convergence (noise, bad gradient)
-  kEvalLimitReached = 9,             // EVAL_LIMIT function evaluations made
-  kIterLimitReached = 10,            // ITER_LIMIT iterations made
-  kInterrupted = 11,                 // stopx answered true (never here)
-  kFreshStart = 12,                  // input: start with the settings in place
-  kSizeOnly = 13,                    // input: size and allocate storage, then return 14
-  kStorageReady = 14,                // output of 13, input to start after it
-  kInitialFFailed = 63,              // f cannot be computed at the starting point
-  kBadAssessInput = 64,              // the step assessment rejected its inputs
-  kGradientFailed = 65,              // the gradient cannot be computed
-  kInconsistentDimensions = 66,      // vectors shorter than n, or arrays not laid out for n
-  kBoundsCrossed = 82,               // some lower bound exceeds its upper bound
-};
 
 namespace detail {
 
@@ -64,6 +41,10 @@ inline void add_storage(int& slot, long long amount) {
 
 }  // namespace detail
 
+// Minimises f over the box b (pairs lower(i), upper(i)) in n variables from
+// x, with scale vector d, callbacks calcf and calcg (above) and all settings
+// and state in iv and v (liv, lv: the lengths claimed for them). The three
+// user arguments are handed to both callbacks.
 template <class Calcf, class Calcg, class UI, class UR, class UF>
 void dmngb(int n, Vec d, Vec x, CVec b, Calcf&& calcf, Calcg&& calcg, IvView iv, int liv, int lv,
            VView v, UI& uiparm, UR& urparm, UF& ufparm) {
@@ -73,12 +54,12 @@ void dmngb(int n, Vec d, Vec x, CVec b, Calcf&& calcf, Calcg&& calcg, IvView iv,
   double fx = 0.0;
 
   // 1. Default settings when asked for.
-  if (iv(RETURN_CODE) == 0) divset(2, iv, liv, lv, v);
+  if (iv(RETURN_CODE) == kDefaultsFirst) divset(kBoundedFamily, iv, liv, lv, v);
 
   // 2. Size and allocate storage on a fresh start; the gradient is kept in V
   //    behind the driver's own areas, so n more slots are asked for.
   const int iv1 = iv(RETURN_CODE);
-  const bool continuing = iv1 == kStorageReady || (iv1 >= 3 && iv1 <= 11);
+  const bool continuing = iv1 == kStorageReady || (iv1 >= kXConvergence && iv1 <= kInterrupted);
   if (!continuing) {
     if (iv1 == kFreshStart) iv(RETURN_CODE) = kSizeOnly;
     if (iv(RETURN_CODE) == kSizeOnly && liv >= EXTRA_V) detail::add_storage(iv(EXTRA_V), n);

@@ -28,14 +28,21 @@
 // (summary, limits, new iteration, step, assessment, accept, secant update)
 // and R15 is the projection onto the box.
 
+#include "minimizer/minimizer.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
 #include <span>
 
+#include "minimizer/assess.h"
 #include "minimizer/dmngb.h"
-#include "minimizer/minimizer.h"
+#include "minimizer/dogleg.h"
+#include "minimizer/linalg.h"
+#include "minimizer/params.h"
+#include "minimizer/secant.h"
+#include "minimizer/summary.h"
 
 namespace gxe::minimizer {
 
@@ -90,7 +97,7 @@ bool is_permutation(std::span<int> perm) {
   }
   bool ok = true;
   for (std::size_t i = 0; i < perm.size() && ok; ++i) {
-    int& mark = perm[static_cast<std::size_t>(std::abs(perm[i])) - 1];
+    int& mark = perm[at0(std::abs(perm[i]))];
     if (mark < 0) {
       ok = false;
     } else {
@@ -158,10 +165,12 @@ class Driver {
     return is_permutation(perm_) && iv_(FREE_COUNT) >= 0 && iv_(FREE_COUNT) <= n_;
   }
 
-  double lower(int j) const { return b_[2 * static_cast<std::size_t>(j - 1)]; }
-  double upper(int j) const { return b_[2 * static_cast<std::size_t>(j - 1) + 1]; }
+  double lower(int j) const { return b_[2 * at0(j)]; }
+  double upper(int j) const { return b_[2 * at0(j) + 1]; }
 
+  bool dimensions_consistent(bool fresh);
   Next finish(int code);
+  Next answer(int request, double fx);
   Next function_value(double fx);
   Next gradient_value();
   Next restart();
@@ -172,6 +181,7 @@ class Driver {
   Next limit_exit();
   Next step();
   Next assess();
+  void apply_restore_mode();
   Next accept();
   Next secant_update();
   void select_free_variables();
@@ -188,7 +198,7 @@ class Driver {
   std::span<int> perm_;
   Vec l_, x0_, td_, step_, dst_, best_, newton_, g0_, scaled_, model_grad_;
 
-  int restore_code_ = 3;  // RESTORE_MODE to leave after a restore of the best trial
+  int restore_code_ = kRestoreBestTrial;  // RESTORE_MODE left after restoring the best trial
   int silent_steps_ = 0;  // steps computed in this call without an evaluation
 };
 
@@ -213,39 +223,24 @@ Next Driver::finish(int code) {
   return Next::kReturn;
 }
 
+// The vectors must hold n values (the bounds 2n), and a run in progress
+// needs its fixed slots; anything else is a caller error reported as
+// inconsistent dimensions rather than read out of range.
+bool Driver::dimensions_consistent(bool fresh) {
+  const auto nn = static_cast<std::size_t>(n_ > 0 ? n_ : 0);
+  if (n_ >= 1 && (d_.size() < nn || x_.size() < nn || b_.size() < 2 * nn)) return false;
+  return fresh || (liv_ >= kFixedIv && lv_ >= kFixedV);
+}
+
 void Driver::run(double fx) {
   const int code = iv_(RETURN_CODE);
-  const bool fresh = code == 0 || code == kFreshStart || code == kSizeOnly;
-  const auto nn = static_cast<std::size_t>(n_ > 0 ? n_ : 0);
-
-  // The vectors must hold n values (the bounds 2n), and a run in progress
-  // needs its fixed slots; anything else is a caller error reported as
-  // inconsistent dimensions rather than read out of range.
-  if (n_ >= 1 && (d_.size() < nn || x_.size() < nn || b_.size() < 2 * nn)) {
-    finish(kInconsistentDimensions);
-    return;
-  }
-  if (!fresh && (liv_ < kFixedIv || lv_ < kFixedV)) {
+  const bool fresh = code == kDefaultsFirst || code == kFreshStart || code == kSizeOnly;
+  if (!dimensions_consistent(fresh)) {
     finish(kInconsistentDimensions);
     return;
   }
 
-  Next next;
-  if (code == kNeedF || code == kNeedGradient) {
-    if (!layout_fits(iv_, liv_, lv_, n_) || g_.size() < nn) {
-      finish(kInconsistentDimensions);
-      return;
-    }
-    bind_areas();
-    if (!run_state_consistent()) {
-      finish(kInconsistentDimensions);
-      return;
-    }
-    next = code == kNeedF ? function_value(fx) : gradient_value();
-  } else {
-    next = restart();
-  }
-
+  Next next = code == kNeedF || code == kNeedGradient ? answer(code, fx) : restart();
   while (next != Next::kReturn) {
     switch (next) {
       case Next::kSummary:  // R5
@@ -294,12 +289,22 @@ void Driver::run(double fx) {
   }
 }
 
+// The caller answers a request (R1 or R2) of a run whose storage and state
+// must still be intact.
+Next Driver::answer(int request, double fx) {
+  const auto nn = static_cast<std::size_t>(n_ > 0 ? n_ : 0);
+  if (!layout_fits(iv_, liv_, lv_, n_) || g_.size() < nn) return finish(kInconsistentDimensions);
+  bind_areas();
+  if (!run_state_consistent()) return finish(kInconsistentDimensions);
+  return request == kNeedF ? function_value(fx) : gradient_value();
+}
+
 // R1. f has been computed at x. The first value starts the run (the gradient
 // is asked for next); later values are trial points to be judged.
 Next Driver::function_value(double fx) {
   v_(F) = fx;
   if (iv_(START_PHASE) >= 0) {
-    restore_code_ = 3;
+    restore_code_ = kRestoreBestTrial;
     return Next::kAssess;
   }
   v_(F_START) = fx;
@@ -326,7 +331,7 @@ Next Driver::gradient_value() {
   return Next::kSummary;
 }
 
-// R2, steps 1 to 3. A variable is held for this iteration when its bounds
+// R2, continued. A variable is held for this iteration when its bounds
 // coincide, or when it sits on a bound and the gradient points out of the
 // box there (-g would push it further out). Held variables are moved behind
 // the free ones, in the permutation and in the factor (whose columns are
@@ -337,9 +342,9 @@ void Driver::select_free_variables() {
   int n1 = n_;
   for (int i = 1; i <= n_; ++i) {
     const int p = n_ + 1 - i;
-    const int j = perm_[static_cast<std::size_t>(p) - 1];
-    const double xj = x_[static_cast<std::size_t>(j) - 1];
-    const double gj = g_[static_cast<std::size_t>(j) - 1];
+    const int j = perm_[at0(p)];
+    const double xj = x_[at0(j)];
+    const double gj = g_[at0(j)];
     const bool held =
         lower(j) >= upper(j) || (xj <= lower(j) && gj > 0.0) || (xj >= upper(j) && gj < 0.0);
     if (held) {
@@ -366,16 +371,17 @@ void Driver::select_free_variables() {
 // R3. Any code other than a request answered: defaults, storage, checks,
 // then a fresh start or the continuation of a run that had returned.
 Next Driver::restart() {
-  if (iv_(RETURN_CODE) == 0) divset(2, iv_, liv_, lv_, v_);
+  if (iv_(RETURN_CODE) == kDefaultsFirst) divset(kBoundedFamily, iv_, liv_, lv_, v_);
   int code = iv_(RETURN_CODE);
   if ((code == kFreshStart || code == kSizeOnly) && liv_ >= EXTRA_V) {
     const long long nn = n_;
     detail::add_storage(iv_(EXTRA_V), nn * (nn + 19) / 2);
     detail::add_storage(iv_(EXTRA_IV), nn);
   }
-  dparck(2, d_, iv_, liv_, lv_, n_, v_);
+  dparck(kBoundedFamily, d_, iv_, liv_, lv_, n_, v_);
   code = iv_(RETURN_CODE);
-  if (code > kStorageReady || code < 3) return Next::kReturn;  // settings failure, no summary
+  // A settings failure returns without a summary.
+  if (code > kStorageReady || code < kXConvergence) return Next::kReturn;
 
   const auto nn = static_cast<std::size_t>(n_);
   switch (code) {
@@ -394,17 +400,17 @@ Next Driver::restart() {
       break;
   }
 
-  // 3 to 11: continuing a run that had returned a result.
+  // Continuing a run that had returned a result.
   if (!layout_fits(iv_, liv_, lv_, n_) || g_.size() < nn) return finish(kInconsistentDimensions);
   bind_areas();
   if (!run_state_consistent()) return finish(kInconsistentDimensions);
-  if (code <= kFalseConvergence) {  // 3 to 8: test convergence again
-    restore_code_ = 3;
+  if (code <= kFalseConvergence) {  // a convergence code: test convergence again
+    restore_code_ = kRestoreBestTrial;
     return Next::kAssess;
   }
   if (code == kIterLimitReached) return Next::kIterLimit;
-  // 9 or 11: go on from x0 if the last trial did not improve on it, else
-  // start a new iteration from the improved x.
+  // The evaluation limit or an interrupt: go on from x0 if the last trial did
+  // not improve on it, else start a new iteration from the improved x.
   if (v_(F_START) <= v_(F)) return Next::kEvalLimit;
   v_(RADIUS_FACTOR) = 1.0;
   return Next::kNewIteration;
@@ -428,7 +434,7 @@ Next Driver::initialise() {
   v_(RESERVED_9) = 0.0;
 
   for (int i = 1; i <= n_; ++i) {
-    perm_[static_cast<std::size_t>(i) - 1] = i;
+    perm_[at0(i)] = i;
     if (upper(i) < lower(i)) return finish(kBoundsCrossed);
   }
 
@@ -440,7 +446,7 @@ Next Driver::initialise() {
     dv7scp(static_cast<int>(l_.size()), l_, 0.0);
     const Packed<double> lf(l_);
     for (int i = 1; i <= n_; ++i) {
-      const double di = d_[static_cast<std::size_t>(i) - 1];
+      const double di = d_[at0(i)];
       lf(i, i) = di > 0.0 ? di : 1.0;
     }
   }
@@ -467,7 +473,7 @@ Next Driver::new_iteration() {
     if (v_(RADIUS_FACTOR) < 1.0 || t > v_(RADIUS)) v_(RADIUS) = t;
   }
   v_(F_START) = v_(F);
-  iv_(STEP_VERDICT) = 4;
+  iv_(STEP_VERDICT) = kAccept;  // the last step was accepted: the next trial is a first one
   iv_(DOGLEG_PASSES) = -1;
   dv7cpy(n_, x0_, x_);
   return Next::kInterrupt;
@@ -498,21 +504,21 @@ Next Driver::step() {
          newton_, step_, td_, model_grad_, v_, g0_, x0_);
 
   // The singular-convergence test step is only measured, never evaluated.
-  if (iv_(STEP_VERDICT) == 6) {
-    restore_code_ = iv_(RESTORE_MODE) == 2 ? 2 : 3;
+  if (iv_(STEP_VERDICT) == kSingularTestStep) {
+    restore_code_ = iv_(RESTORE_MODE) == kSaveAsBest ? kSaveAsBest : kRestoreBestTrial;
     return Next::kAssess;
   }
   iv_(EVAL_FAILED) = 0;
   // A zero step (no free variable, or no room left): judge it as it is.
   if (v_(STEP_NORM) <= 0.0) {
-    restore_code_ = 3;
+    restore_code_ = kRestoreBestTrial;
     return Next::kAssess;
   }
   // A retry with a larger radius whose predicted decrease hardly exceeds the
   // decrease already obtained: keep what we have.
-  if (iv_(STEP_VERDICT) == 5 && v_(RADIUS_FACTOR) > 1.0 &&
+  if (iv_(STEP_VERDICT) == kRetryChangedRadius && v_(RADIUS_FACTOR) > 1.0 &&
       v_(PRED_DECREASE) <= kExpansionPayoff * v_(F_DIFF)) {
-    restore_code_ = iv_(RESTORE_MODE) == 2 ? 0 : 3;
+    restore_code_ = iv_(RESTORE_MODE) == kSaveAsBest ? kKeepX : kRestoreBestTrial;
     return Next::kAssess;
   }
   dv2axy(n_, x_, 1.0, step_, x0_);
@@ -527,17 +533,56 @@ Next Driver::step() {
 Next Driver::assess() {
   v_(RELDX) = drldst(n_, d_, x_, x0_);
   da7sst(iv_, liv_, lv_, v_);
+  apply_restore_mode();
 
+  const int verdict = iv_(STEP_VERDICT);
+  switch (verdict) {
+    case kAcceptStagesLeft:
+    case kAcceptTestGradient:
+    case kAccept:
+      return Next::kAccept;
+    case kSingularTestStep:
+      v_(RADIUS) = v_(LMAXS);
+      return Next::kStep;
+    case kXConverged:
+    case kRelativeFConverged:
+    case kXAndRelativeFConverged:
+    case kAbsoluteFConverged:
+    case kSingularConverged:
+    case kFalseConverged: {  // the verdicts in order of the codes kXConvergence..kFalseConvergence
+      iv_(CONVERGENCE_CODE) = kXConvergence + (verdict - kXConverged);
+      if (v_(F_START) <= v_(F) || iv_(SAVED_VERDICT) == kRetestingConvergence) {
+        const int result = iv_(CONVERGENCE_CODE);
+        iv_(CONVERGENCE_CODE) = 0;
+        return finish(result);
+      }
+      // x improved on x0: accept it and return the code once its gradient
+      // is known (unless a variable gets freed there).
+      iv_(SAVED_VERDICT) = kRetestingConvergence;
+      return Next::kAccept;
+    }
+    case kBadEntryVerdict:
+      return finish(kBadAssessInput);
+    case kRetestingConvergence:
+      return Next::kSecantUpdate;
+    default:  // kRetrySmallerRadius, kRetryChangedRadius: retry with the new radius
+      v_(RADIUS) = v_(RADIUS_FACTOR) * v_(STEP_NORM);
+      return Next::kInterrupt;
+  }
+}
+
+// What the assessment asked to be done with x.
+void Driver::apply_restore_mode() {
   switch (iv_(RESTORE_MODE)) {
-    case 0:  // keep x
+    case kKeepX:
       break;
-    case 1:  // back to x0
+    case kBackToX0:
       dv7cpy(n_, x_, x0_);
       break;
-    case 2:  // remember x as the best trial so far
+    case kSaveAsBest:
       dv7cpy(n_, best_, x_);
       break;
-    case 3:  // return to the best trial, and measure the step to it
+    case kRestoreBestTrial:  // and measure the step to it
       dv7cpy(n_, x_, best_);
       dv2axy(n_, step_, -1.0, x0_, x_);
       v_(RELDX) = drldst(n_, d_, x_, x0_);
@@ -547,41 +592,6 @@ Next Driver::assess() {
       dv7cpy(n_, x_, x0_);
       break;
   }
-
-  const int verdict = iv_(STEP_VERDICT);
-  switch (verdict) {
-    case 2:
-    case 3:
-    case 4:  // accept the step
-      return Next::kAccept;
-    case 6:  // singular-convergence test: a step of length LMAXS
-      v_(RADIUS) = v_(LMAXS);
-      return Next::kStep;
-    case 7:
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-    case 12: {  // convergence verdicts 7..12 become result codes 3..8
-      iv_(CONVERGENCE_CODE) = verdict - 4;
-      if (v_(F_START) <= v_(F) || iv_(SAVED_VERDICT) == 14) {
-        const int result = iv_(CONVERGENCE_CODE);
-        iv_(CONVERGENCE_CODE) = 0;
-        return finish(result);
-      }
-      // x improved on x0: accept it and return the code once its gradient
-      // is known (unless a variable gets freed there).
-      iv_(SAVED_VERDICT) = 14;
-      return Next::kAccept;
-    }
-    case 13:
-      return finish(kBadAssessInput);
-    case 14:
-      return Next::kSecantUpdate;
-    default:  // 1, 5 and anything else: retry from x0 with the new radius
-      v_(RADIUS) = v_(RADIUS_FACTOR) * v_(STEP_NORM);
-      return Next::kInterrupt;
-  }
 }
 
 // R13. Accept x: the step actually taken (projection may have shortened it),
@@ -589,19 +599,13 @@ Next Driver::assess() {
 // request for the gradient at x.
 Next Driver::accept() {
   dv2axy(n_, step_, -1.0, x0_, x_);
-  if (iv_(STEP_VERDICT) == 3) {
+  if (iv_(STEP_VERDICT) == kAcceptTestGradient) {
     // H = L L' lives in permuted order: permute the step, multiply, and
     // scatter the product back to the variables' own positions.
-    for (int i = 0; i < n_; ++i) {
-      dst_[static_cast<std::size_t>(i)] =
-          step_[static_cast<std::size_t>(perm_[static_cast<std::size_t>(i)]) - 1];
-    }
+    for (int i = 1; i <= n_; ++i) dst_[at0(i)] = step_[at0(perm_[at0(i)])];
     dl7tvm(n_, dst_, l_, dst_);
     dl7vml(n_, dst_, l_, dst_);
-    for (int i = 0; i < n_; ++i) {
-      best_[static_cast<std::size_t>(perm_[static_cast<std::size_t>(i)]) - 1] =
-          dst_[static_cast<std::size_t>(i)];
-    }
+    for (int i = 1; i <= n_; ++i) best_[at0(perm_[at0(i)])] = dst_[at0(i)];
   }
   dv7cpy(n_, g0_, g_);
   bump(iv_(GEVAL_COUNT));
@@ -617,7 +621,7 @@ Next Driver::accept() {
 // short). Then L is updated by damped BFGS in permuted order.
 Next Driver::secant_update() {
   dv2axy(n_, g0_, -1.0, g0_, g_);  // y = g - g0
-  if (iv_(STEP_VERDICT) == 3) {
+  if (iv_(STEP_VERDICT) == kAcceptTestGradient) {
     dv2axy(n_, best_, -1.0, g0_, best_);  // H s - y
     dv7vmp(n_, best_, best_, d_, -1);     // ... / D
     if (dv2nrm(n_, best_) <= v_(SCALED_GRAD_NORM) * v_(TUNER4) ||
@@ -637,7 +641,7 @@ Next Driver::secant_update() {
 // first, then upper bounds.
 void Driver::project() {
   for (int i = 1; i <= n_; ++i) {
-    double& xi = x_[static_cast<std::size_t>(i) - 1];
+    double& xi = x_[at0(i)];
     if (xi < lower(i)) xi = lower(i);
     if (xi > upper(i)) xi = upper(i);
   }

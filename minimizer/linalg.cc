@@ -1,27 +1,27 @@
 // Vector and triangular kernels of the minimizer.
 //
 // The Hessian approximation is kept as H = L L' with L lower triangular and
-// packed by rows (Packed<T> in minimizer.h). Every routine here works on the
+// packed by rows (Packed<T> in linalg.h). Every routine here works on the
 // leading n entries of its spans, and every routine allows its output to be
 // the same storage as its input: the loops are ordered so that an input entry
 // is read before the output entry in the same place is written.
+
+#include "minimizer/linalg.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/machine.h"
 
 namespace gxe::minimizer {
 
 namespace {
 
-std::size_t at0(int i) { return static_cast<std::size_t>(i) - 1; }  // 1-based -> 0-based
-
 // sqrt(tiny * 256) / 16: below this size a product cannot matter next to the
 // terms of a dot product that are still representable. Fetched once.
 double sqteta() {
-  static const double value = dr7mdc(2);
+  static const double value = dr7mdc(kSqrtTiny);
   return value;
 }
 

@@ -3,6 +3,8 @@
 // the minimizer works with (dr7mdc, i7mdcn). Each table is filled once, on
 // first use, and never changes afterwards.
 
+#include "minimizer/machine.h"
+
 #include <array>
 #include <bit>
 #include <cmath>
@@ -11,7 +13,7 @@
 #include <ostream>
 
 #include "console/console.h"
-#include "minimizer/minimizer.h"
+#include "minimizer/slots.h"
 
 namespace gxe::minimizer {
 
@@ -95,7 +97,7 @@ struct DerivedConstants {
 double d1mach(int i) {
   static const std::array<double, 5> constants = identify_format();
   if (i < 1 || i > 5) out_of_bounds("D1MACH(I): I =", i);
-  return constants[static_cast<std::size_t>(i) - 1];
+  return constants[at0(i)];
 }
 
 int i1mach(int i) {
@@ -114,14 +116,14 @@ int i1mach(int i) {
       53,   -1021, 1024, // double precision: digits, minimum and maximum exponent
   };
   if (i < 1 || i > 16) out_of_bounds("I1MACH(I): I =", i);
-  return kConstants[static_cast<std::size_t>(i) - 1];
+  return kConstants[at0(i)];
 }
 
 // Only K = 1 (the default output unit) is used by the minimizer.
 int i7mdcn(int k) {
   static constexpr std::array<int, 3> kPerm{2, 4, 1};
   if (k < 1 || k > 3) out_of_bounds("I7MDCN(K): K =", k);
-  return i1mach(kPerm[static_cast<std::size_t>(k) - 1]);
+  return i1mach(kPerm[at0(k)]);
 }
 
 // Constants derived from the format: the square roots keep products and
@@ -129,12 +131,12 @@ int i7mdcn(int k) {
 double dr7mdc(int k) {
   static const DerivedConstants c{d1mach(2), d1mach(1), d1mach(4)};
   switch (k) {
-    case 1: return c.eta;
-    case 2: return std::sqrt(256.0 * c.eta) / 16.0;
-    case 3: return c.machep;
-    case 4: return std::sqrt(c.machep);
-    case 5: return std::sqrt(c.big / 256.0) * 16.0;
-    case 6: return c.big;
+    case kTiny: return c.eta;
+    case kSqrtTiny: return std::sqrt(256.0 * c.eta) / 16.0;
+    case kMachep: return c.machep;
+    case kSqrtMachep: return std::sqrt(c.machep);
+    case kSqrtBig: return std::sqrt(c.big / 256.0) * 16.0;
+    case kBig: return c.big;
     default: return c.eta;
   }
 }

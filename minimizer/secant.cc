@@ -18,9 +18,11 @@
 // to it. Powell's damping then replaces y by  theta y + (1 - theta) H s  with
 // theta chosen so that the curvature along s becomes exactly 0.1 s'Hs.
 
+#include "minimizer/secant.h"
+
 #include <cmath>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/linalg.h"
 
 namespace gxe::minimizer {
 
@@ -88,7 +90,7 @@ void dl7upd(Vec beta, Vec gamma, CVec l, Vec lambda, Vec lplus, int n, Vec w, Ve
   const Packed<const double> lf(l);
   const Packed<double> lp(lplus);
   // 1-based accessors for the work vectors.
-  auto at = [](Vec a, int i) -> double& { return a[static_cast<std::size_t>(i) - 1]; };
+  auto at = [](Vec a, int i) -> double& { return a[at0(i)]; };
 
   double nu = 1.0;
   double eta = 0.0;

@@ -7,6 +7,8 @@
 // With OUTPUT_UNIT = 0 nothing is printed and no slot is touched, which is
 // how the range searches run the minimizer.
 
+#include "minimizer/summary.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -15,7 +17,6 @@
 #include <string_view>
 
 #include "console/console.h"
-#include "minimizer/minimizer.h"
 
 namespace gxe::minimizer {
 
@@ -23,16 +24,23 @@ namespace {
 
 using console::Layout;
 
-// Codes above this are shifted down by kHighCodeShift so that 63..66 share
-// the cases 12..15 of the summary.
-constexpr int kHighCodeStart = 62;
-constexpr int kHighCodeShift = 51;
+// The summary numbers its cases by the code, except that the failure codes
+// from kInitialFFailed on follow kInterrupted directly (kInitialFFailed is
+// case kInterrupted + 1). The case number also decides how negative
+// PRINT_STATISTICS must be to silence a final message. A code whose number
+// falls among the failure cases (kFreshStart to kIvTooShort among them) is
+// reported as that failure.
+constexpr int kFailureShift = kInitialFFailed - (kInterrupted + 1);
+constexpr int kLastCase = kInconsistentDimensions - kFailureShift;
+
+int case_number(int code) { return code >= kInitialFFailed ? code - kFailureShift : code; }
 
 // Largest IV and V slots the summary reads.
 constexpr int kSummaryLastIv = GEVAL_EXTRA;
 constexpr int kSummaryLastV = RELDX;
 
-// Final messages for the codes 3 .. 11, each printed after an empty line.
+// Final messages for the codes kXConvergence to kInterrupted, each printed
+// after an empty line.
 constexpr std::string_view kFinalMessages[] = {
     " ***** X-CONVERGENCE *****",
     " ***** RELATIVE FUNCTION CONVERGENCE *****",
@@ -94,7 +102,7 @@ int rows_available(int n, std::initializer_list<std::size_t> sizes) {
 
 // Initial x and D, then (for an iteration start) the heading and the line of
 // iteration 0. The quantities of a step are cleared since none has been taken.
-void initial_printout(CVec d, IvView iv, int n, VView v, CVec x, int i1) {
+void initial_printout(CVec d, IvView iv, int n, VView v, CVec x, bool iteration_start) {
   if (iv(PRINT_START) != 0) {
     Layout().text("     I     INITIAL X(I)").blanks(8).text("D(I)").newline().end();
     const int rows = rows_available(n, {x.size(), d.size()});
@@ -107,7 +115,7 @@ void initial_printout(CVec d, IvView iv, int n, VView v, CVec x, int i1) {
   v(NEWTON_DECREASE) = 0.0;
   v(PRED_DECREASE) = 0.0;
   v(RELDX) = 0.0;
-  if (i1 >= 12) return;
+  if (!iteration_start) return;
   iv(HEADER_DUE) = 0;
   iv(SUMMARY_SKIP) = 0;
   if (iv(PRINT_LEVEL) == 0) return;
@@ -140,101 +148,112 @@ void final_printout(CVec d, CVec g, IvView iv, int n, CVec x) {
   }
 }
 
-}  // namespace
-
-void ditsum(CVec d, CVec g, IvView iv, int liv, int lv, int n, VView v, CVec x) {
-  // 1. No output unit (or arrays too short to hold one): nothing at all.
-  if (std::min(liv, iv.length()) < kSummaryLastIv || std::min(lv, v.length()) < kSummaryLastV)
-    return;
-  if (iv(OUTPUT_UNIT) == 0) return;
-
-  // 2. Codes the summary has no case for.
-  int i1 = iv(RETURN_CODE);
-  if (i1 > kHighCodeStart) i1 -= kHighCodeShift;
-  if (i1 < 2 || i1 > 15) {
-    Layout().text(" ***** IV(1) =").integer(iv(RETURN_CODE), 5).text(" *****").end();
-    return;
+// The iteration line of a new iterate (every |PRINT_LEVEL| iterations) and,
+// before a final message, of the last iterate: always for the convergence
+// codes, for the limit and interrupt codes only when iterations were skipped
+// since the last line.
+void iteration_summary(IvView iv, VView v, const RelativeDecreases& r, int i1) {
+  const int level = iv(PRINT_LEVEL);
+  if (level == 0 || !(i1 < kIterLimitReached || iv(SUMMARY_SKIP) != 0)) return;
+  if (i1 == kNeedGradient) {
+    if (iv(SUMMARY_SKIP) < INT_MAX) ++iv(SUMMARY_SKIP);
+    if (iv(SUMMARY_SKIP) < std::llabs(static_cast<long long>(level))) return;
   }
-
-  const RelativeDecreases r = relative_decreases(v);
-
-  // 3. Iteration line, for a new iterate (2) and before a final message.
-  if (i1 <= 11) {
-    if (i1 == 2 && iv(ITER_COUNT) == 0) {
-      initial_printout(d, iv, n, v, x, i1);
-      return;
-    }
-    const int level = iv(PRINT_LEVEL);
-    if (level != 0 && (i1 < 10 || iv(SUMMARY_SKIP) != 0)) {
-      bool print = true;
-      if (i1 == 2) {
-        if (iv(SUMMARY_SKIP) < INT_MAX) ++iv(SUMMARY_SKIP);
-        print = iv(SUMMARY_SKIP) >= std::llabs(static_cast<long long>(level));
-      }
-      if (print) {
-        iv(SUMMARY_SKIP) = 0;
-        const long long nf = static_cast<long long>(iv(FEVAL_COUNT)) -
-                             std::llabs(static_cast<long long>(iv(FEVAL_EXTRA)));
-        if (iv(HEADER_DUE) == 1) {
-          print_heading(level > 0);
-          iv(HEADER_DUE) = 0;
-        }
-        print_iteration_line(iv, v, nf, r, level > 0);
-      }
-    }
-    if (i1 < 3) return;
+  iv(SUMMARY_SKIP) = 0;
+  const long long nf = static_cast<long long>(iv(FEVAL_COUNT)) -
+                       std::llabs(static_cast<long long>(iv(FEVAL_EXTRA)));
+  if (iv(HEADER_DUE) == 1) {
+    print_heading(level > 0);
+    iv(HEADER_DUE) = 0;
   }
+  print_iteration_line(iv, v, nf, r, level > 0);
+}
 
-  // 4. Final message; PRINT_STATISTICS = -1 (or very negative) silences it.
-  const int stats = iv(PRINT_STATISTICS);
-  const bool message = !(stats == -1 || stats + i1 < 0);
-  if (i1 <= 11) {
-    if (message) Layout().newline().text(kFinalMessages[i1 - 3]).end();
-    iv(HEADER_DUE) = 1;
-    if (stats > 0) {
-      const long long nf = static_cast<long long>(iv(FEVAL_COUNT)) - iv(FEVAL_EXTRA);
-      const long long ng = static_cast<long long>(iv(GEVAL_COUNT)) - iv(GEVAL_EXTRA);
-      Layout()
-          .text(" FUNCTION")
-          .dexp(v(F), 17, 6)
-          .text("   RELDX")
-          .dexp(v(RELDX), 17, 3)
-          .newline()
-          .text(" FUNC. EVALS")
-          .integer(nf, 8)
-          .blanks(9)
-          .text("GRAD. EVALS")
-          .integer(ng, 8)
-          .newline()
-          .text(" PRELDF")
-          .dexp(r.preldf, 16, 3)
-          .blanks(6)
-          .text("NPRELDF")
-          .dexp(r.npreldf, 15, 3)
-          .end();
-    }
-    final_printout(d, g, iv, n, x);
-    return;
+// Final message of a run that ended normally, its statistics when
+// PRINT_STATISTICS > 0, then the final x, D and g.
+void final_report(CVec d, CVec g, IvView iv, int n, VView v, CVec x, const RelativeDecreases& r,
+                  int code, bool message) {
+  if (message) Layout().newline().text(kFinalMessages[code - kXConvergence]).end();
+  iv(HEADER_DUE) = 1;
+  if (iv(PRINT_STATISTICS) > 0) {
+    const long long nf = static_cast<long long>(iv(FEVAL_COUNT)) - iv(FEVAL_EXTRA);
+    const long long ng = static_cast<long long>(iv(GEVAL_COUNT)) - iv(GEVAL_EXTRA);
+    Layout()
+        .text(" FUNCTION")
+        .dexp(v(F), 17, 6)
+        .text("   RELDX")
+        .dexp(v(RELDX), 17, 3)
+        .newline()
+        .text(" FUNC. EVALS")
+        .integer(nf, 8)
+        .blanks(9)
+        .text("GRAD. EVALS")
+        .integer(ng, 8)
+        .newline()
+        .text(" PRELDF")
+        .dexp(r.preldf, 16, 3)
+        .blanks(6)
+        .text("NPRELDF")
+        .dexp(r.npreldf, 15, 3)
+        .end();
   }
-  switch (i1) {
-    case 12:  // 63: f failed at the starting point
+  final_printout(d, g, iv, n, x);
+}
+
+// Message of a run that failed, with the points that help to see why.
+void failure_report(CVec d, CVec g, IvView iv, int n, VView v, CVec x, int code, bool message) {
+  switch (code) {
+    case kInitialFFailed:
       if (message) Layout().text(" ***** INITIAL F(X) CANNOT BE COMPUTED *****").end();
-      initial_printout(d, iv, n, v, x, i1);
+      initial_printout(d, iv, n, v, x, false);
       return;
-    case 13:  // 64: the step assessment rejected its inputs
+    case kBadAssessInput:
       if (message) Layout().text(" ***** BAD PARAMETERS TO ASSESS *****").end();
       return;
-    case 14:  // 65: the gradient failed
+    case kGradientFailed:
       if (message) Layout().text(" ***** GRADIENT COULD NOT BE COMPUTED *****").end();
       if (iv(ITER_COUNT) > 0) {
         final_printout(d, g, iv, n, x);
       } else {
-        initial_printout(d, iv, n, v, x, i1);
+        initial_printout(d, iv, n, v, x, false);
       }
       return;
-    default:  // 66: arrays and dimensions disagree
+    default:  // kInconsistentDimensions
       if (message) Layout().text(" INCONSISTENT DIMENSIONS").end();
       return;
+  }
+}
+
+}  // namespace
+
+void ditsum(CVec d, CVec g, IvView iv, int liv, int lv, int n, VView v, CVec x) {
+  // No output unit (or arrays too short to hold one): nothing at all.
+  if (std::min(liv, iv.length()) < kSummaryLastIv || std::min(lv, v.length()) < kSummaryLastV)
+    return;
+  if (iv(OUTPUT_UNIT) == 0) return;
+
+  const int i1 = case_number(iv(RETURN_CODE));
+  if (i1 < kNeedGradient || i1 > kLastCase) {
+    Layout().text(" ***** IV(1) =").integer(iv(RETURN_CODE), 5).text(" *****").end();
+    return;
+  }
+  const RelativeDecreases r = relative_decreases(v);
+  if (i1 <= kInterrupted) {
+    if (i1 == kNeedGradient && iv(ITER_COUNT) == 0) {
+      initial_printout(d, iv, n, v, x, true);
+      return;
+    }
+    iteration_summary(iv, v, r, i1);
+    if (i1 == kNeedGradient) return;
+  }
+
+  // PRINT_STATISTICS = -1 (or very negative) silences the final message.
+  const int stats = iv(PRINT_STATISTICS);
+  const bool message = !(stats == -1 || stats + i1 < 0);
+  if (i1 <= kInterrupted) {
+    final_report(d, g, iv, n, v, x, r, i1, message);
+  } else {
+    failure_report(d, g, iv, n, v, x, i1 + kFailureShift, message);
   }
 }
 

@@ -51,9 +51,16 @@ void fs_0(double& varh0);
 void power3(int n, std::span<const double> x, double& pw);
 
 // Power for `ncase` cases at the current alternative: runs the null fit and
-// then the alternative fit. A number of cases that is not positive writes
-// "error in power : n <= 0 " with the number and ends the program (status 0).
+// then the alternative fit, then require_positive_cases(ncase).
 void power(double ncase, double& pw);
+
+// Number of cases in a study of `size` subjects with alt.ccr controls per
+// case: size / (1 + ccr).
+double study_cases();
+
+// Writes "error in power : n <= 0 " with the number and ends the program
+// (status 0) when ncase is not positive or not a number.
+void require_positive_cases(double ncase);
 
 // Number of cases (unrounded) that reaches the power whose normal quantile of
 // 1 - power is z(2), at x = (bg, be) of the alternative. Stores x into alt.

@@ -9,11 +9,20 @@
 
 namespace gxe::model {
 
+double study_cases() { return size / (1.0 + alt.ccr); }
+
+void require_positive_cases(double ncase) {
+  // Also stops on a number of cases that does not compare (not a number).
+  if (!(ncase > 0.0)) {
+    console::message({"error in power : n <= 0 ", ncase});
+    console::end_program(0);
+  }
+}
+
 void power3(int /*n*/, std::span<const double> x, double& pw) {
   alt.bg = x[0];
   alt.be = x[1];
-  const double ncase = size / (1.0 + alt.ccr);
-  power(ncase, pw);
+  power(study_cases(), pw);
 }
 
 void power(double ncase, double& pw) {
@@ -21,11 +30,7 @@ void power(double ncase, double& pw) {
   double varh1 = 0.0;
   fs_0(varh0);
   fs_a(varh1);
-  // Also stops on a number of cases that does not compare (not a number).
-  if (!(ncase > 0.0)) {
-    console::message({"error in power : n <= 0 ", ncase});
-    console::end_program(0);
-  }
+  require_positive_cases(ncase);
   pw = impl::power_of(ncase, varh0, varh1, alt.beg, z[0]);
 }
 

@@ -1,5 +1,6 @@
 #include "plan/row.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -85,6 +86,21 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   }
   if (!has_result) row[Column::error] = outcome.error->message();
   return row;
+}
+
+std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation) {
+  std::array<Cell, kSimulationColumnCount> cells;
+  if (simulation == nullptr) return cells;
+  cells = {simulation->replicates,  simulation->least.power,      simulation->least.se,
+           simulation->least.failed, simulation->least.wald_power, simulation->most.power,
+           simulation->most.se,      simulation->most.failed,      simulation->most.wald_power};
+  return cells;
+}
+
+bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double replicates) {
+  const double p = asymptotic_power;
+  const double se = std::max(simulated.se, std::sqrt(p * (1.0 - p) / replicates));
+  return std::fabs(simulated.power - p) > kSimulationDisagreement * se;
 }
 
 std::string cell_text(const Cell& cell) {

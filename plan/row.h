@@ -65,6 +65,40 @@ struct Row {
 // conversion ran; the error column holds the error's message.
 Row make_row(const Scenario& scenario, const Outcome& outcome);
 
+// --- The simulation check ---------------------------------------------------------
+
+// What a simulation of the real Wald test found at one of the two extremes.
+struct SimulatedPoint {
+  double power = 0.0;       // share of simulated studies whose test rejected
+  double se = 0.0;          // its Monte-Carlo standard error
+  double failed = 0.0;      // studies whose fit failed (separated or not converged)
+  double wald_power = 0.0;  // the Wald approximation with the alternative's variance
+};
+
+struct Simulation {
+  double replicates = 0.0;  // simulated studies at each point
+  SimulatedPoint least;     // at the least favourable point
+  SimulatedPoint most;      // at the most favourable point
+};
+
+// The columns a simulation check appends after `error`.
+inline constexpr std::size_t kSimulationColumnCount = 9;
+inline constexpr std::array<std::string_view, kSimulationColumnCount> kSimulationColumnNames = {
+    "sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min", "wald_power_min",
+    "sim_power_max", "sim_se_max", "sim_failed_max", "wald_power_max",
+};
+
+// Their values, in that order; all empty without a simulation.
+std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation);
+
+// The simulated power differs from the asymptotic one by more than three
+// Monte-Carlo standard errors: the asymptotic answer is off for this design.
+// The standard error is the larger of the simulation's own and the one the
+// asymptotic power would have, so that a simulated power of exactly 0 or 1
+// (standard error 0) is not taken as a disagreement by itself.
+inline constexpr double kSimulationDisagreement = 3.0;
+bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double replicates);
+
 // A cell as plain text: numbers in shortest round-trip form, flags as
 // "true"/"false", a list joined by ';', empty as "".
 std::string cell_text(const Cell& cell);

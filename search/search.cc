@@ -104,7 +104,7 @@ using Bounds = std::array<double, 2 * kN>;
 // tolerance. Leaves in x the point the minimizer ends at, whatever its verdict.
 SearchCounts minimise(const Objective& objective, const Bounds& bounds, Box& x, double rfctol) {
   Search s;
-  mn::divset(2, s.ivv, kLiv, kLv, s.vv);
+  mn::divset(mn::kBoundedFamily, s.ivv, kLiv, kLv, s.vv);
   s.ivv(mn::RETURN_CODE) = mn::kFreshStart;
   s.ivv(mn::OUTPUT_UNIT) = 0;
   s.ivv(mn::PRINT_SOLUTION) = 0;

@@ -84,7 +84,7 @@ Figure small_figure() {
   f.y_label = "power";
   f.x_min = 100;
   f.x_max = 300;
-  f.curves.push_back({"one", {100, 200, 300}, {0.1, 0.2, 0.3}, {0.15, 0.25, 0.35}});
+  f.curves.push_back({"one", {100, 200, 300}, {0.1, 0.2, 0.3}, {0.15, 0.25, 0.35}, {}});
   return f;
 }
 

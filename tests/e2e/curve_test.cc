@@ -76,33 +76,39 @@ constexpr std::size_t kPowerMin = kLeading + 19;
 constexpr std::size_t kPowerMax = kLeading + 23;
 
 // A point of a curve is the calculation gxeplan power or size makes at the
-// same values, to the last digit of every column.
+// same values, to the last digit of every column, the simulation check's
+// included (the same seed draws the same studies).
 TEST(CurveEndToEnd, PointsAreSingleCalculations) {
   struct Case {
     std::vector<std::string> curve;  // after "curve"
     std::string command;             // the single calculation
     std::string axis_option;         // gets x
     std::string series_option;       // gets the curve's value
+    std::vector<std::string> both;   // options of both
   } const cases[] = {
       {{"--over", "cases", "--from", "100", "--to", "2000", "--points", "4", "--ror", "1.5,2.5"},
-       "power", "--cases", "--ror"},
+       "power", "--cases", "--ror", {}},
       {{"--over", "ror", "--from", "1.2", "--to", "3", "--points", "4", "--cases", "300,900"},
-       "power", "--ror", "--cases"},
+       "power", "--ror", "--cases", {}},
       {{"--over", "ror", "--from", "1.2", "--to", "3", "--points", "4", "--power", "0.8,0.95"},
-       "size", "--ror", "--power"},
+       "size", "--ror", "--power", {}},
+      {{"--over", "ror", "--from", "1.2", "--to", "3", "--points", "4", "--cases", "300,900"},
+       "power", "--ror", "--cases", {"--simulate", "200", "--seed", "7", "--threads", "2"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.curve[1] + " " + c.command);
+    SCOPED_TRACE(c.curve[1] + " " + c.command + (c.both.empty() ? "" : " simulated"));
     Finished curve;
-    ASSERT_TRUE(run_gxeplan(concat(concat({"curve"}, c.curve), kDesign), curve));
+    ASSERT_TRUE(run_gxeplan(concat(concat(concat({"curve"}, c.curve), kDesign), c.both), curve));
     ASSERT_EQ(curve.status, 0) << curve.err;
     const auto rows = csv_rows(curve.out);
     ASSERT_EQ(rows.size(), 8u);
     for (const std::size_t i : {0u, 2u, 5u, 7u}) {
       Finished single;
-      ASSERT_TRUE(run_gxeplan(concat({c.command, c.axis_option, rows[i][1], c.series_option, rows[i][2]},
-                             kDesign),
-                      single));
+      ASSERT_TRUE(run_gxeplan(
+          concat(concat({c.command, c.axis_option, rows[i][1], c.series_option, rows[i][2]},
+                        kDesign),
+                 c.both),
+          single));
       ASSERT_EQ(single.status, 0) << single.err;
       const auto single_rows = csv_rows(single.out);
       ASSERT_EQ(single_rows.size(), 1u);

@@ -105,11 +105,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.spec);
   require(points.size() == scenarios.size());
   for (std::size_t i = 0; i < points.size(); ++i) points[i].outcome = made_up(points[i].scenario, i);
-  const auto curve_writer = gxe::cli::make_curve_writer(parsed.request.format, out, curve.spec);
+  const auto curve_writer = gxe::cli::make_curve_writer(
+      parsed.request.format, out, curve.spec, parsed.request.simulation.replicates);
   curve_writer->begin();
-  for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) curve_writer->write(points[i]);
+  std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
+  for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {
+    if (parsed.request.simulation.replicates > 0 && points[i].outcome.ok()) {
+      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 1.0, 0.6}};
+    }
+    curve_writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
+  }
   curve_writer->end();
-  const gxe::cli::Figure figure = gxe::cli::curve_figure(curve, points);
+  const gxe::cli::Figure figure = gxe::cli::curve_figure(curve, points, simulations);
   require(figure.x_min < figure.x_max && figure.y_min < figure.y_max);
   require(!gxe::cli::axis_ticks(figure.x_min, figure.x_max, figure.log_x).empty());
   require(!gxe::cli::axis_ticks(figure.y_min, figure.y_max, figure.log_y).empty());

@@ -8,7 +8,8 @@
 #include <cmath>
 #include <limits>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/assess.h"
+#include "minimizer/params.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::minimizer {

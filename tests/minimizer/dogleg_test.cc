@@ -12,7 +12,9 @@
 #include <limits>
 #include <random>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/dogleg.h"
+#include "minimizer/linalg.h"
+#include "minimizer/params.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::minimizer {

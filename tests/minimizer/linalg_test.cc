@@ -13,7 +13,8 @@
 #include <random>
 #include <vector>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/dogleg.h"
+#include "minimizer/linalg.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::minimizer {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "minimizer/minimizer.h"
+#include "minimizer/machine.h"
 
 namespace gxe::minimizer {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "console/console.h"
-#include "minimizer/minimizer.h"
+#include "minimizer/params.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::minimizer {
@@ -139,6 +139,27 @@ TEST(Dparck, NaNInAnySettingGivesItsSlot) {
     a.fresh_start();
     a.v.at(k) = kNaN;
     EXPECT_EQ(a.check(), k) << "slot " << k;
+  }
+}
+
+// Every family: its defaults pass its own range check, and a NaN in any of
+// its real settings (slots 19 to 50 for the least-squares set of ALG = 1
+// and 3, which has its own settings behind slot 41) is reported by that slot.
+TEST(Dparck, EachFamilyChecksItsOwnSettings) {
+  struct Case {
+    int alg, last_setting;
+  };
+  for (const Case& c : {Case{1, 50}, Case{2, BIAS}, Case{3, 50}, Case{4, BIAS}}) {
+    for (int k = EPSLON - 1; k <= c.last_setting; ++k) {
+      std::array<int, 130> ivs{};
+      std::array<double, 130> vs{};
+      const std::array<double, kN> d{1.0, 1.0};
+      divset(c.alg, IvView(ivs), 130, 130, VView(vs));
+      ivs[OUTPUT_UNIT - 1] = 0;
+      if (k >= EPSLON) vs[static_cast<std::size_t>(k) - 1] = kNaN;  // k = 18: defaults only
+      dparck(c.alg, d, IvView(ivs), 130, 130, kN, VView(vs));
+      EXPECT_EQ(ivs[0], k >= EPSLON ? k : 12) << "alg " << c.alg << " slot " << k;
+    }
   }
 }
 

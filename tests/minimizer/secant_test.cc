@@ -9,7 +9,8 @@
 #include <cmath>
 #include <vector>
 
-#include "minimizer/minimizer.h"
+#include "minimizer/linalg.h"
+#include "minimizer/secant.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::minimizer {

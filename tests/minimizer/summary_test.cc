@@ -10,7 +10,8 @@
 
 #include "console/console.h"
 #include "minimizer/dmngb.h"
-#include "minimizer/minimizer.h"
+#include "minimizer/params.h"
+#include "minimizer/summary.h"
 
 namespace gxe::minimizer {
 namespace {

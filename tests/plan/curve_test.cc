@@ -4,19 +4,13 @@
 
 #include <cmath>
 
+#include "tests/plan/example.h"
+
 namespace gxe::plan {
 namespace {
 
 Scenario base(Mode mode) {
-  Scenario s;
-  s.mode = mode;
-  s.design.quantiles = 4;
-  s.design.gene_prevalence = 0.3;
-  s.design.or_e = 2.0;
-  s.design.or_g = 1.5;
-  s.design.ror = 2.0;
-  s.cases = 500;
-  s.target_power = 0.8;
+  Scenario s = testing::example_scenario(mode);
   s.ranges = {Range{1.0, 4.0}, Range{0.5, 2.0}};
   return s;
 }

@@ -12,22 +12,12 @@
 #include "model/model.h"
 #include "model/records.h"
 #include "search/search.h"
+#include "tests/plan/example.h"
 
 namespace gxe::plan {
 namespace {
 
-// The design of the worked examples: 4 quantiles, carrier prevalence 0.3,
-// one control per case, OR^tb(E|G=0) 2 and OR(G|E=0) 1.5 under the null,
-// ROR^tb 2.
-Design example_design() {
-  Design d;
-  d.quantiles = 4;
-  d.gene_prevalence = 0.3;
-  d.or_e = 2.0;
-  d.or_g = 1.5;
-  d.ror = 2.0;
-  return d;
-}
+Design example_design() { return testing::example_scenario(Mode::power).design; }
 
 Settings centre() { return Settings{0.05, SearchMethod::centre}; }
 

@@ -6,21 +6,15 @@
 #include <variant>
 #include <vector>
 
+#include "tests/plan/example.h"
+
 namespace gxe::plan {
 namespace {
 
 bool empty(const Cell& c) { return std::holds_alternative<std::monostate>(c); }
 
 Scenario example(Mode mode) {
-  Scenario s;
-  s.mode = mode;
-  s.design.quantiles = 4;
-  s.design.gene_prevalence = 0.3;
-  s.design.or_e = 2.0;
-  s.design.or_g = 1.5;
-  s.design.ror = 2.0;
-  s.cases = 500;
-  s.target_power = 0.8;
+  Scenario s = testing::example_scenario(mode);
   s.ranges.or_g = Range{1.0, 2.0};  // OR^tb(E|G=0): the conversion's point
   return s;
 }
