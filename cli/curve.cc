@@ -48,6 +48,9 @@ constexpr double kInterval95 = 1.959963984540054;
 // Shift of the simulated marks off their point, as a share of the axis.
 constexpr double kMarkShift = 0.005;
 
+// The narrowest axis a figure draws, relative to its end.
+constexpr double kNarrowestAxis = 1e-6;
+
 // Sizes spanning more than this factor get a log-scaled axis.
 constexpr double kLogSizeSpan = 10.0;
 
@@ -232,6 +235,12 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
   if (!(from < to)) {
     return wrong_use("--from: " + plan::quoted(c.from) + " must be less than --to (" +
                      plan::quoted(c.to) + ")");
+  }
+  // Tick labels of six significant digits must tell the axis's ends apart.
+  if (given("--plot") && !(to - from > kNarrowestAxis * to)) {
+    return wrong_use("--plot: the axis from " + plan::quoted(c.from) + " to " +
+                     plan::quoted(c.to) + " is too narrow to draw: --to must exceed --from by "
+                     "a millionth of its value");
   }
   const double points = plan::read_whole_number(c.points).value;
   if (points < plan::kMinCurvePoints || points > plan::kMaxCurvePoints) {

@@ -133,6 +133,11 @@ std::vector<Tick> linear_ticks(double low, double high) {
   }
   // Start at the first multiple not below `low`; indices keep the values
   // exact multiples (no accumulated rounding).
+  // An axis a few units in the last place wide: round steps would not be
+  // counted exactly, so its two ends, in full.
+  if (std::max(std::fabs(low), std::fabs(high)) / step > 1e15) {
+    return {{low, plan::format_number(low)}, {high, plan::format_number(high)}};
+  }
   const double slack = 1e-9 * step;
   const double first = std::ceil((low - slack) / step);
   // Every label with the step's decimals: 0.0, 0.2, ..., 1.0; steps too
@@ -207,11 +212,10 @@ void report(const char* text) {
   std::size_t left = std::strlen(text);
   while (left > 0) {
     const ssize_t n = ::write(g_report_fd, text, left);
-    if (n <= 0 && errno != EINTR) return;
-    if (n > 0) {
-      text += n;
-      left -= static_cast<std::size_t>(n);
-    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text += n;
+    left -= static_cast<std::size_t>(n);
   }
 }
 
@@ -663,7 +667,8 @@ std::string read_report(int fd, pid_t child, bool& timed_out) {
     pollfd p{fd, POLLIN, 0};
     const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) continue;  // the deadline is checked above
+    if (ready < 0) return text;  // the wait for the child below still ends it
+    if (ready == 0) continue;    // the deadline is checked above
     std::array<char, 512> buffer{};
     const ssize_t n = ::read(fd, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;

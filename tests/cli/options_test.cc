@@ -135,6 +135,9 @@ const Case kCases[] = {
      "chooses the kind of file)"},
     {CURVE "--over cases --from 1000 --to 100 --ror 2", 0,
      "gxeplan: --from: \"1000\" must be less than --to (\"100\")"},
+    {CURVE "--over ror --from 1.000001 --to 1.0000015 --cases 500 --plot a.svg", 0,
+     "gxeplan: --plot: the axis from \"1.000001\" to \"1.0000015\" is too narrow to draw: "
+     "--to must exceed --from by a millionth of its value"},
     {CURVE "--over cases --from 0 --to 100 --ror 2", 0,
      "gxeplan: --from: \"0\" must be greater than 0"},
     {CURVE "--over cases --from 1 --to 100 --points 1001 --ror 2", 0,
