@@ -132,7 +132,7 @@ CLI::App* add_curve_command(CLI::App& top, Typed& t, CurveTyped& c) {
                   "scale; both ends included.")
       ->type_name("N")
       ->capture_default_str()
-      ->check(whole_number_check());
+      ->check(whole_number_from(plan::kMinCurvePoints, plan::kMaxCurvePoints));
   app->add_option("--cases", t.cases,
                   "With --over ror: curves of power, one per\n"
                   "number of cases (each with C controls).")
@@ -243,11 +243,6 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
                      "a millionth of its value");
   }
   const double points = plan::read_whole_number(c.points).value;
-  if (points < plan::kMinCurvePoints || points > plan::kMaxCurvePoints) {
-    return wrong_use("--points: " + plan::quoted(c.points) + " must be from " +
-                     std::to_string(plan::kMinCurvePoints) + " to " +
-                     std::to_string(plan::kMaxCurvePoints));
-  }
   std::optional<double> target;
   if (given("--target")) {
     if (mode == plan::Mode::size) {

@@ -141,7 +141,7 @@ const Case kCases[] = {
     {CURVE "--over cases --from 0 --to 100 --ror 2", 0,
      "gxeplan: --from: \"0\" must be greater than 0"},
     {CURVE "--over cases --from 1 --to 100 --points 1001 --ror 2", 0,
-     "gxeplan: --points: \"1001\" must be from 2 to 1000"},
+     "gxeplan: --points: \"1001\" must be a whole number from 2 to 1000"},
     {CURVE "--over cases --from 1 --to 100 --ror 2 --alpha 0.05,0.01", 0,
      "gxeplan: --alpha: \"0.05,0.01\" is a list, but a curve takes one value here; lists go in "
      "--ror, --cases or --power, one curve each (run one curve command per value)"},
