@@ -78,7 +78,7 @@ constexpr int kTargetLineStyle = 2;  // short dashes
 constexpr int kLoneMarker = 4;       // a circle, for a point with no neighbour to join
 constexpr const char* kMarkGlyph = "\u25CF";  // a filled circle, for simulated values
 constexpr double kMarkScale = 0.45;  // relative to kTextScale
-constexpr Rgb kTargetColour = {80, 80, 80};
+constexpr Rgb kTargetColour = {120, 120, 120};
 
 // Colour map 0: background, frame and text, target line, then each curve's
 // line colour and its translucent band colour.
