@@ -1,15 +1,14 @@
 #include "console/console.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
+#include <istream>
 #include <limits>
+#include <ostream>
+#include <streambuf>
 #include <string>
 
 // Output failures: standard output may be closed, a pipe whose reader has gone
@@ -26,10 +25,24 @@ namespace {
 // ---------------------------------------------------------------------------
 // Streams.
 
+// Until a program binds its streams, the console reads an empty input and
+// writes into a sink that accepts everything and keeps nothing. The unit
+// itself names no process-wide stream: programs bind the standard ones
+// (standard.cc), a library that embeds the engine binds its own.
+class Sink : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+Sink sink;
+std::istream unbound_in(nullptr);  // no buffer: every read meets the end of input
+std::ostream unbound_out(&sink);
+
 struct Streams {
-  std::istream* in = &std::cin;
-  std::ostream* out = &std::cout;
-  std::ostream* err = &std::cerr;
+  std::istream* in = &unbound_in;
+  std::ostream* out = &unbound_out;
+  std::ostream* err = &unbound_out;
 };
 
 Streams streams;
@@ -50,10 +63,6 @@ constexpr const char* kBadRepetition = "bad repetition count: incomprehensible l
 // Free-form lines are broken before an item that would take them to 80
 // columns or more.
 constexpr std::size_t kLineWidth = 80;
-
-// Exit statuses of the signals that end the program abnormally.
-constexpr int kSignalStopStatus = 1;     // interrupt, termination request
-constexpr int kSignalFailureStatus = 3;  // floating-point trap, abort
 
 // Exit status and diagnostic when standard output cannot be written.
 constexpr int kOutputFailureStatus = 4;
@@ -295,27 +304,6 @@ std::string non_finite_field(double value) {
   return value > 0 ? "Inf" : "-Inf";
 }
 
-void write_signal_message(const char* text, std::size_t length) {
-  // write(2) is async-signal-safe; there is nothing to do if it fails.
-  const ssize_t ignored = ::write(STDERR_FILENO, text, length);
-  (void)ignored;
-}
-
-template <std::size_t N>
-[[noreturn]] void stop_on_signal(const char (&text)[N], int status) {
-  write_signal_message(text, N - 1);
-  ::_exit(status);
-}
-
-void on_signal(int signo) {
-  switch (signo) {
-    case SIGINT: stop_on_signal("Interrupt\n", kSignalStopStatus);
-    case SIGTERM: stop_on_signal("Killed\n", kSignalStopStatus);
-    case SIGFPE: stop_on_signal("Floating Exception\n", kSignalFailureStatus);
-    default: stop_on_signal("IOT Trap\n", kSignalFailureStatus);
-  }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -325,8 +313,6 @@ void bind(std::istream& in, std::ostream& out, std::ostream& err) {
   streams = Streams{&in, &out, &err};
   reader.reset();
 }
-
-void bind_standard() { bind(std::cin, std::cout, std::cerr); }
 
 std::ostream& out() { return *streams.out; }
 std::ostream& err() { return *streams.err; }
@@ -349,20 +335,6 @@ void fatal_input(std::string_view first_line) {
   for (const char* line : kDiagnosticTail) e << line << '\n';
   e.flush();
   end_program(kFatalInputStatus);
-}
-
-void install_signal_handlers() {
-  struct sigaction action = {};
-  action.sa_handler = on_signal;
-  sigfillset(&action.sa_mask);  // one message, even when signals crowd in
-  sigset_t ours;
-  sigemptyset(&ours);
-  for (int signo : {SIGINT, SIGTERM, SIGFPE, SIGABRT}) {
-    sigaction(signo, &action, nullptr);
-    sigaddset(&ours, signo);
-  }
-  // A signal blocked by whoever started us would never reach the handler.
-  sigprocmask(SIG_UNBLOCK, &ours, nullptr);
 }
 
 // ---------------------------------------------------------------------------

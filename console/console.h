@@ -15,7 +15,9 @@
 //     reading of one or more values, with r*v repetition, null values, slash
 //     termination and the rest of the line discarded.
 //
-// The unit reads and writes through streams that tests may replace (`bind`).
+// The unit reads and writes through the streams it is bound to (`bind`):
+// programs bind the standard streams, tests and embedding libraries their
+// own. Until then it reads an empty input and discards what it writes.
 // The program ends only through `end_program`, which throws `ProgramEnd`; the
 // real main maps it to the process exit status, tests and the fuzz target
 // catch it.
@@ -35,7 +37,8 @@ namespace gxe::console {
 // Redirects the unit to other streams (tests, fuzzing). Also resets the
 // reader's state (pending repetition, buffered line).
 void bind(std::istream& in, std::ostream& out, std::ostream& err);
-// Back to std::cin, std::cout and std::cerr.
+// Back to std::cin, std::cout and std::cerr (standard.cc, with the signal
+// handlers: the part of the unit that only programs link).
 void bind_standard();
 
 std::ostream& out();

@@ -268,6 +268,12 @@ int Design::categories() const {
   return quantiles != 0 ? quantiles : static_cast<int>(exposure_prevalences.size());
 }
 
+std::vector<double> Design::prevalences() const {
+  if (quantiles == 0) return exposure_prevalences;
+  const int k = std::clamp(quantiles, 0, model::kMaxCategories);
+  return std::vector<double>(static_cast<std::size_t>(k), 1.0 / k);
+}
+
 std::string Error::message() const {
   if (field.empty()) return rule;
   return field + " = " + value + ": " + rule;

@@ -45,6 +45,9 @@ struct Design {
 
   // k, from whichever form the exposure was given in.
   int categories() const;
+  // The k prevalences among controls, from whichever form (1/k each for
+  // quantiles).
+  std::vector<double> prevalences() const;
 };
 
 // A range of an odds ratio, low <= high, both positive and finite; equal

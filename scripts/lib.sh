@@ -51,6 +51,12 @@ gxe_build() {
   touch "$stamp"
 }
 
+# Packages of the R package (r/build-package.sh): R with the Rcpp glue, the
+# documentation and vignette tools and the test framework, installed only by
+# the commands that build it.
+GXE_R_PACKAGES=(r-base-dev r-cran-rcpp r-cran-testthat r-cran-roxygen2 r-cran-knitr
+                r-cran-rmarkdown pandoc)
+
 # Packages of the fuzz build (clang and its sanitizer and libFuzzer runtime),
 # installed only by the commands that build it.
 GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

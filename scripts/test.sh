@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
 # a checked build with warnings as errors and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, with a 60-second smoke run of the fuzz
-# targets (clang, libFuzzer; the dialogue's and the command line's, 30 s
-# each) over their seed corpora in between.
+# UndefinedBehaviorSanitizer build, with the R package's build and
+# R CMD check (failing on an ERROR or a WARNING) and a 60-second smoke run of
+# the fuzz targets (clang, libFuzzer; the dialogue's and the command line's,
+# 30 s each) over their seed corpora in between.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}"
+gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}"
 cd "$GXE_ROOT"
 status=0
 run_suite() {
@@ -14,6 +15,12 @@ run_suite() {
   ctest --preset "$1" --no-tests=error </dev/null
 }
 run_suite werror || status=1
+echo "== R package: build and R CMD check"
+r_start=$SECONDS
+# The package's rows are compared with the csv of the command line just built.
+GXE_CLI="$GXE_ROOT/build/werror/gxeplan" R_MAKEVARS_USER="$GXE_ROOT/r/check.mk" \
+  bash "$GXE_ROOT/r/build-package.sh" --check </dev/null || status=1
+echo "R package: $((SECONDS - r_start)) s"
 echo "== fuzz smoke run (60 s)"
 gxe_fuzz 60 || status=1
 run_suite asan || status=1

@@ -398,4 +398,19 @@ Outcome simulate_power(const Study& study, const Options& options) {
   return out;
 }
 
+const Error* ExtremesOutcome::error() const {
+  if (least.error) return &*least.error;
+  if (most.error) return &*most.error;
+  return nullptr;
+}
+
+ExtremesOutcome simulate_extremes(const Study& least, const Study& most, const Options& options) {
+  ExtremesOutcome out;
+  out.least = simulate_power(least, options);
+  if (!out.least.ok()) return out;
+  out.most = most.or_g == least.or_g && most.or_e == least.or_e ? out.least
+                                                                 : simulate_power(most, options);
+  return out;
+}
+
 }  // namespace gxe::simulate

@@ -125,6 +125,18 @@ struct Outcome {
 // finite in double precision.
 Outcome simulate_power(const Study& study, const Options& options);
 
+// The check of a calculation at its two extremes: the studies at the least
+// and at the most favourable points, which differ only in or_g and or_e. A
+// box of one point has one extreme, simulated once and reported twice.
+struct ExtremesOutcome {
+  Outcome least;
+  Outcome most;
+  bool ok() const { return least.ok() && most.ok(); }
+  // The first error of the two, if any.
+  const Error* error() const;
+};
+ExtremesOutcome simulate_extremes(const Study& least, const Study& most, const Options& options);
+
 }  // namespace gxe::simulate
 
 #endif  // GXE_SIMULATE_SIMULATE_H_

@@ -1,0 +1,303 @@
+#' Power of a case-control study of gene-environment interaction
+#'
+#' The least and the most favourable power of the Wald test of the trend
+#' interaction ROR^tb over the box of the two nuisance odds ratios of the
+#' alternative, for a study of `cases` cases and `controls_per_case` controls
+#' per case.
+#'
+#' @section Rows: `cases`, `ror`, `gene_prevalence`, `controls_per_case` and
+#'   `alpha` take vectors, and the result has one row for every combination of
+#'   their values. In the rows `alpha` changes slowest, then
+#'   `gene_prevalence`, `controls_per_case` and `ror`, and `cases` fastest,
+#'   each in the order given (as the command line's lists). Every other
+#'   argument takes a single value (a range two values), shared by all rows.
+#'
+#' @param cases Number of cases; the study has `controls_per_case` controls
+#'   for each. Positive; need not be whole.
+#' @param ror ROR^tb under the alternative: the ratio of the top-versus-bottom
+#'   exposure odds ratios of carriers and of non-carriers. Positive.
+#' @param gene_prevalence Carrier prevalence among controls, between 0 and 1
+#'   (see [carrier_prevalence()] to get it from an allele frequency).
+#' @param quantiles The exposure in this many categories of equal frequency
+#'   among controls, a whole number from 2 to 100. Give this or
+#'   `exposure_prevalences`, not both.
+#' @param exposure_prevalences The prevalences of the exposure categories
+#'   among controls, lowest category first, from 2 to 100 values summing to 1.
+#' @param controls_per_case Number of controls per case (c), positive.
+#' @param or_e OR^tb(E|G=0) under the null: the odds ratio of the top against
+#'   the bottom exposure category. Positive.
+#' @param or_g OR(G|E=0) under the null: the gene's odds ratio. Positive.
+#' @param or_e_range,or_g_range The range of OR^tb(E|G=0) and of OR(G|E=0)
+#'   under the alternative that is searched, as `c(low, high)`; a single
+#'   value, or equal bounds, fixes the odds ratio. `NULL` (the default) takes
+#'   the conditional odds ratio that keeps the marginal odds ratios at `or_e`
+#'   and `or_g` (the `or_e_conditional` and `or_g_conditional` columns).
+#' @param alpha Two-sided level of the test, between 0 and 1.
+#' @param search How the box is searched: `"global"` (from the best points of
+#'   a grid over the box, each refined: the true extremes) or `"centre"` (one
+#'   local search from the centre of the box, as the interactive calculator
+#'   does it; faster, but can stop at a local extreme).
+#' @param simulate Number of studies to simulate at the least and at the most
+#'   favourable point of each calculation, to check the asymptotic power
+#'   against the Wald test that will really be run; 0 (the default) for no
+#'   simulation. Adds the `sim_*` and `wald_power_*` columns.
+#' @param seed Seed of the simulation, a whole number from 0 to 2^53: the
+#'   simulated powers depend on it alone (not on the number of cores used).
+#'   The default is the command line's, so that both give the same numbers.
+#'
+#' @return A data.frame with one row per calculation and the columns of the
+#'   command line's csv output:
+#'   \describe{
+#'     \item{`mode`}{`"power"` or `"size"`.}
+#'     \item{`cases`, `power`}{the number of cases (power calculations) or
+#'       the target power (sample-size calculations); the other is `NA`.}
+#'     \item{`quantiles`, `exposure_prevalences`}{the exposure as given; the
+#'       prevalences as one text, separated by `;`.}
+#'     \item{`gene_prevalence`, `controls_per_case`, `or_e`, `or_g`, `ror`,
+#'       `alpha`, `search`}{the inputs.}
+#'     \item{`or_e_low`, `or_e_high`, `or_g_low`, `or_g_high`}{the box that
+#'       was searched.}
+#'     \item{`size`, `n_cases`, `n_controls`}{the study size (cases plus
+#'       controls) and its two parts.}
+#'     \item{`power_min`, `or_g_at_min`, `or_e_at_min`, `small_cells_at_min`}{
+#'       the least favourable power, where in the box it occurs, and whether
+#'       some expected case count there is below 5.}
+#'     \item{`power_max`, `or_g_at_max`, `or_e_at_max`, `small_cells_at_max`}{
+#'       the same for the most favourable power.}
+#'     \item{`flat`}{the power varies by less than 1e-4 over the box: where
+#'       the extremes lie means nothing.}
+#'     \item{`or_e_conditional`, `or_g_conditional`, `solver_info`}{the
+#'       conditional odds ratios that keep the marginal ones at `or_e` and
+#'       `or_g` under the alternative, and the nonlinear solver's verdict (1:
+#'       converged).}
+#'     \item{`error`}{why a calculation has no answer, `NA` otherwise.}
+#'   }
+#'   With `simulate` studies, for each extreme (`_min`, `_max`): the simulated
+#'   studies (`sim_replicates`; each with the calculation's number of cases,
+#'   rounded, and as many controls as the design gives them), the share whose
+#'   two-sided Wald test rejected (`sim_power_min`) with its Monte-Carlo
+#'   standard error (`sim_se_min`), the studies whose fit failed (a separated
+#'   table, or no convergence; counted as not rejecting: `sim_failed_min`),
+#'   and the Wald approximation with the alternative's variance on both sides
+#'   (`wald_power_min`). A box of one point is simulated once. A calculation
+#'   whose simulation cannot run (fewer than one case, say) is reported as
+#'   one without an answer, as the command line reports it: its result
+#'   columns are `NA` and `error` says why.
+#'
+#' @section Errors: An input out of its range stops the call with the message
+#'   the command line prints (for example `gene_prevalence = 1.5: must be
+#'   greater than 0 and less than 1`), before anything is calculated. A
+#'   calculation that has no answer for valid inputs gives its row with the
+#'   `error` column filled and a warning.
+#'
+#' @seealso [gxe_size()] for the study size that reaches a target power,
+#'   [gxe_curve()] for power curves.
+#' @examples
+#' # 500 cases and as many controls, exposure in quartiles, carrier
+#' # prevalence 0.3; the nuisance odds ratios fixed at 2 and 1.5:
+#' gxe_power(500, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'           or_e_range = 2, or_g_range = 1.5)
+#'
+#' # Ranges for both, and three study sizes:
+#' p <- gxe_power(c(500, 1000, 1500), ror = 2, gene_prevalence = 0.3,
+#'                or_e = 2, or_g = 1.5,
+#'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' p[, c("cases", "power_min", "power_max")]
+#'
+#' # The asymptotic power checked by simulating 2000 studies at each extreme:
+#' s <- gxe_power(500, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2), simulate = 2000)
+#' s[, c("power_min", "sim_power_min", "sim_se_min", "power_max", "sim_power_max")]
+#' @export
+gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
+                      exposure_prevalences = NULL, controls_per_case = 1,
+                      or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
+                      alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
+  calculate("power", cases, ror, gene_prevalence,
+            quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
+            exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
+            or_g_range, alpha, search, simulate, seed, call = sys.call())
+}
+
+#' Study size for a target power
+#'
+#' The study size (cases plus controls, rounded up to whole subjects) that
+#' reaches the target power at the least favourable point of the box of the
+#' two nuisance odds ratios, with the power that size has at the least and
+#' the most favourable points.
+#'
+#' @inheritParams gxe_power
+#' @param power Target power, between 0 and 1 (above `alpha`).
+#'
+#' @section Rows: `power`, `ror`, `gene_prevalence`, `controls_per_case` and
+#'   `alpha` take vectors, and the result has one row for every combination of
+#'   their values. In the rows `alpha` changes slowest, then
+#'   `gene_prevalence`, `controls_per_case` and `ror`, and `power` fastest.
+#'   Every other argument takes a single value (a range two values).
+#'
+#' @section Errors: An input out of its range stops the call with the message
+#'   the command line prints. A calculation without an answer (no study size
+#'   reaches the target when ROR^tb = 1, or a target not above `alpha`) gives
+#'   its row with the `error` column filled and a warning.
+#'
+#' @return A data.frame with one row per calculation and the columns of
+#'   [gxe_power()]; `power` holds the target and `cases` is `NA`.
+#' @examples
+#' # The size that gives 80 % power when the nuisance odds ratios are 2 and 1.5:
+#' gxe_size(0.8, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'          or_e_range = 2, or_g_range = 1.5)
+#'
+#' # Sizes for two targets and three interactions, one control or two per case:
+#' s <- gxe_size(c(0.8, 0.9), ror = c(1.5, 2, 3), gene_prevalence = 0.3,
+#'               controls_per_case = c(1, 2), or_e = 2, or_g = 1.5,
+#'               or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' s[, c("power", "ror", "controls_per_case", "size", "n_cases")]
+#' @export
+gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
+                     exposure_prevalences = NULL, controls_per_case = 1,
+                     or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
+                     alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
+  calculate("size", power, ror, gene_prevalence,
+            quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
+            exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
+            or_g_range, alpha, search, simulate, seed, call = sys.call())
+}
+
+#' Carrier prevalence from an allele frequency
+#'
+#' The share of carriers of a risk allele of frequency `allele_frequency`
+#' under Hardy-Weinberg equilibrium: 1 - (1 - q)^2 when one copy makes a
+#' carrier (dominant), q^2 when two copies are needed (recessive).
+#'
+#' @param allele_frequency Frequency q of the risk allele, between 0 and 1; a
+#'   vector gives one prevalence per value.
+#' @param model `"dominant"` or `"recessive"`.
+#' @return The carrier prevalences, a numeric vector as long as
+#'   `allele_frequency`.
+#' @examples
+#' carrier_prevalence(0.2)
+#' carrier_prevalence(c(0.1, 0.2, 0.3), model = "recessive")
+#'
+#' # As the gene prevalence of a calculation:
+#' gxe_power(1000, ror = 2, gene_prevalence = carrier_prevalence(0.16),
+#'           or_e_range = c(1, 2), or_g_range = c(1, 1.5))[, c("power_min", "power_max")]
+#' @export
+carrier_prevalence <- function(allele_frequency, model = c("dominant", "recessive")) {
+  call <- sys.call()
+  if (missing(model)) model <- "dominant"
+  numbers("allele_frequency", allele_frequency, call)
+  one_text("model", model, call)
+  relay(carrier_prevalence_of(as.numeric(allele_frequency), model), call)
+}
+
+# --- Shared by the calculations ------------------------------------------------
+
+# Lays out the rows (every combination of the list arguments, the last one
+# fastest), has the engine check and calculate them, and gives the columns as
+# a data.frame, with a warning for the rows that have no answer.
+calculate <- function(mode, value, ror, gene_prevalence, quantiles,
+                      exposure_prevalences, controls_per_case, or_e, or_g,
+                      or_e_range, or_g_range, alpha, search, simulate, seed, call) {
+  numbers(if (mode == "power") "cases" else "power", value, call)
+  numbers("ror", ror, call)
+  numbers("gene_prevalence", gene_prevalence, call)
+  numbers("controls_per_case", controls_per_case, call)
+  numbers("alpha", alpha, call)
+  shared <- design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                   search, call)
+  one_number("simulate", simulate, call)
+  one_number("seed", seed, call)
+  grid <- expand.grid(value = as.numeric(value), ror = as.numeric(ror),
+                      controls_per_case = as.numeric(controls_per_case),
+                      gene_prevalence = as.numeric(gene_prevalence),
+                      alpha = as.numeric(alpha), KEEP.OUT.ATTRS = FALSE)
+  rows_of(relay(calculate_rows(mode, grid$value, grid$ror, grid$gene_prevalence,
+                               grid$controls_per_case, grid$alpha, shared,
+                               as.numeric(simulate), as.numeric(seed)), call), call)
+}
+
+# The inputs every calculation of a call shares, checked for their type and
+# length (the engine checks their values), as the engine takes them.
+design <- function(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                   search, call) {
+  one_number("or_e", or_e, call)
+  one_number("or_g", or_g, call)
+  if (!is.null(quantiles)) one_number("quantiles", quantiles, call)
+  if (!is.null(exposure_prevalences)) numbers("exposure_prevalences", exposure_prevalences, call)
+  one_text("search", search, call)
+  list(quantiles = as.numeric(quantiles),
+       exposure_prevalences = as.numeric(exposure_prevalences),
+       or_e = as.numeric(or_e), or_g = as.numeric(or_g),
+       or_e_range = range_of("or_e_range", or_e_range, call),
+       or_g_range = range_of("or_g_range", or_g_range, call),
+       search = search)
+}
+
+# The engine's columns as a data.frame, with a warning for the rows that have
+# no answer.
+rows_of <- function(columns, call) {
+  rows <- as.data.frame(columns, stringsAsFactors = FALSE, optional = TRUE)
+  unanswered <- !is.na(rows$error)
+  if (any(unanswered)) {
+    reasons <- unique(rows$error[unanswered])
+    warning(warningCondition(
+      sprintf("%d of %d rows have no answer%s (see the error column): %s",
+              sum(unanswered), nrow(rows),
+              if ("sim_replicates" %in% names(rows)) " or no simulation" else "",
+              paste(reasons, collapse = "; ")),
+      class = "gxe_no_answer", call = call))
+  }
+  rows
+}
+
+# An error of use, shown with the user's call.
+refuse <- function(message, call) {
+  stop(errorCondition(message, class = "gxe_input_error", call = call))
+}
+
+# Runs `expr` (a call into the engine) and passes its errors on as the user's.
+relay <- function(expr, call) {
+  tryCatch(expr, error = function(e) refuse(conditionMessage(e), call))
+}
+
+# A numeric argument: numbers, at least one, none missing. The ranges of the
+# values are the engine's to check.
+numbers <- function(name, x, call) {
+  if (!is.numeric(x) || is.object(x)) {
+    refuse(sprintf("%s = %s: must be a number", name, shown(x)), call)
+  }
+  if (length(x) == 0) refuse(sprintf("%s: no value given", name), call)
+  if (anyNA(x)) refuse(sprintf("%s = NA: must be a finite number", name), call)
+}
+
+one_number <- function(name, x, call) {
+  numbers(name, x, call)
+  if (length(x) != 1) {
+    refuse(sprintf("%s: takes one value, not %d", name, length(x)), call)
+  }
+}
+
+# One text; which texts are allowed is the engine's to say.
+one_text <- function(name, x, call) {
+  if (!is.character(x) || length(x) != 1 || is.na(x)) {
+    refuse(sprintf("%s = %s: must be one text", name, shown(x)), call)
+  }
+}
+
+# A range as the engine takes it: c(low, high), or nothing when not given.
+range_of <- function(name, x, call) {
+  if (is.null(x)) return(numeric(0))
+  numbers(name, x, call)
+  if (length(x) > 2) {
+    refuse(sprintf("%s: is c(low, high), not %d values", name, length(x)), call)
+  }
+  rep_len(as.numeric(x), 2)
+}
+
+# A short text for a value in a message.
+shown <- function(x) {
+  if (is.null(x)) return("NULL")
+  text <- if (is.character(x)) dQuote(x, FALSE) else format(x)
+  if (length(text) > 3) text <- c(text[1:3], "...")
+  paste(text, collapse = ", ")
+}

@@ -1,0 +1,204 @@
+#' Power and study-size curves
+#'
+#' Power against the number of cases for the ROR^tb given, or against ROR^tb
+#' for the number of cases given; with a target `power` instead of cases, the
+#' study size needed against ROR^tb. Each point is an ordinary calculation,
+#' equal to the [gxe_power()] or [gxe_size()] row at the same values, with
+#' the least and the most favourable power over the box.
+#'
+#' The points are spaced evenly in cases, and evenly on the log scale in
+#' ROR^tb, from `from` to `to`, both ends exactly as given. The argument that
+#' names the curves may be a vector, one curve per value: `ror` for a curve
+#' over cases; `cases` (power) or `power` (study size) for a curve over ror.
+#' Every other argument of the design takes a single value.
+#'
+#' @param over The x axis: `"cases"` or `"ror"`.
+#' @param from,to The first and the last value on the x axis, positive,
+#'   `from < to`.
+#' @param points Number of points of each curve, from 2 to 1000.
+#' @param ... The design, as the arguments of [gxe_power()] (a power curve)
+#'   or of [gxe_size()] (a size curve, when `power` is given; over ror only),
+#'   less the one on the x axis.
+#' @return A data.frame of class `gxe_curve` with the columns of
+#'   [gxe_power()], one row per point, curve by curve in increasing x, and
+#'   the attribute `over`.
+#' @seealso [plot.gxe_curve()], [autoplot.gxe_curve()].
+#' @examples
+#' # Power against the number of cases for two interactions:
+#' curve <- gxe_curve("cases", from = 200, to = 2000, points = 10, ror = c(1.8, 2.2),
+#'                    gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'                    or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' head(curve[, c("ror", "cases", "power_min", "power_max")])
+#' plot(curve, target = 0.8)
+#'
+#' # The study size for 80 % and 90 % power against ROR^tb:
+#' sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 10, power = c(0.8, 0.9),
+#'                    gene_prevalence = 0.3, or_e = 2, or_g = 1.5)
+#' plot(sizes)
+#' @export
+gxe_curve <- function(over = c("cases", "ror"), from, to, points = 40, ...) {
+  call <- sys.call()
+  if (missing(over)) over <- "cases"
+  one_text("over", over, call)
+  one_number("from", from, call)
+  one_number("to", to, call)
+  one_number("points", points, call)
+  args <- list(...)
+  if (length(args) && (is.null(names(args)) || any(!nzchar(names(args))))) {
+    refuse("the design arguments of a curve are named: ror = 2, gene_prevalence = 0.3, ...", call)
+  }
+  unknown <- setdiff(names(args), names(formals(curve_design)))
+  if (length(unknown)) {
+    refuse(sprintf("%s: is not an argument of a curve", paste(unknown, collapse = ", ")), call)
+  }
+  if (over %in% names(args)) {
+    refuse(sprintf("%s: is the x axis of the curve, set by from and to", over), call)
+  }
+  if (all(c("cases", "power") %in% names(args))) {
+    refuse("cases, power: give the cases of a power curve or the target power of a size curve, not both", call)
+  }
+  mode <- if ("power" %in% names(args)) "size" else "power"
+  series <- if (over == "cases") "ror" else if (mode == "size") "power" else "cases"
+  if (!series %in% names(args)) {
+    refuse(sprintf("%s: must be given for a %s curve over %s", series, mode, over), call)
+  }
+  point <- do.call(curve_design, c(args, list(call = call)), quote = TRUE)
+  numbers(series, args[[series]], call)
+  structure(
+    rows_of(relay(curve_rows(mode, over, from, to, points, as.numeric(args[[series]]),
+                             point$gene_prevalence, point$controls_per_case, point$alpha,
+                             point$design), call), call),
+    class = c("gxe_curve", "data.frame"), over = over)
+}
+
+# The design of a curve: the single-valued arguments checked and gathered as
+# the engine takes them (the series and the axis are set apart by the caller).
+curve_design <- function(cases = NULL, power = NULL, ror = NULL, gene_prevalence,
+                         quantiles = 4, exposure_prevalences = NULL, controls_per_case = 1,
+                         or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
+                         alpha = 0.05, search = "global", call) {
+  if (missing(gene_prevalence)) refuse("gene_prevalence: must be given", call)
+  if (!is.null(power) && !is.null(ror)) one_number("power", power, call)
+  one_number("gene_prevalence", gene_prevalence, call)
+  one_number("controls_per_case", controls_per_case, call)
+  one_number("alpha", alpha, call)
+  if (missing(quantiles) && !is.null(exposure_prevalences)) quantiles <- NULL
+  list(gene_prevalence = as.numeric(gene_prevalence),
+       controls_per_case = as.numeric(controls_per_case), alpha = as.numeric(alpha),
+       design = design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
+                       search, call))
+}
+
+# The curves of a gxe_curve, as lists of row indices named after the value
+# that makes each curve.
+curve_groups <- function(x) {
+  over <- attr(x, "over")
+  series <- if (over == "cases") "ror" else if (identical(x$mode[1], "size")) "power" else "cases"
+  key <- paste(series, "=", format(x[[series]]))
+  split(seq_len(nrow(x)), factor(key, levels = unique(key)))
+}
+
+axis_title <- function(over) {
+  if (over == "cases") "Number of cases" else "ROR^tb (log scale)"
+}
+
+#' Plot a power or study-size curve
+#'
+#' A power curve is drawn as the band between the least and the most
+#' favourable power over the box of the nuisance odds ratios, one band per
+#' curve, with a horizontal line at the target power. A study-size curve is
+#' drawn as the size (cases plus controls) against ROR^tb, one line per curve.
+#' Drawn with base graphics.
+#'
+#' @param x A `gxe_curve` from [gxe_curve()].
+#' @param target The power to mark with a horizontal line on a power curve;
+#'   `NULL` for none.
+#' @param col Colours of the curves, recycled.
+#' @param ... Further graphical parameters for [graphics::plot()].
+#' @return `x`, invisibly.
+#' @examples
+#' curve <- gxe_curve("ror", from = 1.2, to = 3, points = 12, cases = 1000,
+#'                    gene_prevalence = 0.3, or_e_range = c(1, 2), or_g_range = c(1, 1.5))
+#' plot(curve, target = 0.9)
+#' @export
+plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-1], ...) {
+  over <- attr(x, "over")
+  groups <- curve_groups(x)
+  col <- rep_len(col, length(groups))
+  size_curve <- identical(x$mode[1], "size")
+  log_axis <- if (over == "ror") "x" else ""
+  if (size_curve) {
+    graphics::plot(x[[over]], x$size, type = "n", log = log_axis,
+                   xlab = axis_title(over), ylab = "Study size (cases + controls)",
+                   main = if (length(groups) == 1) sprintf("Study size for power %s", format(x$power[1])),
+                   ...)
+    for (i in seq_along(groups)) {
+      g <- groups[[i]]
+      graphics::lines(x[[over]][g], x$size[g], col = col[i], lwd = 2)
+    }
+  } else {
+    graphics::plot(x[[over]], x$power_min, type = "n", log = log_axis, ylim = c(0, 1),
+                   xlab = axis_title(over), ylab = "Power", ...)
+    for (i in seq_along(groups)) {
+      g <- groups[[i]]
+      g <- g[!is.na(x$power_min[g])]
+      if (!length(g)) next
+      graphics::polygon(c(x[[over]][g], rev(x[[over]][g])),
+                        c(x$power_min[g], rev(x$power_max[g])),
+                        col = grDevices::adjustcolor(col[i], alpha.f = 0.3), border = NA)
+      graphics::lines(x[[over]][g], x$power_min[g], col = col[i], lwd = 2)
+      graphics::lines(x[[over]][g], x$power_max[g], col = col[i], lwd = 1)
+    }
+    if (!is.null(target)) graphics::abline(h = target, lty = 2)
+  }
+  if (length(groups) > 1) {
+    graphics::legend(if (size_curve) "topright" else "bottomright", legend = names(groups),
+                     col = col, lwd = 2, bty = "n")
+  }
+  invisible(x)
+}
+
+#' ggplot2 version of a curve
+#'
+#' The same figure as [plot.gxe_curve()] drawn with ggplot2: a ribbon between
+#' the least and the most favourable power (or a line of the study size) for
+#' each curve. Available when ggplot2 is installed.
+#'
+#' @param object A `gxe_curve` from [gxe_curve()].
+#' @param target The power to mark on a power curve; `NULL` for none.
+#' @param ... Not used.
+#' @return A ggplot object.
+#' @examplesIf requireNamespace("ggplot2", quietly = TRUE)
+#' curve <- gxe_curve("cases", from = 200, to = 2000, points = 10, ror = 2,
+#'                    gene_prevalence = 0.3, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' ggplot2::autoplot(curve)
+#' @exportS3Method ggplot2::autoplot
+autoplot.gxe_curve <- function(object, target = 0.8, ...) {
+  if (!requireNamespace("ggplot2", quietly = TRUE)) {
+    stop("autoplot() needs the ggplot2 package", call. = FALSE)
+  }
+  over <- attr(object, "over")
+  groups <- curve_groups(object)
+  curve_of <- rep(names(groups), lengths(groups))
+  rows <- unlist(groups, use.names = FALSE)
+  data <- data.frame(x = object[[over]][rows], low = object$power_min[rows],
+                     high = object$power_max[rows], size = object$size[rows],
+                     curve = factor(curve_of, levels = names(groups)))
+  size_curve <- identical(object$mode[1], "size")
+  plot <- ggplot2::ggplot(data, ggplot2::aes(x = x, group = curve, colour = curve, fill = curve))
+  plot <- if (size_curve) {
+    plot + ggplot2::geom_line(ggplot2::aes(y = size)) +
+      ggplot2::labs(y = "Study size (cases + controls)")
+  } else {
+    plot <- plot + ggplot2::geom_ribbon(ggplot2::aes(ymin = low, ymax = high), alpha = 0.3, colour = NA) +
+      ggplot2::geom_line(ggplot2::aes(y = low)) + ggplot2::labs(y = "Power") +
+      ggplot2::coord_cartesian(ylim = c(0, 1))
+    if (!is.null(target)) plot <- plot + ggplot2::geom_hline(yintercept = target, linetype = 2)
+    plot
+  }
+  if (over == "ror") plot <- plot + ggplot2::scale_x_log10()
+  if (length(groups) == 1) plot <- plot + ggplot2::theme(legend.position = "none")
+  plot + ggplot2::labs(x = axis_title(over), colour = NULL, fill = NULL)
+}
+
+globalVariables(c("x", "low", "high", "size", "curve"))

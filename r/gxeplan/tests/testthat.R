@@ -1,0 +1,4 @@
+library(testthat)
+library(gxeplan)
+
+test_check("gxeplan")

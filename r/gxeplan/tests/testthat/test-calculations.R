@@ -1,0 +1,141 @@
+# The design of the worked examples: 4 quantiles, carrier prevalence 0.3, one
+# control per case, OR^tb(E|G=0) 2 and OR(G|E=0) 1.5 under the null,
+# ROR^tb 2, both nuisance odds ratios fixed at the null's values.
+worked <- function(calculation, value, ...) {
+  calculation(value, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+              or_e_range = c(2, 2), or_g_range = c(1.5, 1.5), search = "centre", ...)
+}
+
+test_that("the worked examples give the dialogue's rows", {
+  power <- worked(gxe_power, 500)
+  expect_equal(power$size, 1000)
+  expect_equal(power$power_min, 0.4761198, tolerance = 1e-7)
+  expect_equal(power$power_max, power$power_min)
+
+  size <- worked(gxe_size, 0.8)
+  expect_equal(size$size, 2195)
+  expect_equal(size$n_cases, 1097.5)
+  expect_equal(round(size$power_min, 4), 0.8002)
+})
+
+# Rows as the command line writes them, numbers in shortest round-trip form:
+#   gxeplan power --cases 300,1200 --ror 1.8 --gene-prevalence 0.2
+#     --exposure-prevalences 0.5,0.3,0.2 --controls-per-case 2 --or-e 1.5 --or-g 1.2
+#     --or-e-range 1.2:2 --or-g-range 0.8:1.5 --alpha 0.01 --format csv
+#   gxeplan size --power 0.9 --ror 2.5 --gene-prevalence 0.1 --quantiles 5 --format csv
+# so the package must give them bit for bit, with or without the binary at hand.
+test_that("rows equal the command line's, value for value", {
+  three <- gxe_power(c(300, 1200), ror = 1.8, gene_prevalence = 0.2,
+                     exposure_prevalences = c(0.5, 0.3, 0.2), controls_per_case = 2,
+                     or_e = 1.5, or_g = 1.2, or_e_range = c(1.2, 2), or_g_range = c(0.8, 1.5),
+                     alpha = 0.01)
+  expected <- data.frame(
+    mode = "power", cases = c(300, 1200), power = NA_real_, quantiles = NA_real_,
+    exposure_prevalences = "0.5;0.3;0.2", gene_prevalence = 0.2, controls_per_case = 2,
+    or_e = 1.5, or_g = 1.2, ror = 1.8, or_e_low = 1.2, or_e_high = 2, or_g_low = 0.8,
+    or_g_high = 1.5, alpha = 0.01, search = "global", size = c(900, 3600),
+    n_cases = c(300, 1200), n_controls = c(600, 2400),
+    power_min = c(0.09929696366531511, 0.5655715034475672), or_g_at_min = c(1.5, 0.8),
+    or_e_at_min = c(1.5310602714573702, 1.2), small_cells_at_min = FALSE,
+    power_max = c(0.12035232311022086, 0.5717849759202023), or_g_at_max = c(0.8, 1.5),
+    or_e_at_max = c(1.2, 1.5310602718755137), small_cells_at_max = FALSE, flat = FALSE,
+    or_e_conditional = 1.3245474508505086, or_g_conditional = 0.9251076490069595,
+    solver_info = 1, error = NA_character_)
+  expect_identical(three, expected)
+
+  # No ranges: the box is the conversion's point.
+  five <- gxe_size(0.9, ror = 2.5, gene_prevalence = 0.1, quantiles = 5)
+  or_e <- 0.937701645212119
+  or_g <- 0.604826120019757
+  expect_identical(
+    five[c("or_e_low", "or_e_high", "or_g_low", "or_g_high", "size", "n_cases", "power_min",
+           "or_e_at_min", "or_g_at_min", "flat")],
+    data.frame(or_e_low = or_e, or_e_high = or_e, or_g_low = or_g, or_g_high = or_g,
+               size = 4523, n_cases = 2261.5, power_min = 0.9000255331333736,
+               or_e_at_min = or_e, or_g_at_min = or_g, flat = TRUE))
+})
+
+test_that("a calculation without an answer gives its row, the reason and a warning", {
+  expect_warning(rows <- gxe_size(c(0.8, 0.9), ror = c(1, 2), gene_prevalence = 0.3),
+                 "2 of 4 rows have no answer", class = "gxe_no_answer")
+  unanswered <- rows$ror == 1
+  expect_equal(rows$error[unanswered], rep(paste(
+    "no sample size reaches the target power when ROR^tb = 1:",
+    "there is no interaction to detect"), 2))
+  expect_true(all(is.na(rows$size[unanswered])))
+  expect_true(all(is.na(rows$error[!unanswered]) & rows$size[!unanswered] > 0))
+  # The conversion ran and is reported; with ROR^tb = 1 it is the identity.
+  expect_equal(rows$or_e_conditional[unanswered], c(1, 1))
+  expect_equal(rows$solver_info[unanswered], c(1, 1))
+})
+
+# The same, and a row without an answer, against the binary named in GXE_CLI
+# (the test command names the one it has just built); R CMD check on its own
+# has no binary and skips this.
+test_that("rows equal the csv output of the command line at hand", {
+  cli <- Sys.getenv("GXE_CLI")
+  skip_if(!nzchar(cli) || !file.exists(cli), "no command-line binary in GXE_CLI")
+  designs <- list(
+    list(mode = "power", args = c("--cases", "300,1200", "--ror", "1.8", "--gene-prevalence", "0.2",
+                                  "--exposure-prevalences", "0.5,0.3,0.2",
+                                  "--controls-per-case", "2", "--or-e", "1.5", "--or-g", "1.2",
+                                  "--or-e-range", "1.2:2", "--or-g-range", "0.8:1.5",
+                                  "--alpha", "0.01"),
+         r = gxe_power(c(300, 1200), ror = 1.8, gene_prevalence = 0.2,
+                       exposure_prevalences = c(0.5, 0.3, 0.2), controls_per_case = 2,
+                       or_e = 1.5, or_g = 1.2, or_e_range = c(1.2, 2),
+                       or_g_range = c(0.8, 1.5), alpha = 0.01)),
+    # With the simulation check at both extremes (a box of one point: once).
+    list(mode = "power", args = c("--cases", "400,900", "--ror", "2.5", "--gene-prevalence", "0.3",
+                                  "--or-e-range", "1:2", "--or-g-range", "1:1.5",
+                                  "--quantiles", "4", "--simulate", "300", "--seed", "11"),
+         r = gxe_power(c(400, 900), ror = 2.5, gene_prevalence = 0.3, or_e_range = c(1, 2),
+                       or_g_range = c(1, 1.5), simulate = 300, seed = 11)),
+    list(mode = "size", args = c("--power", "0.8", "--ror", "2", "--gene-prevalence", "0.3",
+                                 "--quantiles", "4", "--simulate", "300"),
+         r = gxe_size(0.8, ror = 2, gene_prevalence = 0.3, simulate = 300)),
+    # Rows without an answer too: the command line says why, and exits with 1.
+    list(mode = "size", args = c("--power", "0.8,0.9", "--ror", "1,2.5", "--gene-prevalence",
+                                 "0.1", "--quantiles", "5", "--search", "centre"),
+         r = suppressWarnings(gxe_size(c(0.8, 0.9), ror = c(1, 2.5), gene_prevalence = 0.1,
+                                       quantiles = 5, search = "centre"))))
+  for (d in designs) {
+    csv <- suppressWarnings(system2(cli, c(d$mode, d$args, "--format", "csv"), stdout = TRUE,
+                                    stderr = FALSE))
+    expected <- utils::read.csv(text = csv, colClasses = vapply(d$r, class, ""),
+                                na.strings = "")
+    expect_identical(d$r, expected)
+  }
+})
+
+test_that("the simulation check adds its columns, reproducibly from the seed", {
+  design <- list(ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+                 or_e_range = c(1.5, 2.5), or_g_range = c(1, 2), search = "centre")
+  simulated <- function(...) do.call(gxe_power, c(list(c(500, 1000)), design, list(...)))
+  plain <- simulated()
+  rows <- simulated(simulate = 2000, seed = 7)
+  sim_columns <- c("sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min",
+                   "wald_power_min", "sim_power_max", "sim_se_max", "sim_failed_max",
+                   "wald_power_max")
+  expect_named(rows, c(names(plain), sim_columns))
+  expect_identical(rows[names(plain)], plain)
+  expect_identical(simulated(simulate = 2000, seed = 7), rows)
+  expect_false(identical(simulated(simulate = 2000, seed = 8)$sim_power_min, rows$sim_power_min))
+
+  # Well-filled cells and a moderate interaction: the simulated Wald test
+  # agrees with the asymptotic power to within a few Monte-Carlo errors.
+  expect_equal(rows$sim_replicates, c(2000, 2000))
+  expect_true(all(abs(rows$sim_power_min - rows$power_min) < 4 * rows$sim_se_min))
+  expect_true(all(abs(rows$sim_power_max - rows$power_max) < 4 * rows$sim_se_max))
+  expect_equal(rows$sim_se_min, sqrt(rows$sim_power_min * (1 - rows$sim_power_min) / 2000))
+
+  # Without a seed, the command line's.
+  expect_identical(formals(gxe_power)$seed, gxeplan:::default_seed())
+  expect_identical(formals(gxe_size)$seed, gxeplan:::default_seed())
+
+  expect_error(simulated(simulate = 2.5),
+               "simulate = 2.5: must be a whole number of simulated studies from 0 (no simulation) to 1e9",
+               fixed = TRUE)
+  expect_error(simulated(simulate = 10, seed = -1),
+               "seed = -1: must be a whole number from 0 to 2^53", fixed = TRUE)
+})
