@@ -276,6 +276,11 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
                           : mode == plan::Mode::power ? s.cases
                                                       : s.target_power);
   }
+  if (given("--plot") && spec.series.size() > kMaxFigureCurves) {
+    return wrong_use("--plot: a figure tells at most " + std::to_string(kMaxFigureCurves) +
+                     " curves apart, and the list gives " + std::to_string(spec.series.size()) +
+                     "; draw them in several figures");
+  }
   const std::size_t total = spec.series.size() * static_cast<std::size_t>(spec.points);
   if (total > kMaxRows) {
     return wrong_use("the curves have " + std::to_string(total) + " points in all (" +
@@ -406,7 +411,7 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
         curve.marks.push_back({xs[k], sims[k]->power, sims[k]->power - half,
                                sims[k]->power + half});
       }
-      f.marks_label = "simulated, 95 % interval";
+      f.marks_label = "simulated, 95% CI";
     }
   }
 

@@ -74,7 +74,16 @@ constexpr std::array<Rgb, 6> kColours = {{
 // PLplot's built-in line styles: 1 solid, 3 long dashes, 5 long-short
 // dashes, 8 dash-dot patterns, 4 long dashes with short gaps, 6 dashes.
 constexpr std::array<int, 6> kLineStyles = {1, 3, 5, 8, 4, 6};
+static_assert(kColours.size() == kMaxFigureCurves && kLineStyles.size() == kMaxFigureCurves);
 constexpr int kTargetLineStyle = 2;  // short dashes
+// The legend: the width of its line samples (a share of the plot's width),
+// the gap before each text and the height of a row (in character widths and
+// heights), and its text size.
+constexpr double kLegendSample = 0.06;
+constexpr double kLegendTextOffset = 0.6;
+constexpr double kLegendRowHeight = 1.5;
+constexpr double kLegendTextScale = 0.85;
+
 constexpr int kLoneMarker = 4;       // a circle, for a point with no neighbour to join
 constexpr const char* kMarkGlyph = "\u25CF";  // a filled circle, for simulated values
 constexpr double kMarkScale = 0.45;  // relative to kTextScale
@@ -411,7 +420,8 @@ class Painter {
     }
     y -= 0.2 * cy;
     l.legend_y = 1.0 - y;
-    y -= 1.45 * cy * static_cast<double>(legend_rows()) + 0.6 * cy;
+    y -= (static_cast<double>(legend_rows()) + 0.5) * kLegendRowHeight * kLegendTextScale * cy +
+         0.8 * cy;
     l.top = y;
     l.bottom = 4.4 * cy;
     // Room for the longest y tick label, and the axis title beside it.
@@ -604,9 +614,9 @@ class Painter {
     PLFLT height = 0;
     pls_->legend(&width, &height, PL_LEGEND_ROW_MAJOR,
                  PL_POSITION_TOP | PL_POSITION_INSIDE | PL_POSITION_SUBPAGE, 0.0, l.legend_y,
-                 0.07, kBackground, kInk, 1, static_cast<PLINT>(legend_rows()),
-                 static_cast<PLINT>(legend_columns()), static_cast<PLINT>(n), opts.data(), 0.8,
-                 0.9, 1.6, 0.0, text_colours.data(), text_ptrs.data(), box_colours.data(),
+                 kLegendSample, kBackground, kInk, 1, static_cast<PLINT>(legend_rows()),
+                 static_cast<PLINT>(legend_columns()), static_cast<PLINT>(n), opts.data(),
+                 kLegendTextOffset, kLegendTextScale, kLegendRowHeight, 0.0, text_colours.data(), text_ptrs.data(), box_colours.data(),
                  box_patterns.data(), box_scales.data(), box_widths.data(), line_colours.data(),
                  line_styles.data(), line_widths.data(), symbol_colours.data(),
                  symbol_scales.data(), symbol_numbers.data(), symbols.data());

@@ -12,6 +12,7 @@
 // handlers reporting through a pipe: whatever happens there, this process
 // gets a message and keeps its output clean.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,9 @@
 namespace gxe::cli {
 
 enum class FigureKind { svg, png, pdf };
+
+// Curves a figure tells apart: each has its own colour and line style.
+inline constexpr std::size_t kMaxFigureCurves = 6;
 
 // The kind of file that `path` names, by its ending (.svg, .png or .pdf, in
 // any case), or nothing when it has no such ending or no name before it.

@@ -138,6 +138,11 @@ const Case kCases[] = {
     {CURVE "--over ror --from 1.000001 --to 1.0000015 --cases 500 --plot a.svg", 0,
      "gxeplan: --plot: the axis from \"1.000001\" to \"1.0000015\" is too narrow to draw: "
      "--to must exceed --from by a millionth of its value"},
+    {CURVE "--over cases --from 1 --to 100 --ror 1.1,1.2,1.3,1.4,1.5,1.6 --plot a.svg", 6 * 40,
+     ""},
+    {CURVE "--over cases --from 1 --to 100 --ror 1.1,1.2,1.3,1.4,1.5,1.6,1.7 --plot a.svg", 0,
+     "gxeplan: --plot: a figure tells at most 6 curves apart, and the list gives 7; draw them in "
+     "several figures"},
     {CURVE "--over cases --from 0 --to 100 --ror 2", 0,
      "gxeplan: --from: \"0\" must be greater than 0"},
     {CURVE "--over cases --from 1 --to 100 --points 1001 --ror 2", 0,
