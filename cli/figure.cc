@@ -423,11 +423,11 @@ class Painter {
     y -= (static_cast<double>(legend_rows()) + 0.5) * kLegendRowHeight * kLegendTextScale * cy +
          0.8 * cy;
     l.top = y;
-    l.bottom = 4.4 * cy;
+    l.bottom = 4.7 * cy;
     // Room for the longest y tick label, and the axis title beside it.
     std::size_t longest = 1;
     for (const Tick& t : axis_ticks(f_.y_min, f_.y_max, f_.log_y)) {
-      longest = std::max(longest, t.label.size());
+      longest = std::max(longest, shown_length(t.label));
     }
     y_label_offset_ = 0.9 * static_cast<double>(longest) + 1.8;
     l.left = (y_label_offset_ + 1.4) * cx;
@@ -561,7 +561,7 @@ class Painter {
       pls_->join(wx_max_, y, wx_max_ - tick_x, y);
       pls_->mtex("lv", 0.6, (y - wy_min_) / (wy_max_ - wy_min_), 1.0, t.label.c_str());
     }
-    pls_->mtex("b", 3.0, 0.5, 0.5, f_.x_label.c_str());
+    pls_->mtex("b", 3.3, 0.5, 0.5, f_.x_label.c_str());  // clear of the tick labels' line
     pls_->mtex("l", y_label_offset_, 0.5, 0.5, f_.y_label.c_str());
   }
 
