@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/batch.h"
+#include "cli/curve.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
@@ -38,6 +39,7 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     case Parsed::Action::calculate:
       break;
   }
+  if (parsed.request.curve) return run_curve(parsed.request, out, err);
 
   const std::vector<plan::Scenario>& scenarios = parsed.request.scenarios;
   const SimulationSettings& simulation = parsed.request.simulation;

@@ -7,9 +7,9 @@
 
 namespace gxe::cli {
 
-// `gxeplan power|size|batch ...`, `--help`, `--version`: reads the arguments
-// after the program name, runs every calculation they ask for and writes the
-// rows to `out` as they finish; messages go to `err`. Returns the exit status
+// `gxeplan power|size|curve|batch ...`, `--help`, `--version`: reads the
+// arguments after the program name, runs every calculation they ask for and
+// writes the rows to `out` as they finish; messages go to `err`. Returns the exit status
 // (kAllAnswered, kSomeUnanswered, kWrongUse or kOutputFailure).
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -11,36 +11,12 @@
 #include <utility>
 
 #include "cli/batch.h"
+#include "cli/curve.h"
+#include "cli/design_options.h"
 #include "plan/number.h"
 
 namespace gxe::cli {
 namespace {
-
-
-// The options as typed. Each option's check reads its text strictly when the
-// command line is parsed; the texts are read again, knowing they are valid,
-// when the calculations are built, and kept for messages.
-struct Typed {
-  std::string cases;
-  std::string power;
-  std::string quantiles;
-  std::string exposure_prevalences;
-  std::string gene_prevalence;
-  std::string allele_frequency;
-  std::string genetic_model;
-  std::string controls_per_case = "1";
-  std::string or_e = "1";
-  std::string or_g = "1";
-  std::string ror;
-  std::string or_e_range;
-  std::string or_g_range;
-  std::string alpha = "0.05";
-  std::string search = "global";
-  std::string format = "table";
-  std::string simulate = "0";
-  std::string seed = std::to_string(simulate::kDefaultSeed);
-  std::string threads = "0";
-};
 
 // --- Reading values --------------------------------------------------------------
 
@@ -69,8 +45,8 @@ RangeReading read_range(std::string_view text) {
   return reading;
 }
 
-// A check for CLI11: the message (text quoted, then why) or "" when valid.
-// CLI11 puts the option's name in front.
+}  // namespace
+
 CLI::Validator check_with(std::function<std::string(std::string_view)> problem_of) {
   return CLI::Validator(
       [problem_of = std::move(problem_of)](std::string& text) -> std::string {
@@ -122,6 +98,8 @@ CLI::Validator choice_check(std::initializer_list<std::string_view> choices) {
   });
 }
 
+namespace {
+
 // --- The options -------------------------------------------------------------------
 
 constexpr const char* kFooter =
@@ -168,7 +146,8 @@ SimulationSettings simulation_settings(const Typed& t) {
   return settings;
 }
 
-// The options both calculations share, after the one that sets them apart.
+}  // namespace
+
 void add_design_options(CLI::App& app, Typed& t) {
   app.add_option("--quantiles", t.quantiles,
                  "Exposure in K categories of equal frequency\n"
@@ -264,6 +243,8 @@ void add_design_options(CLI::App& app, Typed& t) {
   add_simulation_options(app, t);
 }
 
+namespace {
+
 CLI::App* add_power_command(CLI::App& top, Typed& t) {
   CLI::App* app =
       top.add_subcommand("power", "Least and most favourable power for N cases");
@@ -299,6 +280,8 @@ CLI::App* add_size_command(CLI::App& top, Typed& t) {
   return app;
 }
 
+}  // namespace
+
 // --- Messages --------------------------------------------------------------------------
 
 Parsed wrong_use(std::string message) {
@@ -307,6 +290,8 @@ Parsed wrong_use(std::string message) {
   p.text = "gxeplan: " + std::move(message);
   return p;
 }
+
+namespace {
 
 // "power, size or batch": the commands, in the order of the help.
 std::string command_names(const CLI::App& top) {
@@ -406,6 +391,8 @@ std::vector<double> values_of(const std::string& text) {
 std::vector<std::string_view> items_of(const std::string& text) {
   return plan::read_number_list(text).items;
 }
+
+}  // namespace
 
 Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   const auto given = [&](const char* option) { return command.count(option) > 0; };
@@ -536,8 +523,6 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   return parsed;
 }
 
-}  // namespace
-
 Parsed parse_command_line(const std::vector<std::string>& args) {
   Typed typed;
   CLI::App top(
@@ -552,10 +537,12 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   top.require_subcommand(0, 1);
   top.footer(
       "Without arguments, gxeplan asks for the study design question by question.\n"
-      "gxeplan power --help, gxeplan size --help and gxeplan batch --help list the\n"
-      "options.");
+      "gxeplan power --help, gxeplan size --help, gxeplan curve --help and\n"
+      "gxeplan batch --help list the options.");
   CLI::App* power = add_power_command(top, typed);
   CLI::App* size = add_size_command(top, typed);
+  CurveTyped curve_typed;
+  CLI::App* curve = add_curve_command(top, typed, curve_typed);
   BatchRequest batch_request;
   CLI::App* batch = add_batch_command(top, batch_request);
   add_simulation_options(*batch, typed);
@@ -573,6 +560,7 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   } catch (const CLI::ParseError& e) {
     const CLI::App* command = power->parsed()   ? power
                               : size->parsed()  ? size
+                              : curve->parsed() ? curve
                               : batch->parsed() ? batch
                                                 : nullptr;
     const CLI::App* other = command == power ? size : command == size ? power : nullptr;
@@ -580,6 +568,7 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
   }
   if (power->parsed()) return build(*power, typed, plan::Mode::power);
   if (size->parsed()) return build(*size, typed, plan::Mode::size);
+  if (curve->parsed()) return build_curve(*curve, typed, curve_typed);
   if (batch->parsed()) {
     Parsed parsed;
     parsed.action = Parsed::Action::batch;

@@ -1,16 +1,18 @@
 #ifndef GXE_CLI_OPTIONS_H_
 #define GXE_CLI_OPTIONS_H_
 
-// The command line of gxeplan: `gxeplan power ...` and `gxeplan size ...`
-// read into the list of calculations they ask for, every input checked
-// before anything is computed; `gxeplan batch FILE ...` read into its
-// request (its rows are read and checked as they are computed).
+// The command line of gxeplan: `gxeplan power ...`, `gxeplan size ...` and
+// `gxeplan curve ...` read into the list of calculations they ask for, every
+// input checked before anything is computed; `gxeplan batch FILE ...` read
+// into its request (its rows are read and checked as they are computed).
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/simulation.h"
+#include "plan/curve.h"
 #include "plan/plan.h"
 
 namespace gxe::cli {
@@ -28,12 +30,20 @@ inline constexpr int kOutputFailure = 4;  // standard output cannot be written
 // would otherwise ask for millions of searches.
 inline constexpr std::size_t kMaxRows = 10000;
 
+// `gxeplan curve`: the curves to compute, and the figure to draw of them.
+struct CurveRequest {
+  plan::CurveSpec spec;  // passes plan::check
+  std::string plot;      // the figure's file, ending in .svg, .png or .pdf; empty: none
+  std::optional<double> target;  // power drawn as a dashed line, in (0, 1)
+};
+
 struct Request {
   plan::Mode mode = plan::Mode::power;
   Format format = Format::table;
   // Every combination of the list options, in row order; each passes
-  // plan::check.
+  // plan::check. For a curve, the scenarios of its points, curve by curve.
   std::vector<plan::Scenario> scenarios;
+  std::optional<CurveRequest> curve;
   // --simulate, --seed, --threads: the simulation check of every answer.
   SimulationSettings simulation;
 };

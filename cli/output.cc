@@ -264,8 +264,6 @@ class TableWriter : public RowWriter {
 
 // --- csv and json ------------------------------------------------------------------------
 
-using Json = nlohmann::ordered_json;  // keys in column order
-
 // Whole numbers as integers (1000, not 1000.0), within the doubles' exact range.
 Json json_number(double x) {
   constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
@@ -274,6 +272,8 @@ Json json_number(double x) {
   }
   return x;
 }
+
+}  // namespace
 
 Json json_cell(const plan::Cell& cell) {
   struct ToJson {
@@ -289,6 +289,8 @@ Json json_cell(const plan::Cell& cell) {
   };
   return std::visit(ToJson{}, cell);
 }
+
+namespace {
 
 // The row writers of the command line: its csv and json, through RowStream.
 class StreamWriter : public RowWriter {

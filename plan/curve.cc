@@ -1,5 +1,6 @@
 #include "plan/curve.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -52,8 +53,9 @@ std::vector<double> axis_values(Axis over, double from, double to, int points) {
     } else if (i == points - 1) {
       xs.push_back(to);
     } else {
+      // exp(log) may round a hair past an end of a narrow range.
       const double t = a + (b - a) * i / (points - 1);
-      xs.push_back(log_scale ? std::exp(t) : t);
+      xs.push_back(std::clamp(log_scale ? std::exp(t) : t, from, to));
     }
   }
   return xs;

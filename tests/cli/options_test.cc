@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@ std::vector<std::string> words(const std::string& text) {
 #define DESIGN "--quantiles 4 --gene-prevalence 0.3 --ror 2 "
 #define POWER "power " DESIGN "--cases 500 "
 #define SIZE "size " DESIGN "--power 0.8 "
+#define CURVE "curve --quantiles 4 --gene-prevalence 0.3 "
 
 // A command line and what it must give: `rows` calculations, or wrong use
 // with exactly this message.
@@ -115,11 +118,68 @@ const Case kCases[] = {
     {POWER "1000", 0,
      "gxeplan: \"1000\" is not the value of an option: a value goes right after its option, and "
      "a list is one argument, such as 500,1000"},
-    {"powr", 0, "gxeplan: \"powr\" is not a command: use power, size or batch (gxeplan --help)"},
+    {"powr", 0,
+     "gxeplan: \"powr\" is not a command: use power, size, curve or batch (gxeplan --help)"},
     {"--cases 500 power", 0,
      "gxeplan: \"--cases\" is not an option here: options follow the command, as in gxeplan "
      "power --cases 500 ... (gxeplan --help)"},
-    {"--", 0, "gxeplan: give a command, power, size or batch (gxeplan --help)"},
+    {"--", 0, "gxeplan: give a command, power, size, curve or batch (gxeplan --help)"},
+    // Curves: one calculation per point of every curve.
+    {CURVE "--over cases --from 100 --to 1000 --ror 1.5,2", 80, ""},
+    {CURVE "--over ror --from 1.2 --to 3 --points 10 --cases 500,1000,2000", 30, ""},
+    {CURVE "--over ror --from 0.5 --to 2 --points 3 --power 0.8 --plot f.PDF", 3, ""},
+    {CURVE "--over cases --from 100 --to 1000 --ror 2 --plot f.jpg", 0,
+     "gxeplan: --plot: \"f.jpg\" must name a file ending in .svg, .png or .pdf (the ending "
+     "chooses the kind of file)"},
+    {CURVE "--over cases --from 100 --to 1000 --ror 2 --plot .svg", 0,
+     "gxeplan: --plot: \".svg\" must name a file ending in .svg, .png or .pdf (the ending "
+     "chooses the kind of file)"},
+    {CURVE "--over cases --from 1000 --to 100 --ror 2", 0,
+     "gxeplan: --from: \"1000\" must be less than --to (\"100\")"},
+    {CURVE "--over ror --from 1.000001 --to 1.0000015 --cases 500 --plot a.svg", 0,
+     "gxeplan: --plot: the axis from \"1.000001\" to \"1.0000015\" is too narrow to draw: "
+     "--to must exceed --from by a millionth of its value"},
+    {CURVE "--over cases --from 1 --to 100 --ror 1.1,1.2,1.3,1.4,1.5,1.6 --plot a.svg", 6 * 40,
+     ""},
+    {CURVE "--over cases --from 1 --to 100 --ror 1.1,1.2,1.3,1.4,1.5,1.6,1.7 --plot a.svg", 0,
+     "gxeplan: --plot: a figure tells at most 6 curves apart, and the list gives 7; draw them in "
+     "several figures"},
+    {CURVE "--over cases --from 0 --to 100 --ror 2", 0,
+     "gxeplan: --from: \"0\" must be greater than 0"},
+    {CURVE "--over cases --from 1 --to 100 --points 1001 --ror 2", 0,
+     "gxeplan: --points: \"1001\" must be a whole number from 2 to 1000"},
+    {CURVE "--over cases --from 1 --to 100 --ror 2 --alpha 0.05,0.01", 0,
+     "gxeplan: --alpha: \"0.05,0.01\" is a list, but a curve takes one value here; lists go in "
+     "--ror, --cases or --power, one curve each (run one curve command per value)"},
+    {CURVE "--over cases --from 1 --to 100 --ror 2,0", 0,
+     "gxeplan: --ror: \"0\" in \"2,0\" must be greater than 0"},
+    {CURVE "--over ror --from 1 --to 3 --cases 0", 0,
+     "gxeplan: --cases: \"0\" must be greater than 0"},
+    {CURVE "--over ror --from 1 --to 3 --ror 2 --cases 5", 0,
+     "gxeplan: --ror: with --over ror, ROR^tb is the axis, from --from to --to"},
+    {CURVE "--over ror --from 1 --to 3", 0,
+     "gxeplan: --over ror needs --cases (curves of power) or --power (curves of the study size "
+     "needed)"},
+    {CURVE "--over cases --from 1 --to 3", 0,
+     "gxeplan: --ror is required with --over cases: one curve per value (gxeplan curve --help)"},
+    {CURVE "--over cases --from 1 --to 3 --ror 2 --cases 5", 0,
+     "gxeplan: --cases: with --over cases the number of cases is the axis, from --from to --to"},
+    {CURVE "--over cases --from 1 --to 3 --ror 2 --power 0.8", 0,
+     "gxeplan: --power: the study size needed is drawn against ROR^tb (--over ror); against the "
+     "number of cases the curves are of power"},
+    {CURVE "--over ror --from 1 --to 3 --cases 5 --power 0.8", 0,
+     "gxeplan: --cases and --power: give one of the two, --cases for curves of power, --power "
+     "for curves of the study size needed"},
+    {CURVE "--over ror --from 1 --to 3 --power 0.8 --target 0.8 --plot a.svg", 0,
+     "gxeplan: --target: curves of the study size have the target powers of --power as their "
+     "curves; --target draws a line on curves of power"},
+    {CURVE "--over ror --from 1 --to 3 --cases 500 --target 0.8", 0,
+     "gxeplan: --target goes with --plot: it is drawn in the figure"},
+    {CURVE "--over ror --from 1 --to 3 --cases 500 --target 1 --plot a.svg", 0,
+     "gxeplan: --target: \"1\" must be greater than 0 and less than 1"},
+    {CURVE "--over ror --from 1 --to 3 --points 1000 --cases 1,2,3,4,5,6,7,8,9,10,11", 0,
+     "gxeplan: the curves have 11000 points in all (11 curves of 1000), more than 10000; use "
+     "fewer --points or split the command"},
 };
 
 TEST(ParseCommandLine, CalculationsOrTheOneLineWhy) {
@@ -209,8 +269,51 @@ TEST(ParseCommandLine, AtMostMaxRowsCombinations) {
             "gxeplan: the lists make more than 10000 combinations, one row each; split the command");
 }
 
+// The curve's axis, series and figure as the options give them.
+TEST(ParseCommandLine, CurveRequest) {
+  struct Expected {
+    const char* args;
+    plan::Mode mode;
+    plan::Axis over;
+    std::vector<double> series;
+    std::string plot;
+    std::optional<double> target;
+  } const cases[] = {
+      {CURVE "--over cases --from 100 --to 900 --points 5 --ror 2.5,1.5", plan::Mode::power,
+       plan::Axis::cases, {2.5, 1.5}, "", std::nullopt},
+      {CURVE "--over ror --from 1.5 --to 3 --points 5 --cases 700 --plot a.svg --target 0.9",
+       plan::Mode::power, plan::Axis::ror, {700}, "a.svg", 0.9},
+      {CURVE "--over ror --from 1.5 --to 3 --points 5 --power 0.9,0.8 --plot b.png",
+       plan::Mode::size, plan::Axis::ror, {0.9, 0.8}, "b.png", std::nullopt},
+  };
+  for (const Expected& e : cases) {
+    SCOPED_TRACE(e.args);
+    const Parsed p = parse_command_line(words(e.args));
+    ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
+    ASSERT_TRUE(p.request.curve.has_value());
+    const CurveRequest& c = *p.request.curve;
+    EXPECT_EQ(c.spec.base.mode, e.mode);
+    EXPECT_EQ(c.spec.over, e.over);
+    EXPECT_EQ(c.spec.series, e.series);
+    EXPECT_EQ(c.spec.points, 5);
+    EXPECT_EQ(c.plot, e.plot);
+    EXPECT_EQ(c.target, e.target);
+    // The scenarios are the points, curve by curve; the second point of the
+    // last curve has the axis's second value.
+    ASSERT_EQ(p.request.scenarios.size(), 5 * e.series.size());
+    const plan::Scenario& s = p.request.scenarios[5 * (e.series.size() - 1) + 1];
+    const double x = e.over == plan::Axis::cases ? s.cases : s.design.ror;
+    EXPECT_CLOSE(x, e.over == plan::Axis::cases ? 300.0 : 1.5 * std::pow(2.0, 0.25), 1e-14);
+    const double series = e.over == plan::Axis::cases ? s.design.ror
+                          : e.mode == plan::Mode::power ? s.cases
+                                                        : s.target_power;
+    EXPECT_EQ(series, e.series.back());
+  }
+}
+
 TEST(ParseCommandLine, HelpAndVersionAreShown) {
-  for (const char* args : {"--help", "power --help", "size -h", POWER "--help", "--version"}) {
+  for (const char* args :
+       {"--help", "power --help", "size -h", POWER "--help", "curve --help", "--version"}) {
     const Parsed p = parse_command_line(words(args));
     EXPECT_EQ(p.action, Parsed::Action::show) << args;
     EXPECT_FALSE(p.text.empty()) << args;

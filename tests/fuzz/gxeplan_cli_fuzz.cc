@@ -7,7 +7,9 @@
 // Besides the sanitizers, the target checks the reader's promises: wrong use
 // is one line on the error stream, starting "gxeplan: ", with every byte of
 // the input escaped; accepted calculations number from 1 to kMaxRows and
-// each passes the planning library's own check.
+// each passes the planning library's own check. A curve's points are also
+// written by the curve writers and laid out as a figure (not drawn), with
+// ticks on both axes.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +19,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/curve.h"
+#include "cli/figure.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "plan/curve.h"
 #include "plan/plan.h"
 
 namespace {
@@ -97,5 +102,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     writer->write(scenarios[i], made_up(scenarios[i], i));
   }
   writer->end();
+
+  if (!parsed.request.curve) return 0;
+  const gxe::cli::CurveRequest& curve = *parsed.request.curve;
+  require(!gxe::plan::check(curve.spec).has_value());
+  std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.spec);
+  require(points.size() == scenarios.size());
+  for (std::size_t i = 0; i < points.size(); ++i) points[i].outcome = made_up(points[i].scenario, i);
+  const auto curve_writer = gxe::cli::make_curve_writer(
+      parsed.request.format, out, curve.spec, parsed.request.simulation.replicates);
+  curve_writer->begin();
+  std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
+  for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {
+    if (parsed.request.simulation.replicates > 0 && points[i].outcome.ok()) {
+      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 1.0, 0.6}};
+    }
+    curve_writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
+  }
+  curve_writer->end();
+  const gxe::cli::Figure figure = gxe::cli::curve_figure(curve, points, simulations);
+  require(figure.x_min < figure.x_max && figure.y_min < figure.y_max);
+  require(!gxe::cli::axis_ticks(figure.x_min, figure.x_max, figure.log_x).empty());
+  require(!gxe::cli::axis_ticks(figure.y_min, figure.y_max, figure.log_y).empty());
   return 0;
 }

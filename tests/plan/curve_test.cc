@@ -26,6 +26,16 @@ TEST(Curve, AxisEndsExactAndSpacing) {
   EXPECT_EQ(ror.front(), 1.1);
   EXPECT_EQ(ror.back(), 3.0);
   for (int i = 1; i < 4; ++i) EXPECT_NEAR(ror[i + 1] / ror[i], ror[1] / ror[0], 1e-12);
+  // A range a few units in the last place wide: exp(log) would round past
+  // its lower end; every value stays inside, in order.
+  const auto narrow = axis_values(Axis::ror, 1000, 1000.0000000000001, 3);
+  for (std::size_t i = 0; i < narrow.size(); ++i) {
+    EXPECT_GE(narrow[i], 1000.0);
+    EXPECT_LE(narrow[i], 1000.0000000000001);
+    if (i > 0) {
+      EXPECT_GE(narrow[i], narrow[i - 1]);
+    }
+  }
 }
 
 TEST(Curve, PowerGrowsWithCasesInsideItsBand) {

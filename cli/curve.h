@@ -1,0 +1,72 @@
+#ifndef GXE_CLI_CURVE_H_
+#define GXE_CLI_CURVE_H_
+
+// `gxeplan curve`: power against the number of cases or against ROR^tb, or
+// the study size needed against ROR^tb, one curve per value of a list, as
+// numbers (table, csv, json) and optionally as a figure (SVG, PNG, PDF).
+
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/design_options.h"
+#include "cli/figure.h"
+#include "cli/options.h"
+#include "plan/curve.h"
+#include "plan/row.h"
+
+namespace gxe::cli {
+
+// The curve's own options as typed.
+struct CurveTyped {
+  std::string over;
+  std::string from;
+  std::string to;
+  std::string points = "40";
+  std::string plot;
+  std::string target;
+};
+
+// Registers `curve` with the design options of power and size and its own.
+CLI::App* add_curve_command(CLI::App& top, Typed& t, CurveTyped& c);
+
+// The curves a parsed `curve` command asks for, every input checked, or the
+// message naming the first input at fault.
+Parsed build_curve(const CLI::App& command, const Typed& t, const CurveTyped& c);
+
+// Computes every point, writes the rows to `out` as they finish and, when
+// asked, draws the figure. Returns kAllAnswered, kSomeUnanswered (some point
+// without an answer, its row kept) or kOutputFailure (the rows or the figure
+// could not be written).
+int run_curve(const Request& request, std::ostream& out, std::ostream& err);
+
+// The figure of computed curves: bands from the least to the most favourable
+// power (power curves) or a line of the size needed (size curves). On power
+// curves, the simulated powers at both extremes (`simulations`, one per point
+// or empty) are marks with their 95 % intervals.
+Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,
+                    const std::vector<std::optional<plan::Simulation>>& simulations);
+
+// Writes curve points as rows: the columns `over`, `x` and `curve`, then the
+// columns of a single calculation and, when the points are checked by
+// simulation (`replicates` > 0), those of the check (csv, json); or a table
+// for reading.
+class CurveWriter {
+ public:
+  virtual ~CurveWriter() = default;
+  virtual void begin() = 0;
+  // `simulation`: the point's simulation check, or null.
+  virtual void write(const plan::CurvePoint& point, const plan::Simulation* simulation) = 0;
+  virtual void end() = 0;
+};
+
+std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
+                                               const plan::CurveSpec& spec, long replicates);
+
+}  // namespace gxe::cli
+
+#endif  // GXE_CLI_CURVE_H_

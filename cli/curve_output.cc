@@ -1,0 +1,266 @@
+// The rows of `gxeplan curve`: csv and json with the columns over, x and
+// curve before those of a single calculation, and a table for reading.
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "cli/curve.h"
+#include "cli/output.h"
+#include "plan/number.h"
+#include "plan/row.h"
+
+namespace gxe::cli {
+namespace {
+
+using plan::format_number;
+
+std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ? "cases" : "ror"; }
+
+// --- csv and json -------------------------------------------------------------------
+
+class CurveCsvWriter : public CurveWriter {
+ public:
+  CurveCsvWriter(std::ostream& out, plan::Axis over, bool simulated)
+      : out_(out), over_(over), simulated_(simulated) {}
+
+  void begin() override {
+    out_ << "over,x,curve";
+    for (const std::string_view name : plan::kColumnNames) out_ << ',' << plan::csv_field(name);
+    if (simulated_) {
+      for (const std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
+    }
+    out_ << "\r\n";
+  }
+
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
+    out_ << over_name(over_) << ',' << format_number(p.x) << ','
+         << format_number(p.series);
+    const plan::Row row = plan::make_row(p.scenario, p.outcome);
+    for (const plan::Cell& cell : row.cells) out_ << ',' << plan::csv_field(plan::cell_text(cell));
+    if (simulated_) {
+      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
+        out_ << ',' << plan::cell_text(cell);
+      }
+    }
+    out_ << "\r\n";
+  }
+
+  void end() override {}
+
+ private:
+  std::ostream& out_;
+  plan::Axis over_;
+  bool simulated_;
+};
+
+class CurveJsonWriter : public CurveWriter {
+ public:
+  CurveJsonWriter(std::ostream& out, plan::Axis over, bool simulated)
+      : out_(out), over_(over), simulated_(simulated) {}
+
+  void begin() override { out_ << '['; }
+
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
+    Json object = Json::object();
+    object["over"] = over_name(over_);
+    object["x"] = json_cell(p.x);
+    object["curve"] = json_cell(p.series);
+    const plan::Row row = plan::make_row(p.scenario, p.outcome);
+    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
+      object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+    }
+    if (simulated_) {
+      const auto cells = plan::simulation_cells(simulation);
+      for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
+        object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
+      }
+    }
+    out_ << (first_ ? "\n" : ",\n")
+         << object.dump(-1, ' ', false, Json::error_handler_t::replace);
+    first_ = false;
+  }
+
+  void end() override { out_ << "\n]\n"; }
+
+ private:
+  std::ostream& out_;
+  plan::Axis over_;
+  bool simulated_;
+  bool first_ = true;
+};
+
+// --- table ------------------------------------------------------------------------------
+
+constexpr std::size_t kLabelWidth = 21;
+
+// Up to `decimals` decimals, without trailing zeros: 123.08, 1.5, 2.
+std::string trimmed(double x, int decimals) {
+  std::string text = fmt::format("{:.{}f}", x, decimals);
+  if (std::isfinite(x) && std::fabs(x) < 1e15 && text.find('.') != std::string::npos) {
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+  }
+  return std::isfinite(x) && std::fabs(x) < 1e15 ? text : format_number(x);
+}
+
+std::string line(std::string_view label, std::string_view value) {
+  return fmt::format("{:<{}}{}\n", label, kLabelWidth, value);
+}
+
+std::string range_text(const std::optional<plan::Range>& r) {
+  if (!r) return "conditional at each point";
+  if (r->low == r->high) return format_number(r->low);
+  return format_number(r->low) + " to " + format_number(r->high);
+}
+
+class CurveTableWriter : public CurveWriter {
+ public:
+  CurveTableWriter(std::ostream& out, const plan::CurveSpec& spec, long replicates)
+      : out_(out), spec_(spec), replicates_(replicates), simulated_(replicates > 0) {}
+
+  void begin() override {
+    const plan::Scenario& s = spec_.base;
+    const plan::Design& d = s.design;
+    out_ << (size() ? "Study size for the target power at the least favourable point of the box, "
+                      "against ROR^tb\n\n"
+             : spec_.over == plan::Axis::cases
+                 ? "Least and most favourable power over the box, against the number of cases\n\n"
+                 : "Least and most favourable power over the box, against ROR^tb\n\n");
+    std::string exposure;
+    if (d.quantiles != 0) {
+      exposure = std::to_string(d.quantiles) + " quantiles";
+    } else {
+      exposure = "prevalences";
+      for (std::size_t i = 0; i < d.exposure_prevalences.size(); ++i) {
+        exposure += (i == 0 ? " " : ", ") + format_number(d.exposure_prevalences[i]);
+      }
+    }
+    out_ << line("Exposure", exposure)
+         << line("Gene prevalence", format_number(d.gene_prevalence) + " (carriers among controls)")
+         << line("Controls per case", format_number(d.controls_per_case))
+         << line("Null OR^tb(E|G=0)", format_number(d.or_e))
+         << line("Null OR(G|E=0)", format_number(d.or_g))
+         << line("Box OR^tb(E|G=0)", range_text(s.ranges.or_e))
+         << line("Box OR(G|E=0)", range_text(s.ranges.or_g))
+         << line("Level alpha", format_number(s.settings.alpha) + " (two-sided)")
+         << line("Search", plan::name(s.settings.search));
+    if (simulated_) {
+      out_ << line("Simulation", std::to_string(replicates_) + " studies at both extremes of each point");
+    }
+  }
+
+  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
+    if (count_ % static_cast<std::size_t>(spec_.points) == 0) heading(p.series);
+    ++count_;
+    const std::string x = spec_.over == plan::Axis::cases ? trimmed(p.x, 2) : trimmed(p.x, 4);
+    if (!p.outcome.ok()) {
+      out_ << fmt::format("{:>9}  no answer: {}\n", x, p.outcome.error->message());
+      return;
+    }
+    const plan::Result& r = p.outcome.result;
+    const auto power = [&](const plan::Extreme& e) {
+      if (e.small_cells) small_cells_ = true;
+      return fmt::format("{:.4f}", e.power) + (e.small_cells ? "*" : " ");
+    };
+    if (simulated_) {
+      // The simulated power and its standard error beside each extreme's.
+      const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
+        if (plan::disagrees(e.power, s, simulation->replicates)) disagreement_ = true;
+        return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se,
+                           plan::disagrees(e.power, s, simulation->replicates) ? "!" : " ");
+      };
+      out_ << fmt::format("{:>8}", x);
+      if (size()) out_ << fmt::format("{:>10}", trimmed(r.size, 2));
+      out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", power(r.least),
+                          simulation ? simulated(r.least, simulation->least) : "",
+                          power(r.most), simulation ? simulated(r.most, simulation->most) : "");
+    } else if (size()) {
+      out_ << fmt::format("{:>9}{:>10}{:>10}{:>10}{:>11}{:>10}\n", x, trimmed(r.size, 2),
+                          trimmed(r.n_cases, 2), trimmed(r.n_controls, 2), power(r.least),
+                          power(r.most));
+    } else {
+      out_ << fmt::format("{:>8}{:>11}{:>11.4f}{:>13.4f}{:>11}{:>11.4f}{:>13.4f}\n", x,
+                          power(r.least), r.least.or_g, r.least.or_e, power(r.most), r.most.or_g,
+                          r.most.or_e);
+    }
+  }
+
+  void end() override {
+    if (disagreement_) {
+      out_ << "\n! the simulated power differs from the formula's by more than three standard\n"
+              "  errors: the large-sample formula is off there, and the simulated power is the\n"
+              "  better guide\n";
+    }
+    if (small_cells_) {
+      out_ << "\n* some expected case counts are below 5 at that point, where the large-sample\n"
+              "  power is less reliable\n";
+    }
+  }
+
+ private:
+  bool size() const { return spec_.base.mode == plan::Mode::size; }
+
+  // The power columns end in a blank or the small-cell mark, so their
+  // headers do too.
+  static std::string power_header(std::string_view x) {
+    return fmt::format("{:>8}{:>11}{:>11}{:>13}{:>11}{:>11}{:>13}\n", x, "Min power ", "OR(G|E=0)",
+                       "OR^tb(E|G=0)", "Max power ", "OR(G|E=0)", "OR^tb(E|G=0)");
+  }
+
+  void heading(double series) {
+    out_ << '\n';
+    if (simulated_) {
+      out_ << (spec_.over == plan::Axis::cases ? "ROR^tb = "
+               : size()                       ? "Target power = "
+                                              : "Cases = ")
+           << format_number(series) << '\n';
+      out_ << fmt::format("{:>8}", spec_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
+      if (size()) out_ << fmt::format("{:>10}", "Size");
+      out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", "Min power ", "simulated (se) ",
+                          "Max power ", "simulated (se) ");
+      return;
+    }
+    if (spec_.over == plan::Axis::cases) {
+      out_ << "ROR^tb = " << format_number(series) << '\n';
+      out_ << power_header("Cases");
+    } else if (!size()) {
+      out_ << "Cases = " << format_number(series) << '\n';
+      out_ << power_header("ROR^tb");
+    } else {
+      out_ << "Target power = " << format_number(series) << '\n';
+      out_ << fmt::format("{:>9}{:>10}{:>10}{:>10}{:>11}{:>10}\n", "ROR^tb", "Size", "Cases",
+                          "Controls", "Min power ", "Max power ");
+    }
+  }
+
+  std::ostream& out_;
+  const plan::CurveSpec& spec_;
+  long replicates_;
+  bool simulated_;
+  std::size_t count_ = 0;
+  bool small_cells_ = false;
+  bool disagreement_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
+                                               const plan::CurveSpec& spec, long replicates) {
+  const bool simulated = replicates > 0;
+  switch (format) {
+    case Format::csv:
+      return std::make_unique<CurveCsvWriter>(out, spec.over, simulated);
+    case Format::json:
+      return std::make_unique<CurveJsonWriter>(out, spec.over, simulated);
+    case Format::table:
+      break;
+  }
+  return std::make_unique<CurveTableWriter>(out, spec, replicates);
+}
+
+}  // namespace gxe::cli
