@@ -23,90 +23,30 @@ std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ?
 
 // --- csv and json -------------------------------------------------------------------
 
-class CurveCsvWriter : public CurveWriter {
+// The rows of a single calculation, with the axis value and the curve's
+// value in front.
+class CurveStreamWriter : public CurveWriter {
  public:
-  CurveCsvWriter(std::ostream& out, plan::Axis over, bool simulated)
-      : out_(out), over_(over), simulated_(simulated) {}
+  CurveStreamWriter(RowFormat format, std::ostream& out, plan::Axis over, bool simulated)
+      : stream_(format, out, simulated, {}, {"over", "x", "curve"}), over_(over) {}
 
-  void begin() override {
-    out_ << "over,x,curve";
-    for (const std::string_view name : plan::kColumnNames) out_ << ',' << plan::csv_field(name);
-    if (simulated_) {
-      for (const std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
-    }
-    out_ << "\r\n";
-  }
+  void begin() override { stream_.begin(); }
 
   void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
-    out_ << over_name(over_) << ',' << format_number(p.x) << ','
-         << format_number(p.series);
-    const plan::Row row = plan::make_row(p.scenario, p.outcome);
-    for (const plan::Cell& cell : row.cells) out_ << ',' << plan::csv_field(plan::cell_text(cell));
-    if (simulated_) {
-      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
-        out_ << ',' << plan::cell_text(cell);
-      }
-    }
-    out_ << "\r\n";
+    const plan::Cell leading[] = {std::string(over_name(over_)), p.x, p.series};
+    stream_.write(plan::make_row(p.scenario, p.outcome), simulation, {}, leading);
   }
 
-  void end() override {}
+  void end() override { stream_.end(); }
 
  private:
-  std::ostream& out_;
+  RowStream stream_;
   plan::Axis over_;
-  bool simulated_;
-};
-
-class CurveJsonWriter : public CurveWriter {
- public:
-  CurveJsonWriter(std::ostream& out, plan::Axis over, bool simulated)
-      : out_(out), over_(over), simulated_(simulated) {}
-
-  void begin() override { out_ << '['; }
-
-  void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
-    Json object = Json::object();
-    object["over"] = over_name(over_);
-    object["x"] = json_cell(p.x);
-    object["curve"] = json_cell(p.series);
-    const plan::Row row = plan::make_row(p.scenario, p.outcome);
-    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-      object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
-    }
-    if (simulated_) {
-      const auto cells = plan::simulation_cells(simulation);
-      for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
-        object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
-      }
-    }
-    out_ << (first_ ? "\n" : ",\n")
-         << object.dump(-1, ' ', false, Json::error_handler_t::replace);
-    first_ = false;
-  }
-
-  void end() override { out_ << "\n]\n"; }
-
- private:
-  std::ostream& out_;
-  plan::Axis over_;
-  bool simulated_;
-  bool first_ = true;
 };
 
 // --- table ------------------------------------------------------------------------------
 
 constexpr std::size_t kLabelWidth = 21;
-
-// Up to `decimals` decimals, without trailing zeros: 123.08, 1.5, 2.
-std::string trimmed(double x, int decimals) {
-  std::string text = fmt::format("{:.{}f}", x, decimals);
-  if (std::isfinite(x) && std::fabs(x) < 1e15 && text.find('.') != std::string::npos) {
-    text.erase(text.find_last_not_of('0') + 1);
-    if (text.back() == '.') text.pop_back();
-  }
-  return std::isfinite(x) && std::fabs(x) < 1e15 ? text : format_number(x);
-}
 
 std::string line(std::string_view label, std::string_view value) {
   return fmt::format("{:<{}}{}\n", label, kLabelWidth, value);
@@ -254,9 +194,9 @@ std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
   const bool simulated = replicates > 0;
   switch (format) {
     case Format::csv:
-      return std::make_unique<CurveCsvWriter>(out, spec.over, simulated);
+      return std::make_unique<CurveStreamWriter>(RowFormat::csv, out, spec.over, simulated);
     case Format::json:
-      return std::make_unique<CurveJsonWriter>(out, spec.over, simulated);
+      return std::make_unique<CurveStreamWriter>(RowFormat::json, out, spec.over, simulated);
     case Format::table:
       break;
   }

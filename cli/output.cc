@@ -56,16 +56,6 @@ std::string labelled(std::string_view label, std::string_view value) {
   return text + '\n';
 }
 
-// Up to `decimals` decimals, without trailing zeros: 0.9823, 1.5, 2.
-std::string trimmed(double x, int decimals) {
-  std::string text = fmt::format("{:.{}f}", x, decimals);
-  if (std::isfinite(x) && text.find('.') != std::string::npos) {
-    text.erase(text.find_last_not_of('0') + 1);
-    if (text.back() == '.') text.pop_back();
-  }
-  return text;
-}
-
 // Numbers of subjects: a sample size divided between cases and controls
 // need not be whole (1001 subjects, one control per case: 500.5 cases).
 std::string count_text(double x) {
@@ -324,13 +314,30 @@ std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
   return std::make_unique<TableWriter>(out, scenarios);
 }
 
+std::string trimmed(double x, int decimals) {
+  constexpr double kFixedLimit = 1e15;  // beyond, fixed notation is all digits and no sense
+  if (!std::isfinite(x) || std::fabs(x) >= kFixedLimit) return format_number(x);
+  std::string text = fmt::format("{:.{}f}", x, decimals);
+  if (text.find('.') != std::string::npos) {
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+  }
+  return text;
+}
+
 RowStream::RowStream(RowFormat format, std::ostream& out, bool simulated,
-                     std::vector<std::string> carried_names)
-    : format_(format), out_(out), simulated_(simulated), carried_names_(std::move(carried_names)) {}
+                     std::vector<std::string> carried_names,
+                     std::vector<std::string> leading_names)
+    : format_(format),
+      out_(out),
+      simulated_(simulated),
+      carried_names_(std::move(carried_names)),
+      leading_names_(std::move(leading_names)) {}
 
 void RowStream::begin() {
   switch (format_) {
     case RowFormat::csv:
+      for (const std::string& name : leading_names_) out_ << plan::csv_field(name) << ',';
       for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
         out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
       }
@@ -349,11 +356,18 @@ void RowStream::begin() {
 }
 
 void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
-                      std::span<const std::string_view> carried) {
+                      std::span<const std::string_view> carried,
+                      std::span<const plan::Cell> leading) {
   const auto carried_text = [&](std::size_t i) {
     return i < carried.size() ? carried[i] : std::string_view();
   };
+  const auto leading_cell = [&](std::size_t i) {
+    return i < leading.size() ? leading[i] : plan::Cell();
+  };
   if (format_ == RowFormat::csv) {
+    for (std::size_t i = 0; i < leading_names_.size(); ++i) {
+      out_ << plan::csv_field(plan::cell_text(leading_cell(i))) << ',';
+    }
     for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
       out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
     }
@@ -369,6 +383,9 @@ void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
     return;
   }
   Json object = Json::object();
+  for (std::size_t i = 0; i < leading_names_.size(); ++i) {
+    object[leading_names_[i]] = json_cell(leading_cell(i));
+  }
   for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
     object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
   }

@@ -45,13 +45,18 @@ enum class RowFormat { csv, json, jsonl };
 
 class RowStream {
  public:
+  // `leading_names`: columns written before the output columns (a curve's
+  // axis and curve values), typed like them.
   RowStream(RowFormat format, std::ostream& out, bool simulated = false,
-            std::vector<std::string> carried_names = {});
+            std::vector<std::string> carried_names = {},
+            std::vector<std::string> leading_names = {});
   void begin();
   // `simulation`: the row's check, if one was made (its columns are empty
-  // otherwise); `carried` holds one text per carried name.
+  // otherwise); `carried` holds one text per carried name, `leading` one
+  // cell per leading name.
   void write(const plan::Row& row, const plan::Simulation* simulation = nullptr,
-             std::span<const std::string_view> carried = {});
+             std::span<const std::string_view> carried = {},
+             std::span<const plan::Cell> leading = {});
   void end();
 
  private:
@@ -59,8 +64,13 @@ class RowStream {
   std::ostream& out_;
   bool simulated_;
   std::vector<std::string> carried_names_;
+  std::vector<std::string> leading_names_;
   bool first_ = true;
 };
+
+// Up to `decimals` decimals without trailing zeros (123.08, 1.5, 2); a value
+// too large or not finite in shortest round-trip form.
+std::string trimmed(double x, int decimals);
 
 // table: for reading in an 80-column terminal; the inputs all rows share
 // once, then one block per calculation. csv and json: as RowStream writes

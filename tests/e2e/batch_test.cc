@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/temp_folder.h"
 #include "tests/e2e/expected_files.h"
 
 namespace gxe::e2e {
@@ -54,27 +55,6 @@ struct Finished {
   return ::testing::AssertionSuccess();
 }
 
-// A folder of its own, removed with what is in it.
-class Folder {
- public:
-  Folder() {
-    std::string name = (fs::temp_directory_path() / "gxeplan_batch_XXXXXX").string();
-    if (::mkdtemp(name.data()) != nullptr) path_ = name;
-  }
-  ~Folder() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::vector<std::string> names() const {
-    std::vector<std::string> list;
-    for (const auto& e : fs::directory_iterator(path_)) list.push_back(e.path().filename().string());
-    return list;
-  }
-
- private:
-  fs::path path_;
-};
 
 // Every kind of row: ranges given and not (the conversion's point is written
 // and read back), prevalences, the gene by its allele frequency, defaults,
@@ -120,7 +100,7 @@ const OutputCase kOutputCases[] = {
 TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
   for (const OutputCase& c : kOutputCases) {
     SCOPED_TRACE(c.name);
-    const Folder folder;
+    const TempFolder folder;
     ASSERT_FALSE(folder.path().empty());
     const fs::path file = folder.path() / "results.csv";
     write_file(file, "old results\n");
@@ -138,7 +118,7 @@ TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
 // A pipe (as a device would be) is refused before anything is read, never
 // replaced by a file; a link stays a link to the file it names.
 TEST(Batch, OutputFileThatIsAPipeOrALink) {
-  const Folder folder;
+  const TempFolder folder;
   ASSERT_FALSE(folder.path().empty());
   const std::string rows = "mode,cases,quantiles,gene_prevalence,ror\npower,500,4,0.3,2\n";
   const fs::path pipe = folder.path() / "pipe.csv";
@@ -163,7 +143,7 @@ TEST(Batch, OutputFileThatIsAPipeOrALink) {
 }
 
 TEST(Batch, StoppedBySignalLeavesTheOutputFileAlone) {
-  const Folder folder;
+  const TempFolder folder;
   ASSERT_FALSE(folder.path().empty());
   const fs::path file = folder.path() / "results.csv";
   write_file(file, "old results\n");

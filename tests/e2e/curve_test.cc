@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/child_process.h"
+#include "tests/e2e/temp_folder.h"
 #include "tests/e2e/expected_files.h"
 
 namespace gxe::e2e {
@@ -203,32 +204,12 @@ std::pair<unsigned, unsigned> png_size(const std::string& bytes) {
   return {be32(16), be32(20)};
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "gxeplan-curve-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(path_)) names.push_back(e.path().filename());
-    return names;
-  }
-
- private:
-  fs::path path_;
-};
 
 // Each kind of figure is a whole file of its kind; standard output carries
 // the same numbers with or without the figure, and nothing else is left in
 // the folder.
 TEST(CurveEndToEnd, FiguresAreWholeFilesAndLeaveOutputClean) {
-  TempDir dir;
+  TempFolder dir;
   ASSERT_FALSE(dir.path().empty());
   struct Case {
     std::vector<std::string> curve;
@@ -271,7 +252,7 @@ TEST(CurveEndToEnd, FiguresAreWholeFilesAndLeaveOutputClean) {
       EXPECT_NE(bytes.find("%%EOF", bytes.size() - 32), std::string::npos);
     }
   }
-  auto names = dir.entries();
+  auto names = dir.names();
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"cases.svg", "ror.png", "size.PDF"}));
 }
@@ -279,7 +260,7 @@ TEST(CurveEndToEnd, FiguresAreWholeFilesAndLeaveOutputClean) {
 // A figure that cannot be written is found before any calculation: status
 // 4, one line saying why, nothing on standard output and no file.
 TEST(CurveEndToEnd, UnwritableFigureIsReportedAndNothingWritten) {
-  TempDir dir;
+  TempFolder dir;
   ASSERT_FALSE(dir.path().empty());
   fs::create_directory(dir.path() / "taken.svg");
   const struct {
@@ -302,7 +283,7 @@ TEST(CurveEndToEnd, UnwritableFigureIsReportedAndNothingWritten) {
     EXPECT_EQ(r.err, "gxeplan: --plot: " + c.message + "\n");
     EXPECT_EQ(r.out, "");
   }
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"taken.svg"});
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"taken.svg"});
 }
 
 }  // namespace
