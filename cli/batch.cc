@@ -386,6 +386,11 @@ int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostre
 
   std::optional<WholeFile> file;
   const std::string output_name = shown(request.output);
+  // The handler first: a signal between the temporary file's creation and
+  // the handler's would leave that file behind.
+  stop_on_signal(request.output.empty()
+                     ? std::string("gxeplan: interrupted\n")
+                     : "gxeplan: interrupted; " + output_name + " was not written\n");
   if (!request.output.empty()) {
     file.emplace(request.output);
     if (!file->open()) {
@@ -393,9 +398,6 @@ int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostre
       if (!from_stdin) ::close(fd);
       return kOutputFailure;
     }
-    stop_on_signal("gxeplan: interrupted; " + output_name + " was not written\n");
-  } else {
-    stop_on_signal("gxeplan: interrupted\n");
   }
 
   const SimulationSettings& simulation = request.simulation;

@@ -64,7 +64,7 @@ struct Study {
 inline constexpr double kMaxSubjects = 1e9;  // cases, and controls, per study
 inline constexpr long kMaxReplicates = 1000000000;
 inline constexpr int kMaxThreads = 1024;
-inline constexpr std::uint64_t kDefaultSeed = 20260101;
+inline constexpr std::uint64_t kDefaultSeed = 1;
 
 struct Options {
   long replicates = 10000;  // simulated studies, 1 to kMaxReplicates

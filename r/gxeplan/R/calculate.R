@@ -112,7 +112,7 @@
 gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
                       exposure_prevalences = NULL, controls_per_case = 1,
                       or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                      alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
+                      alpha = 0.05, search = "global", simulate = 0, seed = 1) {
   calculate("power", cases, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
@@ -156,7 +156,7 @@ gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
 gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
                      exposure_prevalences = NULL, controls_per_case = 1,
                      or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                     alpha = 0.05, search = "global", simulate = 0, seed = 20260101) {
+                     alpha = 0.05, search = "global", simulate = 0, seed = 1) {
   calculate("size", power, ror, gene_prevalence,
             quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
             exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
