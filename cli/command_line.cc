@@ -6,6 +6,7 @@
 
 #include "cli/batch.h"
 #include "cli/curve.h"
+#include "cli/whole_file.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/progress.h"
@@ -37,6 +38,10 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
     case Parsed::Action::batch:
       return run_batch_command(parsed.batch, out, err);
     case Parsed::Action::calculate:
+      // Interrupted, the command ends as killed by the signal (the shell's
+      // 130 for Ctrl-C), not with a status of its own; a figure's
+      // temporary file is removed on the way.
+      stop_on_signal("gxeplan: interrupted\n");
       break;
   }
   if (parsed.request.curve) return run_curve(parsed.request, out, err);

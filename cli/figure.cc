@@ -1,4 +1,5 @@
 #include "cli/figure.h"
+#include "cli/whole_file.h"
 
 #include <fcntl.h>
 #include <plstream.h>
@@ -784,37 +785,19 @@ std::string write_figure(const Figure& figure, const std::string& path) {
   if (!kind) return plan::quoted(path) + " must end in .svg, .png or .pdf";
   if (std::string problem = figure_path_problem(path); !problem.empty()) return problem;
 
-  // A hidden name beside the target: ".fig.png.XXXXXX".
-  const fs::path target(path);
-  std::string temp =
-      (folder_of(target) / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return "cannot write " + plan::quoted(path) + ": " + errno_text(errno);
-  // mkstemp makes the file private; the figure gets the permissions of any
-  // new file.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-
-  const auto fail = [&](std::string why) {
-    ::unlink(temp.c_str());
-    return why;
-  };
-  if (std::string problem = draw_figure(figure, *kind, temp); !problem.empty()) {
-    return fail(std::move(problem));
+  // Drawn into a temporary file beside the target, which replaces it only
+  // once it is complete and on the disk, and which a SIGINT or SIGTERM
+  // removes.
+  WholeFile file(path);
+  if (!file.open()) return plan::quoted(path) + " " + file.problem();
+  if (std::string problem = draw_figure(figure, *kind, file.temp_path()); !problem.empty()) {
+    return problem;
   }
-  if (!complete(temp, *kind)) {
-    return fail("the figure for " + plan::quoted(path) +
-                " came out incomplete (is the disk full?); nothing was written");
+  if (!complete(file.temp_path(), *kind)) {
+    return "the figure for " + plan::quoted(path) +
+           " came out incomplete (is the disk full?); nothing was written";
   }
-  const int sync_fd = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool synced = sync_fd >= 0 && ::fsync(sync_fd) == 0;
-  if (sync_fd >= 0) ::close(sync_fd);
-  if (!synced) return fail("cannot write " + plan::quoted(path) + ": " + errno_text(errno));
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    return fail("cannot write " + plan::quoted(path) + ": " + errno_text(errno));
-  }
+  if (!file.commit()) return plan::quoted(path) + " " + file.problem();
   return "";
 }
 

@@ -17,9 +17,9 @@ namespace gxe::cli {
 namespace {
 
 // What the signal handler needs, in static storage: it may touch nothing
-// else. `temp_path` holds the name of the open temporary file while
+// else. `signal_temp_path` holds the name of the open temporary file while
 // `has_temp` is 1.
-std::array<char, 4096> temp_path{};
+std::array<char, 4096> signal_temp_path{};
 volatile sig_atomic_t has_temp = 0;
 std::array<char, 4096> stop_message{};
 std::size_t stop_message_size = 0;
@@ -27,7 +27,7 @@ std::size_t stop_message_size = 0;
 constexpr std::string_view kTempSuffix = ".tmp-XXXXXX";
 
 void on_stop(int signo) {
-  if (has_temp != 0) ::unlink(temp_path.data());
+  if (has_temp != 0) ::unlink(signal_temp_path.data());
   const ssize_t ignored = ::write(STDERR_FILENO, stop_message.data(), stop_message_size);
   (void)ignored;
   // Default action, delivered when the handler returns (the signal is
@@ -139,20 +139,20 @@ bool WholeFile::open() {
     return false;
   }
   const std::string name = path_ + std::string(kTempSuffix);
-  if (path_.empty() || name.size() >= temp_path.size()) {
+  if (path_.empty() || name.size() >= signal_temp_path.size()) {
     problem_ = path_.empty() ? "is not a file name" : "is too long a file name";
     return false;
   }
   {
     const SignalsHeld held;
-    std::memcpy(temp_path.data(), name.c_str(), name.size() + 1);
-    fd_ = ::mkostemp(temp_path.data(), O_CLOEXEC);
+    std::memcpy(signal_temp_path.data(), name.c_str(), name.size() + 1);
+    fd_ = ::mkostemp(signal_temp_path.data(), O_CLOEXEC);
     if (fd_ < 0) {
       problem_ = "cannot be written: no file can be made in its folder " + folder_of(path_) + ": " +
                  system_error(errno);
       return false;
     }
-    temp_path_ = temp_path.data();
+    temp_path_ = signal_temp_path.data();
     has_temp = 1;
   }
   // The permissions of the file it replaces, or those a new file would get.

@@ -35,6 +35,9 @@ class WholeFile {
   void discard();
 
   const std::string& problem() const { return problem_; }
+  // The temporary file's name while it is open: a file another writer (a
+  // child process) may fill in place of stream().
+  const std::string& temp_path() const { return temp_path_; }
 
  private:
   class Buffer;
