@@ -1,5 +1,7 @@
 #include "cli/curve.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <array>
 #include <cmath>

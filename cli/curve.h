@@ -5,8 +5,6 @@
 // the study size needed against ROR^tb, one curve per value of a list, as
 // numbers (table, csv, json) and optionally as a figure (SVG, PNG, PDF).
 
-#include <CLI/CLI.hpp>
-
 #include <iosfwd>
 #include <memory>
 #include <optional>

@@ -5,8 +5,6 @@
 // level, the search and the output format), their checks, and the building
 // of the calculations they ask for. Internal to the command line.
 
-#include <CLI/CLI.hpp>
-
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -15,6 +13,13 @@
 #include "cli/options.h"
 #include "plan/plan.h"
 #include "simulate/simulate.h"
+
+// CLI11's classes, declared here so that only the files that register
+// options include (and compile) the whole header-only library.
+namespace CLI {
+class App;
+class Validator;
+}  // namespace CLI
 
 namespace gxe::cli {
 

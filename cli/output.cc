@@ -254,6 +254,8 @@ class TableWriter : public RowWriter {
 
 // --- csv and json ------------------------------------------------------------------------
 
+using Json = nlohmann::ordered_json;  // keys in column order
+
 // Whole numbers as integers (1000, not 1000.0), within the doubles' exact range.
 Json json_number(double x) {
   constexpr double kExactIntegers = 9007199254740992.0;  // 2^53
@@ -263,8 +265,8 @@ Json json_number(double x) {
   return x;
 }
 
-}  // namespace
-
+// A cell as json: numbers as numbers (whole ones within 2^53 as integers),
+// flags as booleans, lists as arrays, empty cells as null.
 Json json_cell(const plan::Cell& cell) {
   struct ToJson {
     Json operator()(std::monostate) const { return nullptr; }
@@ -279,8 +281,6 @@ Json json_cell(const plan::Cell& cell) {
   };
   return std::visit(ToJson{}, cell);
 }
-
-namespace {
 
 // The row writers of the command line: its csv and json, through RowStream.
 class StreamWriter : public RowWriter {

@@ -6,7 +6,6 @@
 
 #include <iosfwd>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <string_view>
@@ -27,12 +26,6 @@ class RowWriter {
                      const plan::Simulation* simulation = nullptr) = 0;
   virtual void end() = 0;
 };
-
-using Json = nlohmann::ordered_json;  // keys in column order
-
-// A cell as json: numbers as numbers (whole ones within 2^53 as integers),
-// flags as booleans, lists as arrays, empty cells as null.
-Json json_cell(const plan::Cell& cell);
 
 // Rows of the output columns, then the simulation check's columns when the
 // rows carry one, then any columns carried through from an input, by name,

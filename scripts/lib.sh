@@ -42,7 +42,10 @@ gxe_build() {
                   -o -name '*.json' \) -print -quit)" ]; then
     echo "Building gxeplan ($preset build) ..." >&2
   fi
-  if ! { cmake --preset "$preset" -S "$GXE_ROOT" && \
+  # A changed preset (another compiler, say) needs a new cache, not an update.
+  local fresh=()
+  [ -f "$dir/CMakeCache.txt" ] && [ "$GXE_ROOT/CMakePresets.json" -nt "$dir/CMakeCache.txt" ] && fresh=(--fresh)
+  if ! { cmake --preset "$preset" "${fresh[@]}" -S "$GXE_ROOT" && \
          cmake --build --preset "$preset" ${1:+--target "$@"}; } >"$log" 2>&1; then
     cat "$log" >&2
     echo "Build of preset '$preset' failed (log: $log)" >&2
@@ -57,13 +60,13 @@ gxe_build() {
 GXE_R_PACKAGES=(r-base-dev r-cran-rcpp r-cran-testthat r-cran-roxygen2 r-cran-knitr
                 r-cran-rmarkdown pandoc)
 
-# Packages of the fuzz build (clang and its sanitizer and libFuzzer runtime),
-# installed only by the commands that build it.
+# Packages of the sanitizer build (clang and its sanitizer and libFuzzer
+# runtime), installed only by the commands that build it.
 GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 # gxe_fuzz <seconds> [libFuzzer options...]
 #
-# Builds the fuzz preset and runs each target for its share of <seconds>
+# Builds the fuzz targets of the asan preset and runs each target for its share of <seconds>
 # over a scratch copy of its seed corpus, so the repository is never
 # written: the dialogue's target over the transcript inputs and
 # tests/fuzz/corpus, the command line's over the end-to-end argument lists
@@ -75,7 +78,7 @@ GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # build/fuzz-artifacts, the log in build/fuzz-<target>.log.
 gxe_fuzz() {
   local seconds=$1; shift
-  gxe_build fuzz || return 1
+  gxe_build asan gxeplan_fuzz gxeplan_cli_fuzz gxeplan_batch_fuzz || return 1
   local targets=(gxeplan_fuzz gxeplan_cli_fuzz gxeplan_batch_fuzz)
   local share=$(( seconds / ${#targets[@]} ))
   [ "$share" -ge 1 ] || share=1
@@ -107,7 +110,7 @@ gxe_fuzz() {
     [ "$target" = gxeplan_batch_fuzz ] && dict="$GXE_ROOT/tests/fuzz/gxeplan_batch.dict"
     local rc=0
     # From build/, where libFuzzer's own files (fuzz-N.log with -jobs) land.
-    (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/fuzz/tests/fuzz/$target" \
+    (cd "$GXE_ROOT/build" && "$GXE_ROOT/build/asan/tests/fuzz/$target" \
         -max_total_time="$share" -timeout=10 -rss_limit_mb=2048 -dict="$dict" \
         -artifact_prefix="$GXE_ROOT/build/fuzz-artifacts/" -print_final_stats=1 \
         "$@" "$scratch/$target") >"$log" 2>&1 || rc=$?

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
-# a checked build with warnings as errors and an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, with the R package's build and
-# R CMD check (failing on an ERROR or a WARNING) and a 60-second smoke run of
-# the fuzz targets (clang, libFuzzer; the dialogue's and the command line's,
-# 30 s each) over their seed corpora in between.
+# a checked build with warnings as errors (g++), with the R package's build
+# and R CMD check (failing on an ERROR or a WARNING), then a clang build with
+# AddressSanitizer + UndefinedBehaviorSanitizer, whose fuzz targets (libFuzzer;
+# the dialogue's, the command line's and the batch file's) then get a
+# 60-second smoke run over their seed corpora.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}"
 cd "$GXE_ROOT"
@@ -21,7 +21,7 @@ r_start=$SECONDS
 GXE_CLI="$GXE_ROOT/build/werror/gxeplan" R_MAKEVARS_USER="$GXE_ROOT/r/check.mk" \
   bash "$GXE_ROOT/r/build-package.sh" --check </dev/null || status=1
 echo "R package: $((SECONDS - r_start)) s"
+run_suite asan || status=1
 echo "== fuzz smoke run (60 s)"
 gxe_fuzz 60 || status=1
-run_suite asan || status=1
 exit $status

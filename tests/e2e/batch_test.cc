@@ -250,14 +250,11 @@ TEST(Batch, MemoryDoesNotGrowWithTheRows) {
   RecordProperty("peak_kb_1000_rows", static_cast<int>(few));
   RecordProperty("peak_kb_100000_rows", static_cast<int>(many));
   // 100 bytes kept per row would be 10 MB here.
-#if defined(__SANITIZE_ADDRESS__)
   // AddressSanitizer's allocator settles about 3 MB higher once some tens of
-  // thousands of rows have gone through it, then stays (measured: 36.1 MB at
-  // 1,000 rows, 39.0 at 30,000, 39.1 at 100,000, 39.2 at 300,000).
-  constexpr long kSlackKb = 4096;
-#else
-  constexpr long kSlackKb = 1024;
-#endif
+  // thousands of rows have gone through it, then stays (measured with g++:
+  // 36.1 MB at 1,000 rows, 39.0 at 30,000, 39.1 at 100,000, 39.2 at 300,000;
+  // with clang: 19.8 MB at 1,000, 22.4 at 100,000).
+  constexpr long kSlackKb = kSanitized ? 4096 : 1024;
   EXPECT_LE(many, few + kSlackKb) << "peak resident memory: " << few << " kB for 1,000 rows, "
                                   << many << " kB for 100,000";
 }

@@ -24,6 +24,20 @@ namespace gxe::e2e {
 
 using namespace std::chrono_literals;
 
+// Whether this test, and so the binary it runs, is built with
+// AddressSanitizer (g++ defines a macro, clang answers __has_feature).
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // Long enough for a sanitizer build on a busy machine.
 inline constexpr std::chrono::milliseconds kChildTimeout = 30s;
 

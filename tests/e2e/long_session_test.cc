@@ -17,8 +17,8 @@
 #include <fstream>
 #include <iostream>
 #include <random>
-#include <regex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -26,18 +26,6 @@
 
 namespace gxe::e2e {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // Calculations in the long session and in the short one it is compared with.
 // The sanitizer build runs a tenth: its unoptimised, instrumented searches
@@ -228,17 +216,34 @@ std::vector<std::string> report_rows(const std::string& out) {
   return rows;
 }
 
-// An 86-column row: the size in 8 columns (or 8 asterisks), then six times a
-// blank and a 12-column fixed-point field with 4 decimals (or 12 asterisks).
-const std::regex kRow(R"((?: *[0-9]+|\*{8})(?: (?: *-?[0-9]+\.[0-9]{4}|\*{12})){6})");
-const std::regex kSizeField(R"( *[0-9]+|\*{8})");
-const std::regex kFixedField(R"( *-?[0-9]+\.[0-9]{4}|\*{12})");
+// A report field: right-aligned in its columns (leading blanks), or all
+// asterisks when the value does not fit. The size is an integer; the other
+// fields are fixed-point numbers with 4 decimals, perhaps negative.
+bool overflowed(std::string_view f) { return f.find_first_not_of('*') == std::string_view::npos; }
 
+bool digits(std::string_view f) {
+  return !f.empty() && f.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+bool size_field(std::string_view f) {
+  return overflowed(f) || digits(f.substr(std::min(f.find_first_not_of(' '), f.size())));
+}
+
+bool fixed_field(std::string_view f) {
+  if (overflowed(f)) return true;
+  f.remove_prefix(std::min(f.find_first_not_of(' '), f.size()));
+  if (!f.empty() && f.front() == '-') f.remove_prefix(1);
+  const std::size_t point = f.find('.');
+  return point != std::string_view::npos && digits(f.substr(0, point)) &&
+         f.size() - point - 1 == 4 && digits(f.substr(point + 1));
+}
+
+// An 86-column row: the size in 8 columns, then six times a blank and a
+// 12-column fixed-point field.
 bool well_formed(const std::string& row) {
-  if (row.size() != 86 || !std::regex_match(row, kRow)) return false;
-  if (!std::regex_match(row.substr(0, 8), kSizeField)) return false;
+  if (row.size() != 86 || !size_field(std::string_view(row).substr(0, 8))) return false;
   for (std::size_t j = 0; j < 6; ++j) {
-    if (row[8 + 13 * j] != ' ' || !std::regex_match(row.substr(9 + 13 * j, 12), kFixedField)) {
+    if (row[8 + 13 * j] != ' ' || !fixed_field(std::string_view(row).substr(9 + 13 * j, 12))) {
       return false;
     }
   }
