@@ -55,10 +55,11 @@ gxe_build() {
 }
 
 # Packages of the R package (r/build-package.sh): R with the Rcpp glue, the
-# documentation and vignette tools and the test framework, installed only by
-# the commands that build it.
+# documentation and vignette tools, the test framework and ggplot2 (suggested
+# by the package, for autoplot(), which is tested only when it is there),
+# installed only by the commands that build it.
 GXE_R_PACKAGES=(r-base-dev r-cran-rcpp r-cran-testthat r-cran-roxygen2 r-cran-knitr
-                r-cran-rmarkdown pandoc)
+                r-cran-rmarkdown pandoc r-cran-ggplot2)
 
 # Packages of the sanitizer build (clang and its sanitizer and libFuzzer
 # runtime), installed only by the commands that build it.

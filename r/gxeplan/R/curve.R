@@ -191,7 +191,8 @@ autoplot.gxe_curve <- function(object, target = 0.8, ...) {
       ggplot2::labs(y = "Study size (cases + controls)")
   } else {
     plot <- plot + ggplot2::geom_ribbon(ggplot2::aes(ymin = low, ymax = high), alpha = 0.3, colour = NA) +
-      ggplot2::geom_line(ggplot2::aes(y = low)) + ggplot2::labs(y = "Power") +
+      ggplot2::geom_line(ggplot2::aes(y = low)) + ggplot2::geom_line(ggplot2::aes(y = high)) +
+      ggplot2::labs(y = "Power") +
       ggplot2::coord_cartesian(ylim = c(0, 1))
     if (!is.null(target)) plot <- plot + ggplot2::geom_hline(yintercept = target, linetype = 2)
     plot
