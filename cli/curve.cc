@@ -62,11 +62,11 @@ std::string figure_number(double x) {
   return text.data();
 }
 
-bool is_size(const plan::CurveSpec& spec) { return spec.base.mode == plan::Mode::size; }
+bool is_size(const plan::CurveQuery& query) { return query.base.mode == plan::Mode::size; }
 
 // The value a point is labelled with in messages: "cases 250" or "ROR^tb 1.5".
-std::string point_name(const plan::CurveSpec& spec, double x) {
-  return (spec.over == plan::Axis::cases ? "cases " : "ROR^tb ") + plan::format_number(x);
+std::string point_name(const plan::CurveQuery& query, double x) {
+  return (query.over == plan::Axis::cases ? "cases " : "ROR^tb ") + plan::format_number(x);
 }
 
 // --- Figure text ------------------------------------------------------------------
@@ -87,20 +87,20 @@ std::string range_text(const plan::Range& r) {
   return figure_number(r.low) + "\u2013" + figure_number(r.high);  // en dash
 }
 
-std::string box_note(const plan::CurveSpec& spec) {
+std::string box_note(const plan::CurveQuery& query) {
   // A range not given is the conditional point that keeps the null's odds
   // ratios as the marginal ones; that point moves with ROR^tb.
-  const plan::Ranges& r = spec.base.ranges;
+  const plan::Ranges& r = query.base.ranges;
   if (!r.or_g && !r.or_e) return "at the conditional OR(G|E=0) and OR#utb#d(E|G=0)";
   const std::string box =
       "OR(G|E=0) " + (r.or_g ? range_text(*r.or_g) : std::string("conditional")) +
       ", OR#utb#d(E|G=0) " + (r.or_e ? range_text(*r.or_e) : std::string("conditional"));
-  return (is_size(spec) ? "least favourable over " : "band: power over ") + box;
+  return (is_size(query) ? "least favourable over " : "band: power over ") + box;
 }
 
-std::string curve_label(const plan::CurveSpec& spec, double series) {
-  if (spec.over == plan::Axis::cases) return "ROR#utb#d = " + figure_number(series);
-  if (is_size(spec)) return "power " + figure_number(series);
+std::string curve_label(const plan::CurveQuery& query, double series) {
+  if (query.over == plan::Axis::cases) return "ROR#utb#d = " + figure_number(series);
+  if (is_size(query)) return "power " + figure_number(series);
   return figure_number(series) + (series == 1.0 ? " case" : " cases");
 }
 
@@ -267,38 +267,38 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
   Parsed parsed = build(command, t, mode);
   if (parsed.action != Parsed::Action::calculate) return parsed;
 
-  plan::CurveSpec spec;
-  spec.base = parsed.request.scenarios.front();
-  spec.over = over_cases ? plan::Axis::cases : plan::Axis::ror;
-  spec.from = from;
-  spec.to = to;
-  spec.points = static_cast<int>(points);
+  plan::CurveQuery query;
+  query.base = parsed.request.scenarios.front();
+  query.over = over_cases ? plan::Axis::cases : plan::Axis::ror;
+  query.from = from;
+  query.to = to;
+  query.points = static_cast<int>(points);
   for (const plan::Scenario& s : parsed.request.scenarios) {
-    spec.series.push_back(over_cases                   ? s.design.ror
+    query.series.push_back(over_cases                   ? s.design.ror
                           : mode == plan::Mode::power ? s.cases
                                                       : s.target_power);
   }
-  if (given("--plot") && spec.series.size() > kMaxFigureCurves) {
+  if (given("--plot") && query.series.size() > kMaxFigureCurves) {
     return wrong_use("--plot: a figure tells at most " + std::to_string(kMaxFigureCurves) +
-                     " curves apart, and the list gives " + std::to_string(spec.series.size()) +
+                     " curves apart, and the list gives " + std::to_string(query.series.size()) +
                      "; draw them in several figures");
   }
-  const std::size_t total = spec.series.size() * static_cast<std::size_t>(spec.points);
+  const std::size_t total = query.series.size() * static_cast<std::size_t>(query.points);
   if (total > kMaxRows) {
     return wrong_use("the curves have " + std::to_string(total) + " points in all (" +
-                     std::to_string(spec.series.size()) + " curves of " +
-                     std::to_string(spec.points) + "), more than " + std::to_string(kMaxRows) +
+                     std::to_string(query.series.size()) + " curves of " +
+                     std::to_string(query.points) + "), more than " + std::to_string(kMaxRows) +
                      "; use fewer --points or split the command");
   }
-  if (const std::optional<plan::Error> error = plan::check(spec)) {
+  if (const std::optional<plan::Error> error = plan::check(query)) {
     return wrong_use(error->message());
   }
 
   parsed.request.scenarios.clear();
-  for (const plan::CurvePoint& p : plan::curve_points(spec)) {
+  for (const plan::CurvePoint& p : plan::curve_points(query)) {
     parsed.request.scenarios.push_back(p.scenario);
   }
-  parsed.request.curve = CurveRequest{std::move(spec), given("--plot") ? c.plot : "", target};
+  parsed.request.curve = CurveRequest{std::move(query), given("--plot") ? c.plot : "", target};
   return parsed;
 }
 
@@ -320,10 +320,10 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
     return false;
   };
 
-  std::vector<plan::CurvePoint> points = plan::curve_points(c.spec);
+  std::vector<plan::CurvePoint> points = plan::curve_points(c.query);
   const SimulationSettings& simulation = request.simulation;
   std::vector<std::optional<plan::Simulation>> simulations(points.size());
-  const auto writer = make_curve_writer(request.format, out, c.spec, simulation.replicates);
+  const auto writer = make_curve_writer(request.format, out, c.query, simulation.replicates);
   writer->begin();
   bool all_answered = true;
   ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
@@ -346,7 +346,7 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
     writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
     if (!outcome.ok()) {
       all_answered = false;
-      err << "gxeplan: " << row_name << " (" << point_name(c.spec, points[i].x)
+      err << "gxeplan: " << row_name << " (" << point_name(c.query, points[i].x)
           << "): " << outcome.error->message() << '\n';
     }
     if (!flushed()) return kOutputFailure;
@@ -366,29 +366,29 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
 
 Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,
                     const std::vector<std::optional<plan::Simulation>>& simulations) {
-  const plan::CurveSpec& spec = request.spec;
-  const bool size = is_size(spec);
-  const bool over_cases = spec.over == plan::Axis::cases;
+  const plan::CurveQuery& query = request.query;
+  const bool size = is_size(query);
+  const bool over_cases = query.over == plan::Axis::cases;
   Figure f;
   f.title = size         ? "Study size needed against ROR#utb#d"
             : over_cases ? "Power against the number of cases"
                          : "Power against ROR#utb#d";
-  f.notes = {design_note(spec.base), box_note(spec)};
+  f.notes = {design_note(query.base), box_note(query)};
   f.x_label = over_cases ? "number of cases" : "ROR#utb#d (log scale)";
   f.y_label = size ? "study size (cases + controls)" : "power";
   f.log_x = !over_cases;
-  f.x_min = spec.from;
-  f.x_max = spec.to;
+  f.x_min = query.from;
+  f.x_max = query.to;
   f.bands = !size;
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   double smallest = std::numeric_limits<double>::infinity();
   double largest = 0.0;
   // The points come curve by curve, each curve in axis order.
-  const auto per_curve = static_cast<std::size_t>(spec.points);
+  const auto per_curve = static_cast<std::size_t>(query.points);
   for (std::size_t i = 0; i < points.size(); ++i) {
     const plan::CurvePoint& p = points[i];
-    if (i % per_curve == 0) f.curves.push_back({curve_label(spec, p.series), {}, {}, {}, {}});
+    if (i % per_curve == 0) f.curves.push_back({curve_label(query, p.series), {}, {}, {}, {}});
     FigureCurve& curve = f.curves.back();
     const plan::Result& r = p.outcome.result;
     const bool ok = p.outcome.ok();
@@ -404,7 +404,7 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
     // The least favourable point's mark a little to the left, the most
     // favourable one's to the right, so that their intervals stay apart.
     if (ok && !size && i < simulations.size() && simulations[i]) {
-      const double shift = kMarkShift * (over_cases ? spec.to - spec.from : std::log(spec.to / spec.from));
+      const double shift = kMarkShift * (over_cases ? query.to - query.from : std::log(query.to / query.from));
       const double xs[] = {over_cases ? p.x - shift : p.x * std::exp(-shift),
                            over_cases ? p.x + shift : p.x * std::exp(shift)};
       const plan::SimulatedPoint* sims[] = {&simulations[i]->least, &simulations[i]->most};

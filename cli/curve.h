@@ -63,7 +63,7 @@ class CurveWriter {
 };
 
 std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
-                                               const plan::CurveSpec& spec, long replicates);
+                                               const plan::CurveQuery& query, long replicates);
 
 }  // namespace gxe::cli
 

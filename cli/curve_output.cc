@@ -60,15 +60,15 @@ std::string range_text(const std::optional<plan::Range>& r) {
 
 class CurveTableWriter : public CurveWriter {
  public:
-  CurveTableWriter(std::ostream& out, const plan::CurveSpec& spec, long replicates)
-      : out_(out), spec_(spec), replicates_(replicates), simulated_(replicates > 0) {}
+  CurveTableWriter(std::ostream& out, const plan::CurveQuery& query, long replicates)
+      : out_(out), query_(query), replicates_(replicates), simulated_(replicates > 0) {}
 
   void begin() override {
-    const plan::Scenario& s = spec_.base;
+    const plan::Scenario& s = query_.base;
     const plan::Design& d = s.design;
     out_ << (size() ? "Study size for the target power at the least favourable point of the box, "
                       "against ROR^tb\n\n"
-             : spec_.over == plan::Axis::cases
+             : query_.over == plan::Axis::cases
                  ? "Least and most favourable power over the box, against the number of cases\n\n"
                  : "Least and most favourable power over the box, against ROR^tb\n\n");
     std::string exposure;
@@ -95,9 +95,9 @@ class CurveTableWriter : public CurveWriter {
   }
 
   void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
-    if (count_ % static_cast<std::size_t>(spec_.points) == 0) heading(p.series);
+    if (count_ % static_cast<std::size_t>(query_.points) == 0) heading(p.series);
     ++count_;
-    const std::string x = spec_.over == plan::Axis::cases ? trimmed(p.x, 2) : trimmed(p.x, 4);
+    const std::string x = query_.over == plan::Axis::cases ? trimmed(p.x, 2) : trimmed(p.x, 4);
     if (!p.outcome.ok()) {
       out_ << fmt::format("{:>9}  no answer: {}\n", x, p.outcome.error->message());
       return;
@@ -143,7 +143,7 @@ class CurveTableWriter : public CurveWriter {
   }
 
  private:
-  bool size() const { return spec_.base.mode == plan::Mode::size; }
+  bool size() const { return query_.base.mode == plan::Mode::size; }
 
   // The power columns end in a blank or the small-cell mark, so their
   // headers do too.
@@ -155,17 +155,17 @@ class CurveTableWriter : public CurveWriter {
   void heading(double series) {
     out_ << '\n';
     if (simulated_) {
-      out_ << (spec_.over == plan::Axis::cases ? "ROR^tb = "
+      out_ << (query_.over == plan::Axis::cases ? "ROR^tb = "
                : size()                       ? "Target power = "
                                               : "Cases = ")
            << format_number(series) << '\n';
-      out_ << fmt::format("{:>8}", spec_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
+      out_ << fmt::format("{:>8}", query_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
       if (size()) out_ << fmt::format("{:>10}", "Size");
       out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", "Min power ", "simulated (se) ",
                           "Max power ", "simulated (se) ");
       return;
     }
-    if (spec_.over == plan::Axis::cases) {
+    if (query_.over == plan::Axis::cases) {
       out_ << "ROR^tb = " << format_number(series) << '\n';
       out_ << power_header("Cases");
     } else if (!size()) {
@@ -179,7 +179,7 @@ class CurveTableWriter : public CurveWriter {
   }
 
   std::ostream& out_;
-  const plan::CurveSpec& spec_;
+  const plan::CurveQuery& query_;
   long replicates_;
   bool simulated_;
   std::size_t count_ = 0;
@@ -190,17 +190,17 @@ class CurveTableWriter : public CurveWriter {
 }  // namespace
 
 std::unique_ptr<CurveWriter> make_curve_writer(Format format, std::ostream& out,
-                                               const plan::CurveSpec& spec, long replicates) {
+                                               const plan::CurveQuery& query, long replicates) {
   const bool simulated = replicates > 0;
   switch (format) {
     case Format::csv:
-      return std::make_unique<CurveStreamWriter>(RowFormat::csv, out, spec.over, simulated);
+      return std::make_unique<CurveStreamWriter>(RowFormat::csv, out, query.over, simulated);
     case Format::json:
-      return std::make_unique<CurveStreamWriter>(RowFormat::json, out, spec.over, simulated);
+      return std::make_unique<CurveStreamWriter>(RowFormat::json, out, query.over, simulated);
     case Format::table:
       break;
   }
-  return std::make_unique<CurveTableWriter>(out, spec, replicates);
+  return std::make_unique<CurveTableWriter>(out, query, replicates);
 }
 
 }  // namespace gxe::cli

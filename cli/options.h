@@ -32,7 +32,7 @@ inline constexpr std::size_t kMaxRows = 10000;
 
 // `gxeplan curve`: the curves to compute, and the figure to draw of them.
 struct CurveRequest {
-  plan::CurveSpec spec;  // passes plan::check
+  plan::CurveQuery query;  // passes plan::check
   std::string plot;      // the figure's file, ending in .svg, .png or .pdf; empty: none
   std::optional<double> target;  // power drawn as a dashed line, in (0, 1)
 };

@@ -33,9 +33,9 @@ void set_value(Scenario& s, Axis over, bool axis, double value) {
   }
 }
 
-double base_series(const CurveSpec& spec) {
-  if (spec.over == Axis::cases) return spec.base.design.ror;
-  return spec.base.mode == Mode::power ? spec.base.cases : spec.base.target_power;
+double base_series(const CurveQuery& query) {
+  if (query.over == Axis::cases) return query.base.design.ror;
+  return query.base.mode == Mode::power ? query.base.cases : query.base.target_power;
 }
 
 }  // namespace
@@ -61,50 +61,50 @@ std::vector<double> axis_values(Axis over, double from, double to, int points) {
   return xs;
 }
 
-std::optional<Error> check(const CurveSpec& spec) {
-  const char* axis = spec.over == Axis::cases ? "cases" : "ror";
-  for (const auto& [field, value] : {std::pair{"from", spec.from}, std::pair{"to", spec.to}}) {
+std::optional<Error> check(const CurveQuery& query) {
+  const char* axis = query.over == Axis::cases ? "cases" : "ror";
+  for (const auto& [field, value] : {std::pair{"from", query.from}, std::pair{"to", query.to}}) {
     if (!std::isfinite(value) || !(value > 0.0)) {
       return invalid_curve(field, shortest(value), "must be a finite number greater than 0");
     }
   }
-  if (!(spec.from < spec.to)) {
-    return invalid_curve("from", shortest(spec.from), "must be less than to");
+  if (!(query.from < query.to)) {
+    return invalid_curve("from", shortest(query.from), "must be less than to");
   }
-  if (spec.points < kMinCurvePoints || spec.points > kMaxCurvePoints) {
-    return invalid_curve("points", std::to_string(spec.points), "must be from 2 to 1000");
+  if (query.points < kMinCurvePoints || query.points > kMaxCurvePoints) {
+    return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");
   }
-  if (spec.base.mode == Mode::size && spec.over == Axis::cases) {
+  if (query.base.mode == Mode::size && query.over == Axis::cases) {
     return invalid_curve("over", axis,
                          "a curve of the size needed runs over ror; over cases it is of power");
   }
-  for (const CurvePoint& p : curve_points(spec)) {
+  for (const CurvePoint& p : curve_points(query)) {
     if (auto e = check(p.scenario)) return e;
   }
   return std::nullopt;
 }
 
-std::vector<CurvePoint> curve_points(const CurveSpec& spec) {
+std::vector<CurvePoint> curve_points(const CurveQuery& query) {
   std::vector<CurvePoint> points;
-  const std::vector<double> xs = axis_values(spec.over, spec.from, spec.to, spec.points);
+  const std::vector<double> xs = axis_values(query.over, query.from, query.to, query.points);
   const std::vector<double> series =
-      spec.series.empty() ? std::vector<double>{base_series(spec)} : spec.series;
+      query.series.empty() ? std::vector<double>{base_series(query)} : query.series;
   for (double value : series) {
     for (double x : xs) {
       CurvePoint p;
       p.x = x;
       p.series = value;
-      p.scenario = spec.base;
-      set_value(p.scenario, spec.over, false, value);
-      set_value(p.scenario, spec.over, true, x);
+      p.scenario = query.base;
+      set_value(p.scenario, query.over, false, value);
+      set_value(p.scenario, query.over, true, x);
       points.push_back(std::move(p));
     }
   }
   return points;
 }
 
-std::vector<CurvePoint> curve(const CurveSpec& spec) {
-  std::vector<CurvePoint> points = curve_points(spec);
+std::vector<CurvePoint> curve(const CurveQuery& query) {
+  std::vector<CurvePoint> points = curve_points(query);
   for (CurvePoint& p : points) p.outcome = run(p.scenario);
   return points;
 }

@@ -19,7 +19,7 @@ namespace gxe::plan {
 
 enum class Axis { cases, ror };
 
-struct CurveSpec {
+struct CurveQuery {
   // The design, ranges and settings of every point; its mode says whether
   // the curves are of power (power mode) or of size (size mode, over ror
   // only). The value that the axis or the series sets is ignored.
@@ -51,14 +51,14 @@ std::vector<double> axis_values(Axis over, double from, double to, int points);
 // The first input of the curve that is out of its range: from and to
 // positive and finite with from < to; 2 to 1000 points; size curves only
 // over ror; then every point's scenario as `check` sees it.
-std::optional<Error> check(const CurveSpec& spec);
+std::optional<Error> check(const CurveQuery& query);
 
 // Every point of every curve, curve by curve, in axis order. Points whose
 // calculation has no answer keep their error in the outcome.
-std::vector<CurvePoint> curve(const CurveSpec& spec);
+std::vector<CurvePoint> curve(const CurveQuery& query);
 
 // The scenarios behind the points, without computing them.
-std::vector<CurvePoint> curve_points(const CurveSpec& spec);
+std::vector<CurvePoint> curve_points(const CurveQuery& query);
 
 }  // namespace gxe::plan
 

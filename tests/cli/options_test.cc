@@ -292,10 +292,10 @@ TEST(ParseCommandLine, CurveRequest) {
     ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
     ASSERT_TRUE(p.request.curve.has_value());
     const CurveRequest& c = *p.request.curve;
-    EXPECT_EQ(c.spec.base.mode, e.mode);
-    EXPECT_EQ(c.spec.over, e.over);
-    EXPECT_EQ(c.spec.series, e.series);
-    EXPECT_EQ(c.spec.points, 5);
+    EXPECT_EQ(c.query.base.mode, e.mode);
+    EXPECT_EQ(c.query.over, e.over);
+    EXPECT_EQ(c.query.series, e.series);
+    EXPECT_EQ(c.query.points, 5);
     EXPECT_EQ(c.plot, e.plot);
     EXPECT_EQ(c.target, e.target);
     // The scenarios are the points, curve by curve; the second point of the

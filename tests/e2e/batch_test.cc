@@ -28,33 +28,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Finished {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
 // Runs `gxeplan batch` with `args`, standard input from `input`.
 ::testing::AssertionResult run_batch(const std::vector<std::string>& args, const std::string& input,
                                      Finished& run) {
   CaptureFile in;
-  CaptureFile out;
-  CaptureFile err;
-  if (!in.ok() || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
+  if (!in.ok()) return ::testing::AssertionFailure() << "no files";
   if (::pwrite(in.fd(), input.data(), input.size(), 0) != static_cast<ssize_t>(input.size())) {
     return ::testing::AssertionFailure() << "cannot write the input";
   }
   std::vector<std::string> all{"batch"};
   all.insert(all.end(), args.begin(), args.end());
-  const pid_t pid = spawn_child(GXE_BINARY, all, in.fd(), out.fd(), err.fd());
-  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
-  int wstatus = 0;
-  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end";
-  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
-  run = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
-  return ::testing::AssertionSuccess();
+  return run_to_end(all, in.fd(), run);
 }
-
 
 // Every kind of row: ranges given and not (the conversion's point is written
 // and read back), prevalences, the gene by its allele frequency, defaults,

@@ -6,6 +6,7 @@
 // fails the test instead of blocking the suite.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -152,6 +153,31 @@ inline std::string describe_wait_status(int wstatus) {
   if (WIFEXITED(wstatus)) return "exit status " + std::to_string(WEXITSTATUS(wstatus));
   if (WIFSIGNALED(wstatus)) return "killed by signal " + std::to_string(WTERMSIG(wstatus));
   return "wait status " + std::to_string(wstatus);
+}
+
+// What a run of gxeplan that ended wrote, and its exit status.
+struct Finished {
+  std::string out;
+  std::string err;
+  int status = -1;
+};
+
+// Runs gxeplan (GXE_BINARY) with `args` to its end, standard input from the
+// descriptor `in`, standard output to `out_fd` when given and captured
+// otherwise. Fails when it cannot start, does not end in time (it is then
+// killed) or is ended by a signal.
+inline ::testing::AssertionResult run_to_end(const std::vector<std::string>& args, int in,
+                                             Finished& run, int out_fd = -1) {
+  CaptureFile out;
+  CaptureFile err;
+  if (in < 0 || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
+  const pid_t pid = spawn_child(GXE_BINARY, args, in, out_fd >= 0 ? out_fd : out.fd(), err.fd());
+  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
+  int wstatus = 0;
+  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end; killed";
+  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
+  run = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace gxe::e2e

@@ -32,27 +32,12 @@ namespace fs = std::filesystem;
 
 const fs::path kCases = GXE_CLI_CASES;
 
-struct Finished {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
 // Runs gxeplan with `args`, standard input empty or the file `input`;
 // standard output to `out_fd` when given, captured otherwise.
 ::testing::AssertionResult run_gxeplan(const std::vector<std::string>& args, Finished& run,
                                        int out_fd = -1, const fs::path& input = "/dev/null") {
-  Fd in(::open(input.c_str(), O_RDONLY | O_CLOEXEC));
-  CaptureFile out;
-  CaptureFile err;
-  if (in.get() < 0 || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
-  const pid_t pid = spawn_child(GXE_BINARY, args, in.get(), out_fd >= 0 ? out_fd : out.fd(), err.fd());
-  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
-  int wstatus = 0;
-  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end; killed";
-  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
-  run = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
-  return ::testing::AssertionSuccess();
+  const Fd in(::open(input.c_str(), O_RDONLY | O_CLOEXEC));
+  return run_to_end(args, in.get(), run, out_fd);
 }
 
 std::vector<std::string> lines_of(const std::string& text) {
@@ -66,15 +51,7 @@ std::string expected_text(const Finished& run) {
   return "status " + std::to_string(run.status) + "\nstderr:\n" + run.err + "stdout:\n" + run.out;
 }
 
-std::vector<std::string> case_names() {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(kCases, ec)) {
-    if (entry.path().extension() == ".args") names.push_back(entry.path().stem().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> cli_case_names() { return case_names(kCases, ".args"); }
 
 class CliCaseTest : public ::testing::TestWithParam<std::string> {};
 
@@ -105,7 +82,7 @@ std::string test_name(const ::testing::TestParamInfo<std::string>& info) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Cli, CliCaseTest, ::testing::ValuesIn(case_names()), test_name);
+INSTANTIATE_TEST_SUITE_P(Cli, CliCaseTest, ::testing::ValuesIn(cli_case_names()), test_name);
 
 struct WrongUse {
   std::vector<std::string> args;
@@ -152,7 +129,7 @@ TEST(CliOutput, FullDeviceIsAWriteError) {
   EXPECT_EQ(run.err, "gxeplan: write error on standard output\n");
 }
 
-TEST(CliCases, DirectoryHasCases) { EXPECT_GE(case_names().size(), 6u) << kCases; }
+TEST(CliCases, DirectoryHasCases) { EXPECT_GE(cli_case_names().size(), 6u) << kCases; }
 
 }  // namespace
 }  // namespace gxe::e2e

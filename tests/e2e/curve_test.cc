@@ -21,24 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Finished {
-  std::string out;
-  std::string err;
-  int status = -1;
-};
-
 ::testing::AssertionResult run_gxeplan(const std::vector<std::string>& args, Finished& result) {
-  Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
-  CaptureFile out;
-  CaptureFile err;
-  if (in.get() < 0 || !out.ok() || !err.ok()) return ::testing::AssertionFailure() << "no files";
-  const pid_t pid = spawn_child(GXE_BINARY, args, in.get(), out.fd(), err.fd());
-  if (pid <= 0) return ::testing::AssertionFailure() << "cannot start " << GXE_BINARY;
-  int wstatus = 0;
-  if (!wait_for_child(pid, wstatus)) return ::testing::AssertionFailure() << "did not end; killed";
-  if (!WIFEXITED(wstatus)) return ::testing::AssertionFailure() << describe_wait_status(wstatus);
-  result = {out.contents(), err.contents(), WEXITSTATUS(wstatus)};
-  return ::testing::AssertionSuccess();
+  const Fd in(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  return run_to_end(args, in.get(), result);
 }
 
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string>& b) {

@@ -35,6 +35,19 @@ inline void write_file(const std::filesystem::path& path, const std::string& tex
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// The names (without extension) of the files in `folder` that end in
+// `extension`, sorted: one test case each. Empty when the folder is missing.
+inline std::vector<std::string> case_names(const std::filesystem::path& folder,
+                                           std::string_view extension) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (entry.path().extension() == extension) names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 inline std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;

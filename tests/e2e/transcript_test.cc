@@ -33,15 +33,7 @@ namespace fs = std::filesystem;
 
 const fs::path kTranscripts = GXE_TRANSCRIPTS;
 
-std::vector<std::string> transcript_names() {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(kTranscripts, ec)) {
-    if (entry.path().extension() == ".in") names.push_back(entry.path().stem().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::string> transcript_names() { return case_names(kTranscripts, ".in"); }
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 

@@ -105,12 +105,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (!parsed.request.curve) return 0;
   const gxe::cli::CurveRequest& curve = *parsed.request.curve;
-  require(!gxe::plan::check(curve.spec).has_value());
-  std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.spec);
+  require(!gxe::plan::check(curve.query).has_value());
+  std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.query);
   require(points.size() == scenarios.size());
   for (std::size_t i = 0; i < points.size(); ++i) points[i].outcome = made_up(points[i].scenario, i);
   const auto curve_writer = gxe::cli::make_curve_writer(
-      parsed.request.format, out, curve.spec, parsed.request.simulation.replicates);
+      parsed.request.format, out, curve.query, parsed.request.simulation.replicates);
   curve_writer->begin();
   std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
   for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {

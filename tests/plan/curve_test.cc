@@ -39,8 +39,8 @@ TEST(Curve, AxisEndsExactAndSpacing) {
 }
 
 TEST(Curve, PowerGrowsWithCasesInsideItsBand) {
-  CurveSpec spec{base(Mode::power), Axis::cases, 100, 3000, 12, {1.5, 2.5}};
-  const auto points = curve(spec);
+  CurveQuery query{base(Mode::power), Axis::cases, 100, 3000, 12, {1.5, 2.5}};
+  const auto points = curve(query);
   ASSERT_EQ(points.size(), 24u);
   for (std::size_t i = 0; i < points.size(); ++i) {
     ASSERT_TRUE(points[i].outcome.ok());
@@ -60,8 +60,8 @@ TEST(Curve, PowerGrowsWithCasesInsideItsBand) {
 TEST(Curve, SizeAgainstRorPassesOverNoAnswerAtOne) {
   // A size curve over ROR^tb from 0.5 to 2 in 3 points goes through 1,
   // where no size exists: that point keeps its error, the others their size.
-  CurveSpec spec{base(Mode::size), Axis::ror, 0.5, 2.0, 3, {}};
-  const auto points = curve(spec);
+  CurveQuery query{base(Mode::size), Axis::ror, 0.5, 2.0, 3, {}};
+  const auto points = curve(query);
   ASSERT_EQ(points.size(), 3u);
   EXPECT_TRUE(points[0].outcome.ok());
   ASSERT_FALSE(points[1].outcome.ok());
@@ -72,7 +72,7 @@ TEST(Curve, SizeAgainstRorPassesOverNoAnswerAtOne) {
 TEST(Curve, ChecksNameTheInput) {
   struct Case {
     const char* field;
-    CurveSpec spec;
+    CurveQuery query;
   } const cases[] = {
       {"from", {base(Mode::power), Axis::cases, 0, 100, 10, {}}},
       {"from", {base(Mode::power), Axis::cases, 200, 100, 10, {}}},
@@ -83,7 +83,7 @@ TEST(Curve, ChecksNameTheInput) {
       {"power", {base(Mode::size), Axis::ror, 1.5, 3, 10, {0.8, 1.2}}},
   };
   for (const Case& c : cases) {
-    const auto e = check(c.spec);
+    const auto e = check(c.query);
     ASSERT_TRUE(e.has_value()) << c.field;
     EXPECT_EQ(e->field, c.field) << e->message();
   }

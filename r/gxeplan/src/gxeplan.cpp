@@ -384,22 +384,22 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& va
 Rcpp::List curve_rows(const std::string& mode, const std::string& over, double from, double to,
                       double points, const Rcpp::NumericVector& series, double gene_prevalence,
                       double controls_per_case, double alpha, const Rcpp::List& design) {
-  plan::CurveSpec spec;
-  spec.base = base_scenario(mode, design);
-  spec.base.design.gene_prevalence = gene_prevalence;
-  spec.base.design.controls_per_case = controls_per_case;
-  spec.base.settings.alpha = alpha;
+  plan::CurveQuery query;
+  query.base = base_scenario(mode, design);
+  query.base.design.gene_prevalence = gene_prevalence;
+  query.base.design.controls_per_case = controls_per_case;
+  query.base.settings.alpha = alpha;
   if (over != "cases" && over != "ror") {
     refuse("over", plan::quoted(over), "must be \"cases\" or \"ror\"");
   }
-  spec.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
-  spec.from = from;
-  spec.to = to;
-  spec.points = whole_of(points, "points", "must be from 2 to 1000");
-  spec.series.assign(series.begin(), series.end());
-  if (auto e = plan::check(spec)) Rcpp::stop(e->message());
+  query.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
+  query.from = from;
+  query.to = to;
+  query.points = whole_of(points, "points", "must be from 2 to 1000");
+  query.series.assign(series.begin(), series.end());
+  if (auto e = plan::check(query)) Rcpp::stop(e->message());
 
-  const std::vector<plan::CurvePoint> curve = plan::curve_points(spec);
+  const std::vector<plan::CurvePoint> curve = plan::curve_points(query);
   return columns_of(run_captured(curve.size(), [&](std::size_t i) {
     return Row{plan::make_row(curve[i].scenario, plan::run(curve[i].scenario)), {}};
   }), false);
