@@ -410,17 +410,7 @@ int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostre
   RowsProgress progress(line, regular && !from_stdin ? request.input : std::string(),
                         settings.delimiter);
   const Calculator calculate = [&](const plan::Scenario& scenario, std::size_t row) {
-    RowAnswer answer{plan::run(scenario), std::nullopt};
-    if (!settings.simulated || !answer.outcome.ok()) return answer;
-    SimulationResult checked = simulate_extremes(scenario, answer.outcome.result, simulation,
-                                                 line, "row " + std::to_string(row));
-    if (checked.error) {
-      // An answer whose check could not be made is reported as having none.
-      answer.outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked.error};
-    } else {
-      answer.simulation = checked.simulation;
-    }
-    return answer;
+    return answer(scenario, simulation, line, "row " + std::to_string(row));
   };
   FdSource source(fd);
   const BatchSummary summary =

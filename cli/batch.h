@@ -15,6 +15,7 @@
 
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/simulation.h"
 #include "plan/plan.h"
 #include "plan/row.h"
 
@@ -50,13 +51,6 @@ class BatchProgress {
   virtual void row_done(std::size_t rows) = 0;
   // Takes the progress line away, before a message or at the end.
   virtual void clear() = 0;
-};
-
-// A row's answer: the calculation, and its simulation check when one was
-// made.
-struct RowAnswer {
-  plan::Outcome outcome;
-  std::optional<plan::Simulation> simulation;
 };
 
 // Calculates the design of the row numbered `row` (as a spreadsheet numbers

@@ -14,17 +14,6 @@
 #include "plan/plan.h"
 
 namespace gxe::cli {
-namespace {
-
-// Flushes `out`; false, after saying so on `err`, when it cannot be written.
-bool flushed(std::ostream& out, std::ostream& err) {
-  out.flush();
-  if (out) return true;
-  err << "gxeplan: write error on standard output\n";
-  return false;
-}
-
-}  // namespace
 
 int run_command_line(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Parsed parsed = parse_command_line(args);
@@ -55,19 +44,11 @@ int run_command_line(const std::vector<std::string>& args, std::ostream& out, st
   ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
   for (std::size_t i = 0; i < scenarios.size(); ++i) {
     const std::string row_name = "row " + std::to_string(i + 1);
-    plan::Outcome outcome = plan::run(scenarios[i]);
-    std::optional<SimulationResult> checked;
-    if (simulated && outcome.ok()) {
-      checked = simulate_extremes(scenarios[i], outcome.result, simulation, progress,
-                                  row_name + " of " + std::to_string(scenarios.size()));
-      progress.clear();
-    }
-    if (checked && checked->error) {
-      // An answer whose check could not be made is reported as having none.
-      outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked->error};
-      checked.reset();
-    }
-    writer->write(scenarios[i], outcome, checked ? &checked->simulation : nullptr);
+    const RowAnswer a = answer(scenarios[i], simulation, progress,
+                               row_name + " of " + std::to_string(scenarios.size()));
+    progress.clear();
+    const plan::Outcome& outcome = a.outcome;
+    writer->write(scenarios[i], outcome, a.simulation ? &*a.simulation : nullptr);
     if (!outcome.ok()) {
       all_answered = false;
       err << "gxeplan: " << row_name << ": " << outcome.error->message() << '\n';

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <utility>
 
+#include "cli/output.h"
 #include "cli/progress.h"
 #include "cli/simulation.h"
 #include "plan/number.h"
@@ -313,13 +314,6 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
       return kOutputFailure;
     }
   }
-  const auto flushed = [&] {
-    out.flush();
-    if (out) return true;
-    err << "gxeplan: write error on standard output\n";
-    return false;
-  };
-
   std::vector<plan::CurvePoint> points = plan::curve_points(c.query);
   const SimulationSettings& simulation = request.simulation;
   std::vector<std::optional<plan::Simulation>> simulations(points.size());
@@ -329,30 +323,22 @@ int run_curve(const Request& request, std::ostream& out, std::ostream& err) {
   ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
   for (std::size_t i = 0; i < points.size(); ++i) {
     const std::string row_name = "row " + std::to_string(i + 1);
-    plan::Outcome& outcome = points[i].outcome;
-    outcome = plan::run(points[i].scenario);
-    if (simulation.replicates > 0 && outcome.ok()) {
-      SimulationResult checked =
-          simulate_extremes(points[i].scenario, outcome.result, simulation, progress,
-                            row_name + " of " + std::to_string(points.size()));
-      progress.clear();
-      if (checked.error) {
-        // An answer whose check could not be made is reported as having none.
-        outcome.error = plan::Error{plan::Error::Kind::no_answer, "", "", *checked.error};
-      } else {
-        simulations[i] = checked.simulation;
-      }
-    }
+    RowAnswer a = answer(points[i].scenario, simulation, progress,
+                         row_name + " of " + std::to_string(points.size()));
+    progress.clear();
+    points[i].outcome = std::move(a.outcome);
+    simulations[i] = std::move(a.simulation);
+    const plan::Outcome& outcome = points[i].outcome;
     writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
     if (!outcome.ok()) {
       all_answered = false;
       err << "gxeplan: " << row_name << " (" << point_name(c.query, points[i].x)
           << "): " << outcome.error->message() << '\n';
     }
-    if (!flushed()) return kOutputFailure;
+    if (!flushed(out, err)) return kOutputFailure;
   }
   writer->end();
-  if (!flushed()) return kOutputFailure;
+  if (!flushed(out, err)) return kOutputFailure;
 
   if (!c.plot.empty()) {
     if (const std::string problem = write_figure(curve_figure(c, points, simulations), c.plot);

@@ -314,6 +314,13 @@ std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
   return std::make_unique<TableWriter>(out, scenarios);
 }
 
+bool flushed(std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return true;
+  err << "gxeplan: write error on standard output\n";
+  return false;
+}
+
 std::string trimmed(double x, int decimals) {
   constexpr double kFixedLimit = 1e15;  // beyond, fixed notation is all digits and no sense
   if (!std::isfinite(x) || std::fabs(x) >= kFixedLimit) return format_number(x);

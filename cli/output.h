@@ -17,6 +17,10 @@
 
 namespace gxe::cli {
 
+// Flushes `out`; false, after saying so on `err`, when it cannot be written
+// (a full device, a reader that has gone).
+bool flushed(std::ostream& out, std::ostream& err);
+
 class RowWriter {
  public:
   virtual ~RowWriter() = default;

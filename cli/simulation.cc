@@ -3,9 +3,12 @@
 #include <vector>
 
 namespace gxe::cli {
-SimulationResult simulate_extremes(const plan::Scenario& scenario, const plan::Result& result,
-                                   const SimulationSettings& settings, ProgressLine& progress,
-                                   const std::string& what) {
+
+RowAnswer answer(const plan::Scenario& scenario, const SimulationSettings& settings,
+                 ProgressLine& progress, const std::string& what) {
+  RowAnswer out{plan::run(scenario), std::nullopt};
+  if (settings.replicates <= 0 || !out.outcome.ok()) return out;
+  const plan::Result& result = out.outcome.result;
   const plan::Design& d = scenario.design;
   const auto study_at = [&](const plan::Extreme& x) {
     return simulate::Study{d.prevalences(), d.gene_prevalence, d.controls_per_case, x.or_g,
@@ -20,16 +23,16 @@ SimulationResult simulate_extremes(const plan::Scenario& scenario, const plan::R
   };
   const simulate::ExtremesOutcome o =
       simulate::simulate_extremes(study_at(result.least), study_at(result.most), options);
-  SimulationResult out;
   if (const simulate::Error* e = o.error()) {
-    out.error = "simulation: " + e->message();
+    out.outcome.error =
+        plan::Error{plan::Error::Kind::no_answer, "", "", "simulation: " + e->message()};
     return out;
   }
   const auto point = [](const simulate::Check& c) {
     return plan::SimulatedPoint{c.power, c.se, static_cast<double>(c.failed), c.wald_power};
   };
-  out.simulation = {static_cast<double>(settings.replicates), point(o.least.check),
-                    point(o.most.check)};
+  out.simulation = plan::Simulation{static_cast<double>(settings.replicates),
+                                    point(o.least.check), point(o.most.check)};
   return out;
 }
 

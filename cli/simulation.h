@@ -22,16 +22,18 @@ struct SimulationSettings {
   int threads = 0;      // 0: one per hardware thread
 };
 
-struct SimulationResult {
-  plan::Simulation simulation;
-  std::optional<std::string> error;  // why there is none
+// A calculation's answer, and its simulation check when one was made.
+struct RowAnswer {
+  plan::Outcome outcome;
+  std::optional<plan::Simulation> simulation;
 };
 
-// Simulates an answered calculation at its two extremes. `what` names the
-// work on the progress line ("row 3 of 12").
-SimulationResult simulate_extremes(const plan::Scenario& scenario, const plan::Result& result,
-                                   const SimulationSettings& settings, ProgressLine& progress,
-                                   const std::string& what);
+// Calculates `scenario` and, when `settings` ask for replicates and there is
+// an answer, checks it by simulation at its two extremes. An answer whose
+// check cannot be made is reported as having none: the outcome's error says
+// why. `what` names the work on the progress line ("row 3 of 12").
+RowAnswer answer(const plan::Scenario& scenario, const SimulationSettings& settings,
+                 ProgressLine& progress, const std::string& what);
 
 }  // namespace gxe::cli
 

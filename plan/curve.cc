@@ -1,24 +1,17 @@
 #include "plan/curve.h"
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <string>
 #include <utility>
+
+#include "plan/number.h"
 
 namespace gxe::plan {
 namespace {
 
 Error invalid_curve(const char* field, std::string value, const char* rule) {
   return Error{Error::Kind::invalid_input, field, std::move(value), rule};
-}
-
-// Shortest form that reads back to the same double.
-std::string shortest(double x) {
-  std::array<char, 32> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x);
-  return std::string(buffer.data(), result.ptr);
 }
 
 // Sets the axis value or the series value of a scenario.
@@ -65,11 +58,11 @@ std::optional<Error> check(const CurveQuery& query) {
   const char* axis = query.over == Axis::cases ? "cases" : "ror";
   for (const auto& [field, value] : {std::pair{"from", query.from}, std::pair{"to", query.to}}) {
     if (!std::isfinite(value) || !(value > 0.0)) {
-      return invalid_curve(field, shortest(value), "must be a finite number greater than 0");
+      return invalid_curve(field, format_number(value), "must be a finite number greater than 0");
     }
   }
   if (!(query.from < query.to)) {
-    return invalid_curve("from", shortest(query.from), "must be less than to");
+    return invalid_curve("from", format_number(query.from), "must be less than to");
   }
   if (query.points < kMinCurvePoints || query.points > kMaxCurvePoints) {
     return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");

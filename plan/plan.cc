@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
 #include <span>
-#include <system_error>
 
 #include "derivatives/records.h"
 #include "model/model.h"
 #include "model/oreg.h"
 #include "model/records.h"
+#include "plan/number.h"
 #include "search/search.h"
 
 namespace gxe::plan {
@@ -74,15 +73,8 @@ class RecordsGuard {
 // ---------------------------------------------------------------------------
 // Errors.
 
-std::string number_text(double x) {
-  std::array<char, 32> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x);
-  if (ec != std::errc()) return "?";
-  return std::string(buffer.data(), end);
-}
-
 Error invalid(std::string field, double value, std::string rule) {
-  return Error{Error::Kind::invalid_input, std::move(field), number_text(value), std::move(rule)};
+  return Error{Error::Kind::invalid_input, std::move(field), format_number(value), std::move(rule)};
 }
 
 Error no_answer(std::string rule) {
@@ -124,7 +116,7 @@ std::optional<Error> check_exposure(const Design& d) {
   const bool has_quantiles = d.quantiles != 0;
   const bool has_prevalences = !d.exposure_prevalences.empty();
   if (has_quantiles == has_prevalences) {
-    return Error{Error::Kind::invalid_input, "quantiles", has_quantiles ? number_text(d.quantiles) : "",
+    return Error{Error::Kind::invalid_input, "quantiles", has_quantiles ? format_number(d.quantiles) : "",
                  "give either the number of quantiles or the exposure prevalences, not both"};
   }
   if (has_quantiles) {
@@ -163,7 +155,7 @@ std::optional<Error> check_range(const std::optional<Range>& range, const char* 
   if (auto e = first_failure(rules)) return e;
   if (range->low > range->high) {
     return invalid(low_field, range->low,
-                   std::string("must not exceed the upper bound ") + number_text(range->high));
+                   std::string("must not exceed the upper bound ") + format_number(range->high));
   }
   return std::nullopt;
 }
@@ -182,9 +174,8 @@ void box_of(const Range& or_g, const Range& or_e, int k, search::Box& lower, sea
 // (beg = 0) with its odds ratios, the alternative's fixed fields, k.
 void store_design(const Design& d, int k) {
   model::cells.ncat = k;
-  for (int e = 0; e < k; ++e) {
-    model::null.pexp[e] = d.quantiles != 0 ? 1.0 / k : d.exposure_prevalences[e];
-  }
+  const std::vector<double> p = d.prevalences();
+  std::copy_n(p.begin(), k, model::null.pexp.begin());
   model::null.pgen = {1.0 - d.gene_prevalence, d.gene_prevalence};
   model::null.ccr = d.controls_per_case;
   const double steps = k - 1;
@@ -207,9 +198,7 @@ std::optional<Error> convert_and_box(const Design& d, const Ranges& ranges, int 
   r.solver_info = model::convert_odds_ratios(
       d.or_g, d.or_e, d.ror, k, std::span<const double>(model::null.pexp.data(), k),
       std::span<const double>(model::null.pgen), r.or_e_conditional, r.or_g_conditional);
-  const bool converted = r.solver_info == 1 && std::isfinite(r.or_e_conditional) &&
-                         std::isfinite(r.or_g_conditional) && r.or_e_conditional > 0.0 &&
-                         r.or_g_conditional > 0.0;
+  const bool converted = r.converted();
   if ((!ranges.or_e || !ranges.or_g) && !converted) {
     return no_answer("the conversion of the odds ratios to conditional ones did not converge "
                      "(solver info " + std::to_string(r.solver_info) +
@@ -266,6 +255,11 @@ Outcome calculate(const Scenario& s, Body body) {
 
 int Design::categories() const {
   return quantiles != 0 ? quantiles : static_cast<int>(exposure_prevalences.size());
+}
+
+bool Result::converted() const {
+  return solver_info == 1 && std::isfinite(or_e_conditional) && or_e_conditional > 0.0 &&
+         std::isfinite(or_g_conditional) && or_g_conditional > 0.0;
 }
 
 std::vector<double> Design::prevalences() const {
@@ -340,8 +334,8 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        "there is no interaction to detect");
     }
     if (!(target_power > settings.alpha)) {
-      return no_answer("the target power " + number_text(target_power) +
-                       " is not above the level alpha = " + number_text(settings.alpha) +
+      return no_answer("the target power " + format_number(target_power) +
+                       " is not above the level alpha = " + format_number(settings.alpha) +
                        ": any study reaches it");
     }
     const search::Options options = search_options(settings);

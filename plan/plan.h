@@ -128,6 +128,8 @@ struct Result {
   double or_e_conditional = 0.0;
   double or_g_conditional = 0.0;
   int solver_info = 0;
+  // The conversion converged to usable odds ratios (finite and positive).
+  bool converted() const;
   // The box that was searched (the ranges given, or the conversion's point).
   Range or_e_range;
   Range or_g_range;

@@ -61,9 +61,7 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   // inputs were refused never ran it.
   const bool conversion_ran =
       has_result || outcome.error->kind == Error::Kind::no_answer;
-  const bool converted = conversion_ran && r.solver_info == 1 &&
-                         std::isfinite(r.or_e_conditional) && r.or_e_conditional > 0.0 &&
-                         std::isfinite(r.or_g_conditional) && r.or_g_conditional > 0.0;
+  const bool converted = conversion_ran && r.converted();
   put_range(row, Column::or_e_low, Column::or_e_high,
             box_side(s.ranges.or_e, r.or_e_range, r.or_e_conditional, has_result, converted));
   put_range(row, Column::or_g_low, Column::or_g_high,

@@ -189,9 +189,9 @@ class DesignReader {
   bool number(Input input, double& value, const char* needed = nullptr) {
     const std::string_view text = cells_.text(input);
     if (text.empty()) return needed == nullptr || fail(input, std::string("is empty: ") + needed);
-    const std::string problem = number_problem(text);
-    if (!problem.empty()) return fail_value(input, problem);
-    value = read_number(text).value;
+    const NumberReading reading = read_number(text);
+    if (!reading.ok()) return fail_value(input, number_problem(text));
+    value = reading.value;
     return true;
   }
 
