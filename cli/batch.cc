@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <optional>
 #include <ostream>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "cli/csv_records.h"
+#include "cli/design_options.h"
 #include "cli/options.h"
 #include "cli/progress.h"
 #include "cli/simulation.h"
@@ -71,15 +71,6 @@ constexpr const char* kFooter =
     "Exit status: 0 every row answered; 1 some rows without an answer (listed on\n"
     "the error stream, which ends with \"N rows, M failed\"); 2 the file cannot be\n"
     "read, or its header lacks a required column; 4 output not written.";
-
-CLI::Validator one_of(std::vector<std::string> allowed, std::string shown) {
-  return CLI::Validator(
-      [allowed = std::move(allowed), shown = std::move(shown)](std::string& text) -> std::string {
-        if (std::find(allowed.begin(), allowed.end(), text) != allowed.end()) return {};
-        return plan::quoted(text) + " is not one of " + shown;
-      },
-      "");
-}
 
 char delimiter_of(const std::string& text) { return text == "tab" ? '\t' : text.front(); }
 
@@ -263,15 +254,15 @@ std::optional<std::size_t> count_rows(const std::string& path, char delimiter) {
 }
 
 // The rows done on the progress line: of how many, when the input is a
-// regular file, counted once the line is about to appear (so a short batch
-// never reads its file twice).
+// regular file, counted once the line appears (so a short batch, or one whose
+// error stream is not a terminal, never reads its file twice).
 class RowsProgress : public BatchProgress {
  public:
   RowsProgress(ProgressLine& line, std::string counted_path, char delimiter)
       : line_(line), counted_path_(std::move(counted_path)), delimiter_(delimiter) {}
 
   void row_done(std::size_t rows) override {
-    if (!counted_ && Clock::now() - start_ >= std::chrono::seconds(1)) {
+    if (!counted_ && line_.showing()) {
       counted_ = true;
       if (!counted_path_.empty()) total_ = count_rows(counted_path_, delimiter_);
     }
@@ -281,11 +272,9 @@ class RowsProgress : public BatchProgress {
   void clear() override { line_.clear(); }
 
  private:
-  using Clock = std::chrono::steady_clock;
   ProgressLine& line_;
   std::string counted_path_;  // empty: the total is not known
   char delimiter_;
-  Clock::time_point start_ = Clock::now();
   bool counted_ = false;
   std::optional<std::size_t> total_;
 };
@@ -320,7 +309,7 @@ CLI::App* add_batch_command(CLI::App& top, BatchRequest& request) {
                   "column names; jsonl: one such object per line.")
       ->type_name("csv|json|jsonl")
       ->capture_default_str()
-      ->check(one_of({"csv", "json", "jsonl"}, "csv, json, jsonl"));
+      ->check(choice_check({"csv", "json", "jsonl"}));
   app->add_option("--delimiter", request.delimiter,
                   "Field delimiter of FILE: ';' for files saved by\n"
                   "a spreadsheet set to a decimal-comma locale\n"
@@ -328,7 +317,11 @@ CLI::App* add_batch_command(CLI::App& top, BatchRequest& request) {
                   "or |. The output is comma-separated.")
       ->type_name("CHAR")
       ->capture_default_str()
-      ->check(one_of({",", ";", "|", "tab", "\t"}, ", ; | tab"));
+      ->check(check_with([](std::string_view text) -> std::string {
+        // A tab character is taken as well as the word.
+        if (text == "," || text == ";" || text == "|" || text == "tab" || text == "\t") return {};
+        return "is not one of , ; | tab";
+      }));
   app->footer(kFooter);
   return app;
 }

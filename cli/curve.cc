@@ -83,7 +83,7 @@ std::string design_note(const plan::Scenario& s) {
   return text;
 }
 
-std::string range_text(const plan::Range& r) {
+std::string figure_range_text(const plan::Range& r) {
   if (r.low == r.high) return figure_number(r.low);
   return figure_number(r.low) + "\u2013" + figure_number(r.high);  // en dash
 }
@@ -94,8 +94,8 @@ std::string box_note(const plan::CurveQuery& query) {
   const plan::Ranges& r = query.base.ranges;
   if (!r.or_g && !r.or_e) return "at the conditional OR(G|E=0) and OR#utb#d(E|G=0)";
   const std::string box =
-      "OR(G|E=0) " + (r.or_g ? range_text(*r.or_g) : std::string("conditional")) +
-      ", OR#utb#d(E|G=0) " + (r.or_e ? range_text(*r.or_e) : std::string("conditional"));
+      "OR(G|E=0) " + (r.or_g ? figure_range_text(*r.or_g) : std::string("conditional")) +
+      ", OR#utb#d(E|G=0) " + (r.or_e ? figure_range_text(*r.or_e) : std::string("conditional"));
   return (is_size(query) ? "least favourable over " : "band: power over ") + box;
 }
 

@@ -46,16 +46,12 @@ class CurveStreamWriter : public CurveWriter {
 
 // --- table ------------------------------------------------------------------------------
 
-constexpr std::size_t kLabelWidth = 21;
-
 std::string line(std::string_view label, std::string_view value) {
-  return fmt::format("{:<{}}{}\n", label, kLabelWidth, value);
+  return fmt::format("{:<{}}{}\n", label, kTableLabelWidth, value);
 }
 
-std::string range_text(const std::optional<plan::Range>& r) {
-  if (!r) return "conditional at each point";
-  if (r->low == r->high) return format_number(r->low);
-  return format_number(r->low) + " to " + format_number(r->high);
+std::string box_side_text(const std::optional<plan::Range>& r) {
+  return r ? range_text(*r) : "conditional at each point";
 }
 
 class CurveTableWriter : public CurveWriter {
@@ -71,22 +67,13 @@ class CurveTableWriter : public CurveWriter {
              : query_.over == plan::Axis::cases
                  ? "Least and most favourable power over the box, against the number of cases\n\n"
                  : "Least and most favourable power over the box, against ROR^tb\n\n");
-    std::string exposure;
-    if (d.quantiles != 0) {
-      exposure = std::to_string(d.quantiles) + " quantiles";
-    } else {
-      exposure = "prevalences";
-      for (std::size_t i = 0; i < d.exposure_prevalences.size(); ++i) {
-        exposure += (i == 0 ? " " : ", ") + format_number(d.exposure_prevalences[i]);
-      }
-    }
-    out_ << line("Exposure", exposure)
+    out_ << line("Exposure", exposure_text(d))
          << line("Gene prevalence", format_number(d.gene_prevalence) + " (carriers among controls)")
          << line("Controls per case", format_number(d.controls_per_case))
          << line("Null OR^tb(E|G=0)", format_number(d.or_e))
          << line("Null OR(G|E=0)", format_number(d.or_g))
-         << line("Box OR^tb(E|G=0)", range_text(s.ranges.or_e))
-         << line("Box OR(G|E=0)", range_text(s.ranges.or_g))
+         << line("Box OR^tb(E|G=0)", box_side_text(s.ranges.or_e))
+         << line("Box OR(G|E=0)", box_side_text(s.ranges.or_g))
          << line("Level alpha", format_number(s.settings.alpha) + " (two-sided)")
          << line("Search", plan::name(s.settings.search));
     if (simulated_) {

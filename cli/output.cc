@@ -25,7 +25,7 @@ using plan::format_number;
 // --- table ---------------------------------------------------------------------------
 
 constexpr std::size_t kWidth = 80;       // terminal columns
-constexpr std::size_t kLabelWidth = 21;  // label column of the "label  value" lines
+constexpr std::size_t kLabelWidth = kTableLabelWidth;
 
 // "label  value", the value wrapped at blanks to the terminal width with
 // its continuation lines under its start.
@@ -58,10 +58,7 @@ std::string labelled(std::string_view label, std::string_view value) {
 
 // Numbers of subjects: a sample size divided between cases and controls
 // need not be whole (1001 subjects, one control per case: 500.5 cases).
-std::string count_text(double x) {
-  if (!std::isfinite(x) || std::fabs(x) >= 1e15) return format_number(x);
-  return trimmed(x, 2);
-}
+std::string count_text(double x) { return trimmed(x, 2); }
 
 // An odds ratio found by the engine, to 4 decimals.
 std::string ratio_text(double x) { return trimmed(x, 4); }
@@ -70,9 +67,7 @@ std::string ratio_text(double x) { return trimmed(x, 4); }
 // conversion's point, rounded.
 std::string box_text(const plan::Scenario& s, const plan::Result& r) {
   const auto side = [](const std::optional<plan::Range>& given, const plan::Range& searched) {
-    if (!given) return ratio_text(searched.low) + " (conditional)";
-    if (given->low == given->high) return format_number(given->low);
-    return format_number(given->low) + " to " + format_number(given->high);
+    return given ? range_text(*given) : ratio_text(searched.low) + " (conditional)";
   };
   return "OR^tb(E|G=0) " + side(s.ranges.or_e, r.or_e_range) + ", OR(G|E=0) " +
          side(s.ranges.or_g, r.or_g_range);
@@ -96,17 +91,7 @@ std::vector<InputLine> input_lines(plan::Mode mode) {
     lines.push_back(
         {"Target power", [](const plan::Scenario& s) { return format_number(s.target_power); }});
   }
-  lines.push_back({"Exposure", [](const plan::Scenario& s) {
-                     if (s.design.quantiles != 0) {
-                       return std::to_string(s.design.quantiles) + " quantiles";
-                     }
-                     std::string text = "prevalences";
-                     for (std::size_t i = 0; i < s.design.exposure_prevalences.size(); ++i) {
-                       text += (i == 0 ? " " : ", ") +
-                               format_number(s.design.exposure_prevalences[i]);
-                     }
-                     return text;
-                   }});
+  lines.push_back({"Exposure", [](const plan::Scenario& s) { return exposure_text(s.design); }});
   lines.push_back({"Gene prevalence", [](const plan::Scenario& s) {
                      return format_number(s.design.gene_prevalence) + " (carriers among controls)";
                    }});
@@ -312,6 +297,20 @@ std::unique_ptr<RowWriter> make_writer(Format format, std::ostream& out,
       break;
   }
   return std::make_unique<TableWriter>(out, scenarios);
+}
+
+std::string exposure_text(const plan::Design& d) {
+  if (d.quantiles != 0) return std::to_string(d.quantiles) + " quantiles";
+  std::string text = "prevalences";
+  for (std::size_t i = 0; i < d.exposure_prevalences.size(); ++i) {
+    text += (i == 0 ? " " : ", ") + format_number(d.exposure_prevalences[i]);
+  }
+  return text;
+}
+
+std::string range_text(const plan::Range& r) {
+  if (r.low == r.high) return format_number(r.low);
+  return format_number(r.low) + " to " + format_number(r.high);
 }
 
 bool flushed(std::ostream& out, std::ostream& err) {

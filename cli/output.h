@@ -4,6 +4,7 @@
 // The three output formats of the command line, written row by row as the
 // calculations finish, so a long list shows its first answers early.
 
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <span>
@@ -64,6 +65,15 @@ class RowStream {
   std::vector<std::string> leading_names_;
   bool first_ = true;
 };
+
+// The tables: labels of "label  value" lines take this many columns.
+inline constexpr std::size_t kTableLabelWidth = 21;
+
+// The exposure as a table shows it: "4 quantiles" or "prevalences 0.2, 0.8".
+std::string exposure_text(const plan::Design& d);
+
+// A range as given: one value when it is a point, else "LO to HI".
+std::string range_text(const plan::Range& r);
 
 // Up to `decimals` decimals without trailing zeros (123.08, 1.5, 2); a value
 // too large or not finite in shortest round-trip form.

@@ -30,6 +30,8 @@ ProgressLine::~ProgressLine() { clear(); }
 
 bool ProgressLine::error_stream_is_terminal() { return isatty(STDERR_FILENO) == 1; }
 
+bool ProgressLine::showing() const { return enabled_ && Clock::now() - start_ >= kQuietFor; }
+
 void ProgressLine::update(const std::string& what, double done, double total) {
   if (!enabled_) return;
   const Clock::time_point now = Clock::now();

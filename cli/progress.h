@@ -22,6 +22,9 @@ class ProgressLine {
 
   // `done` of `total` units (total <= 0: unknown), with `what` in front.
   void update(const std::string& what, double done, double total);
+  // The line is drawn from now on: it is enabled and the work has gone on
+  // long enough to show it.
+  bool showing() const;
   // Wipes the line if one was drawn.
   void clear();
 
