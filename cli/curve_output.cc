@@ -97,9 +97,9 @@ class CurveTableWriter : public CurveWriter {
     if (simulated_) {
       // The simulated power and its standard error beside each extreme's.
       const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
-        if (plan::disagrees(e.power, s, simulation->replicates)) disagreement_ = true;
-        return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se,
-                           plan::disagrees(e.power, s, simulation->replicates) ? "!" : " ");
+        const bool off = plan::disagrees(e.power, s, simulation->replicates);
+        if (off) disagreement_ = true;
+        return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se, off ? "!" : " ");
       };
       out_ << fmt::format("{:>8}", x);
       if (size()) out_ << fmt::format("{:>10}", trimmed(r.size, 2));

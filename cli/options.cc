@@ -385,13 +385,6 @@ std::string check_message(const plan::Error& error, const std::vector<Source>& s
   return error.message();
 }
 
-std::vector<double> values_of(const std::string& text) {
-  return plan::read_number_list(text).values;
-}
-std::vector<std::string_view> items_of(const std::string& text) {
-  return plan::read_number_list(text).items;
-}
-
 }  // namespace
 
 Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
@@ -423,7 +416,7 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   if (given("--quantiles")) {
     base.design.quantiles = static_cast<int>(plan::read_whole_number(t.quantiles).value);
   } else {
-    base.design.exposure_prevalences = values_of(t.exposure_prevalences);
+    base.design.exposure_prevalences = plan::read_number_list(t.exposure_prevalences).values;
   }
   base.design.or_e = plan::read_number(t.or_e).value;
   base.design.or_g = plan::read_number(t.or_g).value;
@@ -435,13 +428,19 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   const std::string& gene_text = from_alleles ? t.allele_frequency : t.gene_prevalence;
   const std::string_view gene_option = from_alleles ? "--allele-frequency" : "--gene-prevalence";
   const std::string& last_text = mode == plan::Mode::power ? t.cases : t.power;
-  const std::vector<std::string_view> alpha_items = items_of(t.alpha);
-  const std::vector<std::string_view> gene_items = items_of(gene_text);
-  const std::vector<std::string_view> controls_items = items_of(t.controls_per_case);
-  const std::vector<std::string_view> ror_items = items_of(t.ror);
-  const std::vector<std::string_view> last_items = items_of(last_text);
+  // Each list read once; its items are views into the option texts.
+  const plan::ListReading alpha_list = plan::read_number_list(t.alpha);
+  const plan::ListReading gene_list = plan::read_number_list(gene_text);
+  const plan::ListReading controls_list = plan::read_number_list(t.controls_per_case);
+  const plan::ListReading ror_list = plan::read_number_list(t.ror);
+  const plan::ListReading last_list = plan::read_number_list(last_text);
+  const std::vector<std::string_view>& alpha_items = alpha_list.items;
+  const std::vector<std::string_view>& gene_items = gene_list.items;
+  const std::vector<std::string_view>& controls_items = controls_list.items;
+  const std::vector<std::string_view>& ror_items = ror_list.items;
+  const std::vector<std::string_view>& last_items = last_list.items;
 
-  std::vector<double> gene_values = values_of(gene_text);
+  std::vector<double> gene_values = gene_list.values;  // carrier prevalences from here on
   std::optional<plan::GeneticModel> model;
   if (from_alleles) {
     model = plan::parse_genetic_model(t.genetic_model);
@@ -465,10 +464,10 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
                      " combinations, one row each; split the command");
   }
 
-  const std::vector<double> alphas = values_of(t.alpha);
-  const std::vector<double> controls = values_of(t.controls_per_case);
-  const std::vector<double> rors = values_of(t.ror);
-  const std::vector<double> lasts = values_of(last_text);
+  const std::vector<double>& alphas = alpha_list.values;
+  const std::vector<double>& controls = controls_list.values;
+  const std::vector<double>& rors = ror_list.values;
+  const std::vector<double>& lasts = last_list.values;
   Parsed parsed;
   parsed.action = Parsed::Action::calculate;
   parsed.request.mode = mode;
