@@ -29,6 +29,7 @@
 #include "plan/number.h"
 #include "plan/plan.h"
 #include "plan/row.h"
+#include "plan/simulation.h"
 #include "simulate/simulate.h"
 
 namespace {
@@ -282,29 +283,14 @@ Simulation simulation_of(double replicates, double seed) {
 // calculation without an answer.
 void check_by_simulation(const plan::Scenario& s, plan::Outcome& o, const Simulation& sim,
                          Row& row) {
-  if (!o.ok()) return;
-  const plan::Design& d = s.design;
-  const auto study_at = [&](const plan::Extreme& x) {
-    return simulate::Study{d.prevalences(), d.gene_prevalence, d.controls_per_case, x.or_g,
-                           x.or_e, d.ror, o.result.n_cases, s.settings.alpha};
-  };
   simulate::Options options;
   options.replicates = sim.replicates;
   options.seed = sim.seed;
   // Called on this thread while the workers run: an interrupt from R stops them.
   options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
-  const simulate::ExtremesOutcome check =
-      simulate::simulate_extremes(study_at(o.result.least), study_at(o.result.most), options);
-  if (const simulate::Error* e = check.error()) {
-    o.error = plan::Error{plan::Error::Kind::no_answer, "", "", "simulation: " + e->message()};
-    return;
+  if (const std::optional<plan::Simulation> found = plan::check_by_simulation(s, o, options)) {
+    row.simulation = plan::simulation_cells(&*found);
   }
-  const auto point = [](const simulate::Check& c) {
-    return plan::SimulatedPoint{c.power, c.se, static_cast<double>(c.failed), c.wald_power};
-  };
-  const plan::Simulation found{static_cast<double>(sim.replicates), point(check.least.check),
-                               point(check.most.check)};
-  row.simulation = plan::simulation_cells(&found);
 }
 
 }  // namespace
