@@ -58,15 +58,20 @@ constexpr const char* kFooter =
     "thousands separators (0.3, 1500). Result columns in the file (size,\n"
     "power_min, ..., error) are ignored, so an output file can be edited and run\n"
     "again; any other column (an identifier, a note) is copied to the output.\n"
-    "Quoted fields, CR LF line ends and a UTF-8 byte-order mark are read; blank\n"
-    "rows are skipped.\n"
+    "Quoted fields, CR LF line ends and a UTF-8 byte-order mark are read; a row\n"
+    "may hold up to 4 MiB.\n"
     "\n"
     "The output: one row per input row, in order, with the columns of gxeplan\n"
     "power --format csv (with --simulate, those of the simulation check too),\n"
-    "then the copied columns. A row that cannot be calculated keeps its inputs\n"
-    "as read and empty results, and its error column says why, as in: row 5,\n"
-    "column cases: \"5OO\" is not a number. Rows are numbered as a spreadsheet\n"
-    "shows them: the header is row 1.\n"
+    "then the copied columns, then unread_row. A row that cannot be calculated\n"
+    "keeps its inputs as read and empty results, and its error column says why,\n"
+    "as in: row 5, column cases: \"5OO\" is not a number. Rows are numbered as\n"
+    "a spreadsheet shows them: the header is row 1, and blank rows, which stay\n"
+    "blank in a csv output, count. A row that cannot be read into the header's\n"
+    "columns (a quote out of place, more or fewer fields than the header) is\n"
+    "also kept whole, as it was written, in unread_row; a row whose unread_row\n"
+    "holds text is not calculated: put its cells in their columns and empty\n"
+    "unread_row, then run the file again.\n"
     "\n"
     "Exit status: 0 every row answered; 1 some rows without an answer (listed on\n"
     "the error stream, which ends with \"N rows, M failed\"); 2 the file cannot be\n"
@@ -117,10 +122,6 @@ class BatchRun : public RecordSink {
     if (!record.malformed.empty()) {
       return stop(BatchSummary::End::unreadable, where + std::string(record.malformed));
     }
-    if (record.field_count > record.fields.size()) {
-      return stop(BatchSummary::End::unreadable,
-                  where + "more than " + std::to_string(CsvRecords::kMaxFields) + " columns");
-    }
     plan::LayoutReading reading = plan::read_layout(record.fields);
     if (!reading.ok()) {
       // One column whose name holds another delimiter: the file was saved
@@ -141,39 +142,86 @@ class BatchRun : public RecordSink {
       return stop(BatchSummary::End::unreadable, where + reading.problem);
     }
     layout_ = std::move(reading.layout);
-    carried_.resize(layout_.carried.size());
-    stream_.emplace(settings_.format, out_, settings_.simulated, layout_.carried_names);
+    // The row kept whole, when it cannot be read, after every other column.
+    std::vector<std::string> names = layout_.carried_names;
+    names.emplace_back(plan::kUnreadRowColumn);
+    carried_.resize(names.size());
+    stream_.emplace(settings_.format, out_, settings_.simulated, std::move(names));
     summary_.header_read = true;
+    stream_->blank_rows(record.row - 1);
     stream_->begin();
+    last_row_ = record.row;
+  }
+
+  // A row that cannot be calculated as it stands and is kept whole: its
+  // text, and why, as the error names it after "row N" (": has a quote out
+  // of place ...").
+  struct Unread {
+    std::string_view text;
+    std::string reason;
+  };
+
+  std::optional<Unread> unread(const Record& record) const {
+    constexpr std::string_view kKeptWhole = " (the row is kept whole in column unread_row)";
+    if (!record.malformed.empty()) {
+      return Unread{record.text, ": " + std::string(record.malformed) + std::string(kKeptWhole)};
+    }
+    if (record.fields.size() != layout_.width) {
+      const plan::DesignReading reading = plan::read_design(layout_, record.fields);
+      return Unread{record.text, ": " + reading.problem->message + std::string(kKeptWhole)};
+    }
+    const std::string_view kept = field(record, layout_.unread);
+    if (kept.empty()) return std::nullopt;
+    return Unread{kept, std::string(earlier_reason(field(record, layout_.error)))};
+  }
+
+  static std::string_view field(const Record& record, std::size_t at) {
+    return at < record.fields.size() ? std::string_view(record.fields[at]) : std::string_view();
+  }
+
+  // Why a row kept whole by an earlier batch was not read: its error cell
+  // without the row number it had then ("row 3: has a quote out of place"),
+  // so that a file run again says the same; a reason of its own when the
+  // cell does not say.
+  static std::string_view earlier_reason(std::string_view error) {
+    constexpr std::string_view kRow = "row ";
+    if (error.starts_with(kRow)) {
+      std::size_t at = kRow.size();
+      while (at < error.size() && error[at] >= '0' && error[at] <= '9') ++at;
+      if (at > kRow.size() && at + 1 < error.size() && (error[at] == ':' || error[at] == ',') &&
+          error[at + 1] == ' ') {
+        return error.substr(at);
+      }
+    }
+    return ": is kept whole in column unread_row, as a row whose cells could not be read: put "
+           "its cells in their columns and empty unread_row to calculate it";
   }
 
   void row(const Record& record) {
+    // Blank rows stay in a csv output, so that every row keeps the number
+    // its error names when the output is run again.
+    stream_->blank_rows(record.row - last_row_ - 1);
+    last_row_ = record.row;
     ++summary_.rows;
-    plan::DesignReading reading;
-    if (!record.malformed.empty()) {
-      reading.problem = plan::RowProblem{{}, std::string(record.malformed)};
-    } else if (record.field_count > record.fields.size()) {
-      reading.problem = plan::RowProblem{
-          {}, "has more than " + std::to_string(CsvRecords::kMaxFields) + " fields"};
-    } else {
-      reading = plan::read_design(layout_, record.fields);
-    }
+    const std::string where = "row " + std::to_string(record.row);
 
     std::string message;
     plan::Row row;
     std::optional<plan::Simulation> simulation;
-    if (!reading.ok()) {
+    const std::optional<Unread> kept = unread(record);
+    if (kept) {
+      row = plan::row_as_read(layout_, record.fields);
+      message = where + kept->reason;
+    } else if (plan::DesignReading reading = plan::read_design(layout_, record.fields);
+               !reading.ok()) {
       row = plan::row_as_read(layout_, record.fields);
       const plan::RowProblem& p = *reading.problem;
-      message = "row " + std::to_string(record.row) +
-                (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
+      message = where + (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
     } else {
       RowAnswer answer = calculate_(reading.scenario, record.row);
       row = plan::make_row(reading.scenario, answer.outcome);
       simulation = std::move(answer.simulation);
-      if (!answer.outcome.ok()) {
-        message = "row " + std::to_string(record.row) + ": " + answer.outcome.error->message();
-      }
+      if (!answer.outcome.ok()) message = where + ": " + answer.outcome.error->message();
     }
     if (!message.empty()) {
       ++summary_.failed;
@@ -183,10 +231,9 @@ class BatchRun : public RecordSink {
     }
 
     for (std::size_t i = 0; i < layout_.carried.size(); ++i) {
-      const std::size_t at = layout_.carried[i];
-      carried_[i] = at < record.fields.size() ? std::string_view(record.fields[at])
-                                              : std::string_view();
+      carried_[i] = field(record, layout_.carried[i]);
     }
+    carried_.back() = kept ? kept->text : std::string_view();
     stream_->write(row, simulation ? &*simulation : nullptr, carried_);
     if (settings_.flush_each_row) out_.flush();
     if (!out_) return stop(BatchSummary::End::output_failed, "");
@@ -201,6 +248,7 @@ class BatchRun : public RecordSink {
   plan::Layout layout_;
   std::optional<RowStream> stream_;
   std::vector<std::string_view> carried_;
+  std::size_t last_row_ = 0;  // the row number of the last record
   BatchSummary summary_;
   bool stopped_ = false;
 };

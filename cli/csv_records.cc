@@ -9,20 +9,33 @@ namespace gxe::cli {
 namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::size_t kGrowth = 4096;       // bytes a field's buffer grows by
-constexpr std::size_t kKeptCapacity = 4096;  // a field buffer larger than this is freed
+constexpr std::size_t kGrowth = 4096;        // bytes a field's buffer grows by
+constexpr std::size_t kKeptCapacity = 4096;  // a buffer larger than this is freed after its record
 
 // Blanks are data: a field is kept exactly as written, so a number with
 // blanks around it is refused rather than trimmed, and a carried note is
 // written back unchanged.
 int no_blanks(unsigned char) { return 0; }
 
-// libcsv's buffer for the field being read; refusing to grow it beyond
-// kMaxFieldBytes makes the parser stop with CSV_ENOMEM.
+// libcsv's buffer for the field being read. A field lies inside its record,
+// whose length is checked before its bytes are parsed, so only a failed
+// allocation can stop the parser (CSV_ENOMEM); the bound is a second guard.
 void* limited_realloc(void* buffer, std::size_t size) {
-  if (size > CsvRecords::kMaxFieldBytes) return nullptr;
+  if (size > CsvRecords::kMaxRecordBytes + 2 * kGrowth) return nullptr;
   return std::realloc(buffer, size);
 }
+
+bool is_line_end(char c) { return c == '\n' || c == '\r'; }
+
+void release_if_large(std::string& s) {
+  if (s.capacity() > kKeptCapacity) std::string().swap(s);
+}
+
+constexpr std::string_view kQuoteOutOfPlace =
+    "has a quote out of place (inside a field not in quotes, or text after a closing quote): put "
+    "the whole field in quotes and double each quote in it";
+constexpr std::string_view kTooManyFields =
+    "has more than 16384 fields, more than a spreadsheet has columns";
 
 }  // namespace
 
@@ -51,15 +64,10 @@ void CsvRecords::start_parser() {
 
 void CsvRecords::on_field(void* text, std::size_t size, void* self_pointer) {
   auto& self = *static_cast<CsvRecords*>(self_pointer);
-  self.record_bytes_ += size;
+  self.field_bytes_ += size;
   if (self.count_ < kMaxFields) {
     if (self.count_ == self.fields_.size()) self.fields_.emplace_back();
-    std::string& field = self.fields_[self.count_];
-    if (size > 0 && self.record_bytes_ <= kMaxRecordBytes) {
-      field.assign(static_cast<const char*>(text), size);
-    } else {
-      field.clear();
-    }
+    self.fields_[self.count_].assign(static_cast<const char*>(text), size);
   }
   ++self.count_;
 }
@@ -69,57 +77,80 @@ void CsvRecords::on_record_end(int terminator, void* self_pointer) {
   // The LF of a CR LF: the CR already ended the line.
   if (terminator == '\n' && self.last_terminator_ == '\r' && self.count_ == 0) {
     self.last_terminator_ = '\n';
+    self.text_.clear();
     return;
   }
   self.last_terminator_ = terminator;
+  // The line end is the last byte of the text (the bytes are parsed one
+  // line at a time); the end of the input (-1) has none.
+  if (terminator != -1 && !self.text_.empty()) self.text_.pop_back();
   self.end_record({});
 }
 
 void CsvRecords::end_record(std::string_view malformed) {
   ++row_;
-  if (record_bytes_ > 0 || !malformed.empty()) {
-    if (malformed.empty() && record_bytes_ > kMaxRecordBytes) {
-      malformed = "is longer than 4 MiB, too long to be a row of a design";
-    }
-    const std::size_t kept = std::min(count_, kMaxFields);
-    sink_->record({row_, std::span<const std::string>(fields_.data(), kept), count_, malformed});
+  if (field_bytes_ > 0 || !malformed.empty()) {
+    if (malformed.empty() && count_ > kMaxFields) malformed = kTooManyFields;
+    const std::span<const std::string> fields =
+        malformed.empty() ? std::span<const std::string>(fields_.data(), count_)
+                          : std::span<const std::string>();
+    sink_->record({row_, fields, text_, malformed});
   }
-  for (std::size_t i = 0; i < std::min(count_, fields_.size()); ++i) {
-    if (fields_[i].capacity() > kKeptCapacity) std::string().swap(fields_[i]);
-  }
+  for (std::size_t i = 0; i < std::min(count_, fields_.size()); ++i) release_if_large(fields_[i]);
   count_ = 0;
-  record_bytes_ = 0;
+  field_bytes_ = 0;
+  text_.clear();
+  release_if_large(text_);
+}
+
+// One line's bytes, its line end (if any) the last of them. libcsv reports
+// a record's end as soon as it reads the line end, so the record's text is
+// exactly the bytes kept since the previous record ended.
+bool CsvRecords::parse_line(const char* data, std::size_t size) {
+  const bool ends_line = is_line_end(data[size - 1]);
+  const std::size_t body = size - (ends_line ? 1 : 0);
+  if (text_.size() + body > kMaxRecordBytes) {
+    const bool in_quotes = !skipping_line_ && parser_->quoted != 0;
+    problem_ = "row " + std::to_string(row_ + 1) +
+               (in_quotes ? " has a quoted field longer than 4 MiB: is a closing quote missing? The"
+                          : " is longer than 4 MiB, too long to be a row of designs: the") +
+               " file was not read beyond it";
+    return false;
+  }
+  text_.append(data, size);
+  if (!skipping_line_) {
+    csv_parse(parser_, data, size, on_field, on_record_end, this);
+    switch (csv_error(parser_)) {
+      case CSV_SUCCESS:
+        return true;
+      case CSV_EPARSE:
+        // The record ends with its line: its fields are not guessed at, and
+        // its text is passed on whole.
+        skipping_line_ = true;
+        break;
+      default:
+        problem_ = "row " + std::to_string(row_ + 1) +
+                   " cannot be read: there is not enough memory. The file was not read beyond it";
+        return false;
+    }
+  }
+  if (ends_line) {
+    last_terminator_ = data[size - 1];
+    text_.pop_back();
+    end_record(kQuoteOutOfPlace);
+    skipping_line_ = false;
+    start_parser();
+  }
+  return true;
 }
 
 bool CsvRecords::parse(const char* data, std::size_t size) {
   while (size > 0) {
-    if (skipping_line_) {
-      const char* end = std::find_if(data, data + size, [](char c) { return c == '\n' || c == '\r'; });
-      if (end == data + size) return true;
-      last_terminator_ = *end;
-      skipping_line_ = false;
-      start_parser();
-      size -= static_cast<std::size_t>(end + 1 - data);
-      data = end + 1;
-      continue;
-    }
-    const std::size_t done = csv_parse(parser_, data, size, on_field, on_record_end, this);
-    if (done >= size) return true;
-    if (csv_error(parser_) == CSV_EPARSE) {
-      // Resume at the next line: the record's fields so far go out with the
-      // reason, and the rest of its line is not guessed at.
-      end_record("has a quote out of place (inside a field not in quotes, or text after a "
-                 "closing quote): put the whole field in quotes and double each quote in it; "
-                 "the rest of the line was skipped");
-      skipping_line_ = true;
-      data += done;
-      size -= done;
-      continue;
-    }
-    problem_ = "row " + std::to_string(row_ + 1) +
-               " has a field longer than 1 MiB: is a closing quote missing? The file was not "
-               "read beyond it";
-    return false;
+    const char* end = std::find_if(data, data + size, is_line_end);
+    const std::size_t line = end == data + size ? size : static_cast<std::size_t>(end - data) + 1;
+    if (!parse_line(data, line)) return false;
+    data += line;
+    size -= line;
   }
   return true;
 }
@@ -148,7 +179,11 @@ bool CsvRecords::finish(RecordSink& sink) {
     head_done_ = true;
     if (!parse(head_.data(), head_.size())) return false;
   }
-  if (skipping_line_) return true;
+  if (skipping_line_) {
+    skipping_line_ = false;
+    end_record(kQuoteOutOfPlace);
+    return true;
+  }
   if (csv_fini(parser_, on_field, on_record_end, this) != 0) {
     const std::size_t start = row_ + 1;
     end_record("has a quoted field that is not closed by the end of the file");

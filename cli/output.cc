@@ -361,6 +361,11 @@ void RowStream::begin() {
   }
 }
 
+void RowStream::blank_rows(std::size_t count) {
+  if (format_ != RowFormat::csv) return;
+  for (std::size_t i = 0; i < count; ++i) out_ << "\r\n";
+}
+
 void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
                       std::span<const std::string_view> carried,
                       std::span<const plan::Cell> leading) {

@@ -49,6 +49,9 @@ class RowStream {
             std::vector<std::string> carried_names = {},
             std::vector<std::string> leading_names = {});
   void begin();
+  // csv: `count` empty lines, rows without cells that a reader of the file
+  // skips as it would blank rows of its own; the other formats: nothing.
+  void blank_rows(std::size_t count);
   // `simulation`: the row's check, if one was made (its columns are empty
   // otherwise); `carried` holds one text per carried name, `leading` one
   // cell per leading name.

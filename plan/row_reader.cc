@@ -63,6 +63,11 @@ LayoutReading read_layout(std::span<const std::string> names) {
       }
       continue;
     }
+    if (name == kUnreadRowColumn) {
+      layout.unread = i;
+      continue;
+    }
+    if (name == column_name(Column::error)) layout.error = i;
     if (std::find(kColumnNames.begin(), kColumnNames.end(), name) != kColumnNames.end() ||
         std::find(kSimulationColumnNames.begin(), kSimulationColumnNames.end(), name) !=
             kSimulationColumnNames.end()) {

@@ -43,12 +43,21 @@ inline constexpr std::array<std::string_view, kInputCount> kInputNames = {
     "or_g_high", "alpha", "search", "allele_frequency", "genetic_model",
 };
 
+// The column that keeps a row whole, as text, when its cells could not be
+// read under the header (quotes out of place, more or fewer fields than the
+// header): written by a batch, and read again as a row that still waits to
+// be put right.
+inline constexpr std::string_view kUnreadRowColumn = "unread_row";
+
 // Where each input sits in a row, as the header says.
 struct Layout {
   static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
   std::array<std::size_t, kInputCount> field{};  // the field of each input, or kAbsent
+  std::size_t unread = kAbsent;  // the column unread_row, or kAbsent
+  std::size_t error = kAbsent;   // the column error (why a row kept whole was not read)
   // Fields that are not output columns, in the order of the header: the
-  // allele frequency and genetic model, and any column of the user's own.
+  // allele frequency and genetic model, and any column of the user's own
+  // (not unread_row).
   std::vector<std::size_t> carried;
   std::vector<std::string> carried_names;
   std::size_t width = 0;  // fields in the header

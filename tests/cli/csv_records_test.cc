@@ -8,21 +8,25 @@
 namespace gxe::cli {
 namespace {
 
-// The records as text: "row:[field][field]", a '!' after the row when the
-// record is malformed, one record per line.
+// The records as text, one per line: "row:[field][field]", or "row!{text}"
+// for a record that could not be split into fields; and, apart, each
+// record's text as it was in the file, between braces.
 class Transcript : public RecordSink {
  public:
   void record(const Record& r) override {
-    text += std::to_string(r.row) + (r.malformed.empty() ? ":" : "!:");
+    text += std::to_string(r.row) + (r.malformed.empty() ? ":" : "!");
     for (const std::string& f : r.fields) text += "[" + f + "]";
-    if (r.field_count != r.fields.size()) text += "+" + std::to_string(r.field_count);
+    if (!r.malformed.empty()) text += "{" + std::string(r.text) + "}";
     text += "\n";
+    texts += "{" + std::string(r.text) + "}";
   }
   std::string text;
+  std::string texts;
 };
 
 struct Read {
   std::string records;
+  std::string texts;
   bool whole = true;
   std::string problem;
 };
@@ -37,6 +41,7 @@ Read read_in_pieces(const std::string& input, std::size_t piece, char delimiter 
   }
   if (r.whole) r.whole = csv.finish(t);
   r.records = t.text;
+  r.texts = t.texts;
   r.problem = csv.problem();
   return r;
 }
@@ -57,10 +62,13 @@ const CsvCase kCases[] = {
      "\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\"\nnext\n",
      "1:[a,b][say \"hi\"][two\r\nlines]\n2:[next]\n"},
     {"blanks are kept", " a , b \n", "1:[ a ][ b ]\n"},
-    {"quote inside an unquoted field: the rest of the line skipped",
-     "a,b\"c,d\r\ne,f\n", "1!:[a]\n2:[e][f]\n"},
-    {"text after a closing quote", "x,\"a\"b,c\n\"d\"\n", "1!:[x]\n2:[d]\n"},
-    {"quoted field never closed", "a\n\"b,c\nd\n", "1:[a]\n2!:\n", false},
+    {"quote inside an unquoted field: the record ends with the line, kept whole",
+     "a,b\"c,d\r\ne,f\n", "1!{a,b\"c,d}\n2:[e][f]\n"},
+    {"text after a closing quote", "x,\"a\"b,c\n\"d\"\n", "1!{x,\"a\"b,c}\n2:[d]\n"},
+    {"a quote out of place after a quoted line break",
+     "\"a\nb\"c,d\ne\n", "1!{\"a\nb\"c,d}\n2:[e]\n"},
+    {"a quote out of place in the last line, without a line end", "a\nb\"c", "1:[a]\n2!{b\"c}\n"},
+    {"quoted field never closed", "a\n\"b,c\nd\n", "1:[a]\n2!{\"b,c\nd\n}\n", false},
     {"UTF-16 refused", std::string("\xFF\xFEm\0o\0", 6), "", false},
     {"empty input", "", ""},
     {"NUL bytes are data", std::string("a\0b,c\n", 6), std::string("1:[a\0b][c]\n", 11)},
@@ -81,30 +89,44 @@ TEST(CsvRecords, SemicolonDelimiterLeavesCommasInFields) {
   EXPECT_EQ(read_in_pieces("a;0,3;\"x;y\"\n", 1000, ';').records, "1:[a][0,3][x;y]\n");
 }
 
+TEST(CsvRecords, TextIsTheRecordAsWrittenWithoutItsLineEnd) {
+  const std::string input = "a,\"b,\"\"c\"\"\"\r\n\"two\r\nlines\",x\rlast";
+  for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{1000}}) {
+    EXPECT_EQ(read_in_pieces(input, piece).texts,
+              "{a,\"b,\"\"c\"\"\"}{\"two\r\nlines\",x}{last}");
+  }
+}
+
 TEST(CsvRecords, LimitsKeepMemoryBounded) {
-  // A field longer than the limit (an unclosed quote eating the file) stops
-  // the reading.
-  const std::string long_field = "h\n\"" + std::string(CsvRecords::kMaxFieldBytes + 10, 'x');
-  const Read stopped = read_in_pieces(long_field, 1 << 16);
-  EXPECT_FALSE(stopped.whole);
-  EXPECT_EQ(stopped.problem.substr(0, 39), "row 2 has a field longer than 1 MiB: is");
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string problem_start;
+  };
+  const std::size_t over = CsvRecords::kMaxRecordBytes + 10;
+  const Case cases[] = {
+      {"an unclosed quote eating the file", "h\n\"" + std::string(over, 'x'),
+       "row 2 has a quoted field longer than 4 MiB: is a closing quote missing?"},
+      {"one unquoted field", "h\n" + std::string(over, 'x'),
+       "row 2 is longer than 4 MiB, too long to be a row of designs"},
+      {"many fields", "h\n" + std::string(over, ','), "row 2 is longer than 4 MiB"},
+      {"a line with a quote out of place", "h\na\"" + std::string(over, 'x'),
+       "row 2 is longer than 4 MiB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Read r = read_in_pieces(c.input, 1 << 16);
+    EXPECT_FALSE(r.whole);
+    EXPECT_EQ(r.records, "1:[h]\n");
+    EXPECT_EQ(r.problem.substr(0, c.problem_start.size()), c.problem_start);
+  }
 
-  // Too many fields: the first kMaxFields are kept, all are counted.
-  const Read wide =
-      read_in_pieces("x" + std::string(CsvRecords::kMaxFields + 1, ',') + "\nnext\n", 4096);
-  EXPECT_TRUE(wide.whole);
-  EXPECT_NE(wide.records.find("+" + std::to_string(CsvRecords::kMaxFields + 2) + "\n2:[next]\n"),
-            std::string::npos);
-
-  // A record longer than its limit in all is passed on, malformed, and the
-  // next one is read as usual.
-  const std::string field(CsvRecords::kMaxFieldBytes - 1, 'y');
-  std::string many;
-  for (int i = 0; i < 5; ++i) many += field + ",";
-  const Read tall = read_in_pieces(many + "\nnext\n", 1 << 16);
-  EXPECT_TRUE(tall.whole);
-  EXPECT_EQ(tall.records.substr(0, 3), "1!:");
-  EXPECT_NE(tall.records.find("\n2:[next]\n"), std::string::npos);
+  // More fields than a spreadsheet has columns: kept whole as text, and the
+  // next record is read as usual.
+  const std::string wide = "x" + std::string(CsvRecords::kMaxFields + 1, ',') + "y";
+  const Read r = read_in_pieces(wide + "\nnext\n", 4096);
+  EXPECT_TRUE(r.whole);
+  EXPECT_EQ(r.records, "1!{" + wide + "}\n2:[next]\n");
 }
 
 }  // namespace

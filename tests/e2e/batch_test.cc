@@ -43,8 +43,10 @@ namespace fs = std::filesystem;
 
 // Every kind of row: ranges given and not (the conversion's point is written
 // and read back), prevalences, the gene by its allele frequency, defaults,
-// a refused input, a calculation without an answer, and a carried note that
-// needs quotes.
+// a refused input, a calculation without an answer, a carried note that
+// needs quotes, and rows that cannot be read into the header's columns (a
+// quote out of place, a field too many, fields missing) with a blank row
+// between them.
 constexpr const char* kDesigns =
     "id,mode,cases,power,quantiles,exposure_prevalences,gene_prevalence,allele_frequency,"
     "genetic_model,or_e,or_g,ror,or_e_low,or_e_high,or_g_low,or_g_high,alpha,search,note\n"
@@ -52,7 +54,11 @@ constexpr const char* kDesigns =
     "2,size,,0.8,,0.2;0.3;0.5,,0.25,dominant,1.5,1.2,2.5,,,,,5e-8,centre,\n"
     "3,power,1200,,6,,0.1,,,,,1.7,,,,,,,defaults\n"
     "4,power,5OO,,4,,0.3,,,,,2,,,,,,,typo\n"
-    "5,size,,0.8,4,,0.3,,,,,1,,,,,,,no interaction\n";
+    "5,size,,0.8,4,,0.3,,,,,1,,,,,,,no interaction\n"
+    "\"6\"x,power,600,,4,,0.3,,,,,2,,,,,,,\n"
+    "7,power,700,,4,,0.3,,,,,2,,,,,,,,extra\n"
+    "\n"
+    "8,power\n";
 
 TEST(Batch, OutputReadBackGivesTheSameOutput) {
   Finished first;
@@ -65,11 +71,37 @@ TEST(Batch, OutputReadBackGivesTheSameOutput) {
   if (again.out != first.out) ADD_FAILURE() << line_diff(first.out, again.out);
 }
 
+// A file written over itself: a row that could not be read comes back whole
+// in unread_row, with every field of a row that has more than the header,
+// and the file run again is the same file.
+TEST(Batch, OutputOverItsInputKeepsEveryRow) {
+  const TempFolder folder;
+  const fs::path file = folder.path() / "designs.csv";
+  const std::string rows[] = {"\"B\"x,power,600,4,0.3,2", "C,power,700,4,0.3,2,extra"};
+  write_file(file, "id,mode,cases,quantiles,gene_prevalence,ror\nA,power,500,4,0.3,2\n" + rows[0] +
+                       "\n" + rows[1] + "\n");
+  const Fd nothing(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  Finished first;
+  ASSERT_TRUE(run_to_end({"batch", file.string(), "--output", file.string()}, nothing.get(), first));
+  EXPECT_EQ(first.status, 1);
+  const std::string written = read_file(file);
+  // Each row's text as the last field of its output row, quoted as csv writes it.
+  EXPECT_NE(written.find(",A,\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find(",\"\"\"B\"\"x,power,600,4,0.3,2\"\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find(",C,\"C,power,700,4,0.3,2,extra\"\r\n"), std::string::npos) << written;
+  Finished again;
+  ASSERT_TRUE(run_to_end({"batch", file.string(), "--output", file.string()}, nothing.get(), again));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_EQ(again.err, first.err);
+  EXPECT_EQ(read_file(file), written);
+}
+
 struct OutputCase {
   const char* name;
   std::string input;
   int status;
-  bool written;  // the output file holds the rows; otherwise it is as it was
+  bool written;        // the output file holds the rows; otherwise it is as it was
+  std::string says{};  // in the error stream
 };
 
 const OutputCase kOutputCases[] = {
@@ -79,7 +111,11 @@ const OutputCase kOutputCases[] = {
     {"header refused", "mode,cases,quantiles,gene_prevalence\npower,500,4,0.3\n", 2, false},
     {"file unreadable after its first row",
      "mode,cases,quantiles,gene_prevalence,ror,note\npower,500,4,0.3,2,x\npower,500,4,0.3,2,\"y\n",
-     2, false},
+     2, false, "the file ends inside a quoted field that starts in row 3"},
+    {"a row of 5 MB without quotes",
+     "mode,cases,quantiles,gene_prevalence,ror,note\npower,500,4,0.3,2," +
+         std::string(5'000'000, 'x') + "\n",
+     2, false, "row 2 is longer than 4 MiB, too long to be a row of designs: the file was not read"},
 };
 
 TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
@@ -96,6 +132,7 @@ TEST(Batch, OutputFileIsWrittenWholeOrNotAtAll) {
     EXPECT_EQ(to_file.status, c.status);
     EXPECT_EQ(to_file.out, "");
     EXPECT_EQ(read_file(file), c.written ? to_stdout.out : "old results\n");
+    EXPECT_NE(to_file.err.find(c.says), std::string::npos) << to_file.err;
     EXPECT_EQ(folder.names(), std::vector<std::string>{"results.csv"});  // no temporary file left
   }
 }

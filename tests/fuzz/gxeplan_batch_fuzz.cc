@@ -10,6 +10,10 @@
 // row per data row, each with every column of the header; the rows with an
 // error are exactly the rows counted as failed, each listed by one printable
 // line on the error stream; nothing is written when the header is refused.
+// In csv, no text of a row is lost: a row that could not be read into cells
+// comes back whole in unread_row, a row without an answer keeps every cell
+// as it was, and every row keeps the columns carried through; and the output
+// run again as a batch gives itself back, byte for byte.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,11 +22,13 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cli/batch.h"
 #include "cli/csv_records.h"
 #include "plan/plan.h"
 #include "plan/row.h"
+#include "plan/row_reader.h"
 
 namespace {
 
@@ -86,31 +92,113 @@ gxe::plan::Outcome made_up(const gxe::plan::Scenario& s) {
   return o;
 }
 
-// Every output row, read back with the same CSV reader.
-class OutputRows : public gxe::cli::RecordSink {
- public:
+// Every record of a csv text, as the batch's own reader splits it.
+struct Records : public gxe::cli::RecordSink {
+  struct Kept {
+    std::vector<std::string> fields;
+    std::string text;
+    bool malformed = false;
+  };
   void record(const gxe::cli::Record& r) override {
-    require(r.malformed.empty());
-    if (rows == 0) {
-      width = r.field_count;
-      require(width >= gxe::plan::kColumnCount);
-      require(r.fields[gxe::plan::kColumnCount - 1] == "error");
-    } else {
-      require(r.field_count == width);
-      if (!r.fields[gxe::plan::kColumnCount - 1].empty()) ++with_error;
-    }
-    ++rows;
+    rows.push_back({std::vector<std::string>(r.fields.begin(), r.fields.end()), std::string(r.text),
+                    !r.malformed.empty()});
   }
-  std::size_t rows = 0;
-  std::size_t width = 0;
-  std::size_t with_error = 0;
+  std::vector<Kept> rows;
 };
+
+Records read_csv(std::string_view text, char delimiter, bool& whole) {
+  gxe::cli::CsvRecords csv(delimiter);
+  Records records;
+  whole = csv.feed(text.data(), text.size(), records) && csv.finish(records);
+  return records;
+}
+
+// The column of `name` in a header, or -1.
+long column_of(const std::vector<std::string>& header, std::string_view name) {
+  for (std::size_t i = 0; i < header.size(); ++i) {
+    if (header[i] == name) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+bool is_input(std::string_view name) {
+  for (const std::string_view input : gxe::plan::kInputNames) {
+    if (name == input) return true;
+  }
+  return false;
+}
+
+bool is_result(std::string_view name) {
+  for (const std::string_view column : gxe::plan::kColumnNames) {
+    if (name == column) return !is_input(name);
+  }
+  for (const std::string_view column : gxe::plan::kSimulationColumnNames) {
+    if (name == column) return true;
+  }
+  return false;
+}
+
+// The csv output of a batch that read every row of `input`: one row per
+// input row, each with every column, the failed ones counted, and no text of
+// any row lost.
+void check_nothing_lost(std::string_view input, char delimiter, std::string_view output,
+                        std::size_t failed) {
+  bool whole = false;
+  const Records in = read_csv(input, delimiter, whole);
+  const Records out = read_csv(output, ',', whole);
+  require(whole && !in.rows.empty() && out.rows.size() == in.rows.size());
+  const std::vector<std::string>& in_header = in.rows[0].fields;
+  const std::vector<std::string>& out_header = out.rows[0].fields;
+  require(out_header.size() >= gxe::plan::kColumnCount && out_header.back() == "unread_row");
+  const long error = column_of(out_header, "error");
+  const long unread = static_cast<long>(out_header.size()) - 1;
+  const long in_unread = column_of(in_header, "unread_row");
+  std::size_t with_error = 0;
+  for (std::size_t r = 1; r < in.rows.size(); ++r) {
+    const Records::Kept& row = in.rows[r];
+    const std::vector<std::string>& cells = out.rows[r].fields;
+    require(!out.rows[r].malformed && cells.size() == out_header.size());
+    const bool failed_row = !cells[static_cast<std::size_t>(error)].empty();
+    with_error += failed_row ? 1 : 0;
+    const std::string& kept = cells[static_cast<std::size_t>(unread)];
+    if (row.malformed || row.fields.size() != in_header.size()) {
+      require(failed_row && kept == row.text);
+    } else if (in_unread >= 0 && !row.fields[static_cast<std::size_t>(in_unread)].empty()) {
+      require(failed_row && kept == row.fields[static_cast<std::size_t>(in_unread)]);
+    } else {
+      require(kept.empty());
+    }
+    if (row.malformed) continue;
+    for (std::size_t i = 0; i < in_header.size() && i < row.fields.size(); ++i) {
+      const std::string& name = in_header[i];
+      if (is_result(name) || name == "unread_row" || row.fields[i].empty()) continue;
+      const long at = column_of(out_header, name);
+      require(at >= 0);
+      // An answered row restates its inputs as the numbers it used.
+      const std::string& written = cells[static_cast<std::size_t>(at)];
+      require(failed_row || !is_input(name) || name == "allele_frequency" ||
+                      name == "genetic_model"
+                  ? written == row.fields[i]
+                  : !written.empty());
+    }
+  }
+  require(with_error == failed);
+}
 
 bool printable_line(std::string_view line) {
   for (const char c : line) {
     if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) return false;
   }
   return true;
+}
+
+gxe::cli::BatchSummary batch(gxe::cli::ByteSource& source, const gxe::cli::BatchSettings& settings,
+                             std::ostream& out, std::ostream& err) {
+  calculated = 0;
+  return gxe::cli::run_batch(
+      source, settings,
+      [&](const gxe::plan::Scenario& s, std::size_t) { return calculate(s, settings.simulated); },
+      out, err);
 }
 
 }  // namespace
@@ -128,13 +216,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   settings.simulated = choice / 72 % 2 == 1;
   PiecesSource source(data + 1, size - 1, kPieces[choice / 12 % 6]);
 
-  calculated = 0;
   std::ostringstream out;
   std::ostringstream err;
-  const gxe::cli::BatchSummary summary = gxe::cli::run_batch(
-      source, settings,
-      [&](const gxe::plan::Scenario& s, std::size_t) { return calculate(s, settings.simulated); },
-      out, err);
+  const gxe::cli::BatchSummary summary = batch(source, settings, out, err);
 
   require(summary.failed <= summary.rows);
   require(printable_line(summary.problem));
@@ -155,10 +239,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text = out.str();
   switch (settings.format) {
     case gxe::cli::RowFormat::csv: {
-      gxe::cli::CsvRecords records(',');
-      OutputRows rows;
-      require(records.feed(text.data(), text.size(), rows) && records.finish(rows));
-      require(rows.rows == summary.rows + 1 && rows.with_error == summary.failed);
+      if (summary.end != gxe::cli::BatchSummary::End::done) break;
+      const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
+      check_nothing_lost(input, settings.delimiter, text, summary.failed);
+      // The output run again: the same rows, byte for byte.
+      gxe::cli::BatchSettings again = settings;
+      again.delimiter = ',';
+      PiecesSource output(reinterpret_cast<const std::uint8_t*>(text.data()), text.size(), 1 << 16);
+      std::ostringstream rerun;
+      std::ostringstream rerun_err;
+      const gxe::cli::BatchSummary second = batch(output, again, rerun, rerun_err);
+      require(second.end == gxe::cli::BatchSummary::End::done && second.failed == summary.failed);
+      require(rerun.str() == text && rerun_err.str() == err.str());
       break;
     }
     case gxe::cli::RowFormat::json: {
