@@ -182,10 +182,13 @@ class BatchRun : public RecordSink {
   // Why a row kept whole by an earlier batch was not read: its error cell
   // without the row number it had then ("row 3: has a quote out of place"),
   // so that a file run again says the same; a reason of its own when the
-  // cell does not say.
+  // cell does not say, or says it in more than one plain line (the message
+  // goes to the error stream as one).
   static std::string_view earlier_reason(std::string_view error) {
     constexpr std::string_view kRow = "row ";
-    if (error.starts_with(kRow)) {
+    const bool plain =
+        std::all_of(error.begin(), error.end(), [](char c) { return c >= ' ' && c < 0x7f; });
+    if (plain && error.starts_with(kRow)) {
       std::size_t at = kRow.size();
       while (at < error.size() && error[at] >= '0' && error[at] <= '9') ++at;
       if (at > kRow.size() && at + 1 < error.size() && (error[at] == ':' || error[at] == ',') &&
