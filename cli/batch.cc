@@ -330,13 +330,7 @@ class RowsProgress : public BatchProgress {
   std::optional<std::size_t> total_;
 };
 
-// A path as messages show it: as it is when plain, quoted otherwise.
-std::string shown(std::string_view path) {
-  const bool plain = !path.empty() && std::all_of(path.begin(), path.end(), [](char c) {
-    return c > ' ' && c < 0x7f && c != '"' && c != '\\';
-  });
-  return plain ? std::string(path) : plan::quoted(path);
-}
+using plan::shown;  // a path as messages show it
 
 }  // namespace
 
@@ -351,9 +345,10 @@ CLI::App* add_batch_command(CLI::App& top, BatchRequest& request) {
   app->add_option("--output", request.output,
                   "Write the results to this file, replaced only\n"
                   "once every row is done (never left half\n"
-                  "written). Default: standard output, each row\n"
-                  "as it is computed.")
-      ->type_name("FILE");
+                  "written). Default, or -: standard output,\n"
+                  "each row as it is computed.")
+      ->type_name("FILE")
+      ->check(file_name_check());
   app->add_option("--format", request.format,
                   "csv: a header row, then one row per design;\n"
                   "json: an array of objects with the csv's\n"

@@ -154,7 +154,8 @@ CLI::App* add_curve_command(CLI::App& top, Typed& t, CurveTyped& c) {
       ->check(check_with([](std::string_view path) -> std::string {
         if (figure_kind(path)) return {};
         return "must name a file ending in .svg, .png or .pdf (the ending chooses the kind of file)";
-      }));
+      }))
+      ->check(file_name_check());
   app->add_option("--target", c.target,
                   "With --plot, on curves of power: draw this\n"
                   "target power as a dashed line. Default: none.")

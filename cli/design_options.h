@@ -52,11 +52,13 @@ struct Typed {
 // CLI11 puts the option's name in front.
 CLI::Validator check_with(std::function<std::string(std::string_view)> problem_of);
 const CLI::Validator& number_check();
-const CLI::Validator& whole_number_check();
 const CLI::Validator& list_check();
+// A file written whole (--output, --plot): a name, not too long once the
+// temporary name it is first written under adds its suffix.
+const CLI::Validator& file_name_check();
 CLI::Validator choice_check(std::initializer_list<std::string_view> choices);
 // A whole number from `low` to `high`.
-CLI::Validator whole_number_from(long low, long high);
+CLI::Validator whole_number_from(int low, int high);
 
 // The options the calculations share, after the one that sets them apart;
 // --ror is required. The simulation check's options come with them.

@@ -5,6 +5,7 @@
 #include <plstream.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,8 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -327,7 +326,7 @@ class Painter {
  public:
   Painter(const Figure& figure, FigureKind kind) : f_(figure), kind_(kind) {}
 
-  int draw(const std::string& file) {
+  int draw(std::FILE* file) {
     const char* device = device_name(kind_);
     if (!device_available(device)) {
       report("PLplot has no ");
@@ -340,7 +339,7 @@ class Painter {
     const bool png = kind_ == FigureKind::png;
     line_scale_ = png ? static_cast<double>(kPngWidth) / kVectorWidth : 1.0;
     pls.sdev(device);
-    pls.sfnam(file.c_str());
+    pls.sfile(file);  // the driver writes there and closes it at the end
     pls.spage(0, 0, png ? kPngWidth : kVectorWidth, png ? kPngHeight : kVectorHeight, 0, 0);
     pls.spause(false);
     set_colours();
@@ -640,13 +639,20 @@ fs::path folder_of(const fs::path& path) {
   return parent.empty() ? fs::path(".") : parent;
 }
 
-// Whether `file` holds a whole file of its kind: its signature at the start
-// and its closing mark at the end, which a drawing cut short (a full disk, a
-// driver that stopped) does not have.
-bool complete(const std::string& file, FigureKind kind) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.eof() && in.fail()) return false;
+// Whether the file open on `fd` holds a whole file of its kind: its
+// signature at the start and its closing mark at the end, which a drawing
+// cut short (a full disk, a driver that stopped) does not have.
+bool complete(int fd, FigureKind kind) {
+  std::string bytes;
+  std::array<char, 1 << 16> buffer{};
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    bytes.append(buffer.data(), static_cast<std::size_t>(n));
+    at += n;
+  }
   std::string tail = bytes.substr(bytes.size() - std::min<std::size_t>(bytes.size(), 64));
   while (!tail.empty() && std::isspace(static_cast<unsigned char>(tail.back()))) tail.pop_back();
   const auto ends_with = [&](std::string_view end) {
@@ -717,7 +723,10 @@ std::vector<Tick> axis_ticks(double low, double high, bool log_scale) {
 }
 
 std::string figure_path_problem(const std::string& path) {
-  const fs::path folder = folder_of(path);
+  // Through a symbolic link, the file it names is written.
+  const std::string target = link_target(path);
+  if (target.empty()) return "cannot write " + plan::quoted(path) + ": its symbolic links loop";
+  const fs::path folder = folder_of(target);
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
     return "cannot write " + plan::quoted(path) + ": the folder " + plan::quoted(folder.string()) +
@@ -727,16 +736,17 @@ std::string figure_path_problem(const std::string& path) {
     return "cannot write " + plan::quoted(path) + ": the folder " + plan::quoted(folder.string()) +
            " cannot be written (" + errno_text(errno) + ")";
   }
-  if (fs::is_directory(fs::path(path), ec)) {
+  if (fs::is_directory(fs::path(target), ec)) {
     return "cannot write " + plan::quoted(path) + ": it is a folder";
   }
   return "";
 }
 
-std::string draw_figure(const Figure& figure, FigureKind kind, const std::string& file) {
+std::string draw_figure(const Figure& figure, FigureKind kind, int fd) {
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return "cannot start the drawing: " + errno_text(errno);
   std::fflush(nullptr);  // nothing buffered is handed down twice
+  const pid_t parent = ::getpid();
   const pid_t child = ::fork();
   if (child < 0) {
     const int error = errno;
@@ -745,11 +755,22 @@ std::string draw_figure(const Figure& figure, FigureKind kind, const std::string
     return "cannot start the drawing: " + errno_text(error);
   }
   if (child == 0) {
+    // The child ends with its parent: a parent stopped by a signal removes
+    // the temporary file's name, and no child may go on drawing into a file
+    // of that name. A parent that ended before the request took effect has
+    // left this child to another parent.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(7);
+    default_stop_signals();  // the parent's handler would remove its file
     ::close(pipe_fds[0]);
+    // Only through the descriptor the parent opened: once the parent has
+    // removed the temporary name, what is written there has no name at all.
+    // A copy above the standard descriptors, which are replaced below.
+    const int own = ::fcntl(fd, F_DUPFD, 3);
+    std::FILE* out = own < 0 ? nullptr : ::fdopen(own, "wb");
     const int null_in = ::open("/dev/null", O_RDONLY);
     const int null_out = ::open("/dev/null", O_WRONLY);
-    if (null_in < 0 || null_out < 0 || ::dup2(null_in, 0) < 0 || ::dup2(null_out, 1) < 0 ||
-        ::dup2(null_out, 2) < 0) {
+    if (out == nullptr || null_in < 0 || null_out < 0 || ::dup2(null_in, 0) < 0 ||
+        ::dup2(null_out, 1) < 0 || ::dup2(null_out, 2) < 0) {
       ::_exit(6);
     }
     g_report_fd = pipe_fds[1];
@@ -758,7 +779,7 @@ std::string draw_figure(const Figure& figure, FigureKind kind, const std::string
     int status = 0;
     {
       Painter painter(figure, kind);
-      status = painter.draw(file);
+      status = painter.draw(out);
     }  // the stream ends here, and the driver writes the file
     ::_exit(g_aborted && status == 0 ? 5 : status);
   }
@@ -786,14 +807,13 @@ std::string write_figure(const Figure& figure, const std::string& path) {
   if (std::string problem = figure_path_problem(path); !problem.empty()) return problem;
 
   // Drawn into a temporary file beside the target, which replaces it only
-  // once it is complete and on the disk, and which a SIGINT or SIGTERM
-  // removes.
+  // once it is complete and on the disk, and which a stop signal removes.
   WholeFile file(path);
   if (!file.open()) return plan::quoted(path) + " " + file.problem();
-  if (std::string problem = draw_figure(figure, *kind, file.temp_path()); !problem.empty()) {
+  if (std::string problem = draw_figure(figure, *kind, file.descriptor()); !problem.empty()) {
     return problem;
   }
-  if (!complete(file.temp_path(), *kind)) {
+  if (!complete(file.descriptor(), *kind)) {
     return "the figure for " + plan::quoted(path) +
            " came out incomplete (is the disk full?); nothing was written";
   }

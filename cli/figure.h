@@ -75,9 +75,10 @@ struct Tick {
 // ..., 1 or, on a log scale, 1.5, 2, 2.5, 3 or 1000, 10 000, 100 000.
 std::vector<Tick> axis_ticks(double low, double high, bool log_scale);
 
-// Why `path` cannot take a figure (its folder does not exist or cannot be
-// written, or it is a folder), or "" when it can. A quick check before long
-// calculations; writing checks again.
+// Why `path` cannot take a figure (the folder of the file it names, through
+// its symbolic links, does not exist or cannot be written, or it is a
+// folder), or "" when it can. A quick check before long calculations;
+// writing checks again.
 std::string figure_path_problem(const std::string& path);
 
 // Draws the figure into `path`, whose ending chooses the kind of file. The
@@ -86,10 +87,11 @@ std::string figure_path_problem(const std::string& path);
 // success, or what went wrong.
 std::string write_figure(const Figure& figure, const std::string& path);
 
-// The drawing alone, straight into `file` (no temporary file, no check of
-// the result), in a child process. Returns "" or what went wrong, with
+// The drawing alone, in a child process that writes only through `fd`, a
+// file the caller opened for writing (no check of the result), and that
+// ends when the caller's process ends. Returns "" or what went wrong, with
 // PLplot's own message when it stopped on an error.
-std::string draw_figure(const Figure& figure, FigureKind kind, const std::string& file);
+std::string draw_figure(const Figure& figure, FigureKind kind, int fd);
 
 }  // namespace gxe::cli
 

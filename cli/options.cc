@@ -13,6 +13,7 @@
 #include "cli/batch.h"
 #include "cli/curve.h"
 #include "cli/design_options.h"
+#include "cli/whole_file.h"
 #include "plan/number.h"
 
 namespace gxe::cli {
@@ -61,21 +62,16 @@ const CLI::Validator& number_check() {
       check_with([](std::string_view t) { return plan::read_number(t).problem; });
   return check;
 }
-const CLI::Validator& whole_number_check() {
-  static const CLI::Validator check =
-      check_with([](std::string_view t) { return plan::read_whole_number(t).problem; });
-  return check;
-}
 // A whole number from `low` to `high`.
-CLI::Validator whole_number_from(long low, long high) {
-  return check_with([low, high](std::string_view t) -> std::string {
-    const plan::NumberReading n = plan::read_whole_number(t);
-    if (!n.ok()) return n.problem;
-    if (n.value < static_cast<double>(low) || n.value > static_cast<double>(high)) {
-      return "must be a whole number from " + std::to_string(low) + " to " + std::to_string(high);
-    }
-    return {};
-  });
+CLI::Validator whole_number_from(int low, int high) {
+  return check_with(
+      [low, high](std::string_view t) { return plan::read_whole_number(t, low, high).problem; });
+}
+
+const CLI::Validator& file_name_check() {
+  static const CLI::Validator check =
+      check_with([](std::string_view t) { return file_name_problem(std::string(t)); });
+  return check;
 }
 
 const CLI::Validator& list_check() {
@@ -154,7 +150,7 @@ void add_design_options(CLI::App& app, Typed& t) {
                  "among controls (quantiles), K from 2 to 100.\n"
                  "Give this or --exposure-prevalences.")
       ->type_name("K")
-      ->check(whole_number_check());
+      ->check(whole_number_from(plan::kMinCategories, plan::kMaxCategories));
   app.add_option("--exposure-prevalences", t.exposure_prevalences,
                  "Exposure in K categories with these\n"
                  "frequencies among controls, summing to 1.")
@@ -572,6 +568,8 @@ Parsed parse_command_line(const std::vector<std::string>& args) {
     Parsed parsed;
     parsed.action = Parsed::Action::batch;
     parsed.batch = batch_request;
+    // "-" is standard output, as FILE "-" is standard input.
+    if (parsed.batch.output == "-") parsed.batch.output.clear();
     parsed.batch.simulation = simulation_settings(typed);
     return parsed;
   }

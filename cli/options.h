@@ -51,7 +51,7 @@ struct Request {
 // `gxeplan batch` as given, checked by CLI11 (see cli/batch.h).
 struct BatchRequest {
   std::string input;   // a file, or "-" for standard input
-  std::string output;  // empty: standard output
+  std::string output;  // empty: standard output (given as -)
   std::string format = "csv";
   std::string delimiter = ",";
   SimulationSettings simulation;  // --simulate, --seed, --threads: for every answered row

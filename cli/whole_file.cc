@@ -1,6 +1,7 @@
 #include "cli/whole_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include <cstring>
 #include <streambuf>
 #include <utility>
+
+#include "plan/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -26,6 +29,14 @@ std::size_t stop_message_size = 0;
 
 constexpr std::string_view kTempSuffix = ".tmp-XXXXXX";
 
+// The signals that stop the program with its temporary file removed: ^C,
+// kill's default, a closed terminal or connection, and ^\.
+constexpr std::array<int, 4> kStopSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Most symbolic links followed to the file they name, as the kernel's own
+// limit on a path (40).
+constexpr int kMostLinks = 40;
+
 void on_stop(int signo) {
   if (has_temp != 0) ::unlink(signal_temp_path.data());
   const ssize_t ignored = ::write(STDERR_FILENO, stop_message.data(), stop_message_size);
@@ -39,14 +50,13 @@ void on_stop(int signo) {
   ::raise(signo);
 }
 
-// SIGINT and SIGTERM held back while the handler's state changes.
+// The stop signals held back while the handler's state changes.
 class SignalsHeld {
  public:
   SignalsHeld() {
     sigset_t stop;
     sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
+    for (const int signo : kStopSignals) sigaddset(&stop, signo);
     sigprocmask(SIG_BLOCK, &stop, &before_);
   }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
@@ -67,6 +77,44 @@ std::string folder_of(const std::string& path) {
 std::string system_error(int error) { return std::strerror(error); }
 
 }  // namespace
+
+std::string link_target(const std::string& path) {
+  std::string at = path;
+  for (int links = 0; links <= kMostLinks; ++links) {
+    struct stat link {};
+    if (::lstat(at.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return at;
+    std::array<char, 4096> text{};
+    const ssize_t n = ::readlink(at.c_str(), text.data(), text.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= text.size()) return at;
+    const std::string target(text.data(), static_cast<std::size_t>(n));
+    // A relative target is relative to the link's folder.
+    at = target.front() == '/' ? target : folder_of(at) + "/" + target;
+  }
+  return {};
+}
+
+std::string file_name_problem(const std::string& path) {
+  if (path.empty()) return "is not a file name";
+  const std::string target = link_target(path);
+  if (target.empty()) return "is a loop of symbolic links";
+  if (target.size() + kTempSuffix.size() >= signal_temp_path.size()) {
+    return "is too long a file name: a path may have at most " +
+           std::to_string(signal_temp_path.size() - 1 - kTempSuffix.size()) + " bytes here";
+  }
+  // The file is first written under its name and a suffix, in its folder,
+  // whose file system limits the length of a name (255 bytes on most).
+  const std::size_t slash = target.rfind('/');
+  const std::size_t name = target.size() - (slash == std::string::npos ? 0 : slash + 1);
+  long longest = ::pathconf(folder_of(target).c_str(), _PC_NAME_MAX);
+  if (longest < 0) longest = NAME_MAX;  // a folder that does not exist is reported on opening
+  if (name + kTempSuffix.size() > static_cast<std::size_t>(longest)) {
+    return "is too long a file name: it is written first under a temporary name " +
+           std::to_string(kTempSuffix.size()) + " bytes longer, and its folder takes names of " +
+           "at most " + std::to_string(longest) + " bytes (its name has " + std::to_string(name) +
+           ")";
+  }
+  return {};
+}
 
 // The stream's buffer on the temporary file's descriptor; write(2) in
 // blocks, retried when interrupted. The first error is kept.
@@ -112,14 +160,10 @@ WholeFile::WholeFile(std::string path) : path_(std::move(path)) {}
 WholeFile::~WholeFile() { discard(); }
 
 bool WholeFile::open() {
-  // A symbolic link stays: the file it names is the one replaced.
-  struct stat link {};
-  if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    if (char* real = ::realpath(path_.c_str(), nullptr)) {
-      path_ = real;
-      std::free(real);
-    }
-  }
+  problem_ = file_name_problem(path_);
+  if (!problem_.empty()) return false;
+  // A symbolic link stays: the file it names is the one replaced, or made.
+  path_ = link_target(path_);
   struct stat target {};
   const bool exists = ::stat(path_.c_str(), &target) == 0;
   if (exists && S_ISDIR(target.st_mode)) {
@@ -129,7 +173,7 @@ bool WholeFile::open() {
   // A device, pipe or socket cannot be replaced by a file, and must not be.
   if (exists && !S_ISREG(target.st_mode)) {
     problem_ = "is not a regular file (a device, pipe or socket) and cannot be written whole: "
-               "leave --output out to write to standard output";
+               "leave --output out, or give -, to write to standard output";
     return false;
   }
   // The rename would replace a file this user may not write: refused, as
@@ -140,7 +184,7 @@ bool WholeFile::open() {
   }
   const std::string name = path_ + std::string(kTempSuffix);
   if (path_.empty() || name.size() >= signal_temp_path.size()) {
-    problem_ = path_.empty() ? "is not a file name" : "is too long a file name";
+    problem_ = "is not a file name that can be written";  // links changed since the check
     return false;
   }
   {
@@ -148,17 +192,19 @@ bool WholeFile::open() {
     std::memcpy(signal_temp_path.data(), name.c_str(), name.size() + 1);
     fd_ = ::mkostemp(signal_temp_path.data(), O_CLOEXEC);
     if (fd_ < 0) {
-      problem_ = "cannot be written: no file can be made in its folder " + folder_of(path_) + ": " +
-                 system_error(errno);
+      problem_ = "cannot be written: no file can be made in its folder " +
+                 plan::shown(folder_of(path_)) + ": " + system_error(errno);
       return false;
     }
     temp_path_ = signal_temp_path.data();
     has_temp = 1;
   }
-  // The permissions of the file it replaces, or those a new file would get.
+  // The permissions of the file it replaces, or those a new file would get;
+  // never its set-user-ID, set-group-ID or sticky bit, which a new file
+  // written by this user must not inherit.
   mode_t mode = 0;
   if (exists) {
-    mode = target.st_mode & 07777;
+    mode = target.st_mode & 0777;
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -223,7 +269,14 @@ void stop_on_signal(std::string_view message) {
   struct sigaction action = {};
   action.sa_handler = on_stop;
   sigfillset(&action.sa_mask);
-  for (const int signo : {SIGINT, SIGTERM}) sigaction(signo, &action, nullptr);
+  for (const int signo : kStopSignals) sigaction(signo, &action, nullptr);
+}
+
+void default_stop_signals() {
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (const int signo : kStopSignals) sigaction(signo, &action, nullptr);
 }
 
 }  // namespace gxe::cli

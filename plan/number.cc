@@ -1,8 +1,11 @@
 #include "plan/number.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <limits>
+#include <string>
 #include <system_error>
 
 namespace gxe::plan {
@@ -36,6 +39,63 @@ bool looks_like_digit_groups(std::string_view text) {
     at += 4;
   }
   return true;
+}
+
+// Quotes, backslashes and bytes that are not printable ASCII as escapes.
+std::string escaped(std::string_view text) {
+  constexpr const char* kHex = "0123456789abcdef";
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Where the character starting at `at` ends: a UTF-8 sequence is one
+// character, its lead byte and up to three continuation bytes (10xxxxxx);
+// a stray continuation byte starts a character of its own.
+std::size_t next_character(std::string_view text, std::size_t at) {
+  std::size_t next = at + 1;
+  while (next < text.size() && next - at < 4 &&
+         (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) {
+    ++next;
+  }
+  return next;
+}
+
+// `text` through `show`, or, when it has more than kShownWhole characters,
+// its first and last kShownEnds characters each through `show`, with the
+// number of characters between them. Cuts fall between characters, never
+// inside a UTF-8 sequence.
+template <class Show>
+std::string elided(std::string_view text, Show show) {
+  std::size_t characters = 0;
+  for (std::size_t at = 0; at < text.size(); at = next_character(text, at)) ++characters;
+  if (characters <= kShownWhole) return show(text);
+  std::size_t head_end = 0;
+  std::size_t tail_start = 0;
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); at = next_character(text, at), ++count) {
+    if (count == kShownEnds) head_end = at;
+    if (count == characters - kShownEnds) tail_start = at;
+  }
+  return show(text.substr(0, head_end)) + "...(" +
+         std::to_string(characters - 2 * kShownEnds) + " characters left out)..." +
+         show(text.substr(tail_start));
 }
 
 }  // namespace
@@ -73,7 +133,7 @@ NumberReading read_number(std::string_view text) {
   return reading;
 }
 
-NumberReading read_whole_number(std::string_view text) {
+NumberReading read_whole_number(std::string_view text, int low, int high) {
   const std::size_t sign = !text.empty() && text[0] == '-' ? 1 : 0;
   const std::size_t digits = digits_from(text, sign);
   if (digits == 0 || sign + digits != text.size()) {
@@ -83,8 +143,17 @@ NumberReading read_whole_number(std::string_view text) {
   if (digits > 1 && text[sign] == '0') return {0.0, kLeadingZero};
   int value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, "is too large"};
+  // Digits beyond an int, of either sign, are beyond [low, high] too.
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) {
+    return {0.0, "must be a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high)};
+  }
   return {static_cast<double>(value), {}};
+}
+
+NumberReading read_whole_number(std::string_view text) {
+  return read_whole_number(text, std::numeric_limits<int>::min(),
+                           std::numeric_limits<int>::max());
 }
 
 ListReading read_number_list(std::string_view text) {
@@ -117,7 +186,8 @@ ListReading read_number_list(std::string_view text) {
       spaced += (i == 0 ? "" : ", ") + std::string(list.items[i]);
     }
     return {{}, {},
-            "could be one number with thousands separators or a list: write " + number +
+            "could be one number with thousands separators or a list: write " +
+                elided(number, [](std::string_view part) { return std::string(part); }) +
                 " for the number, or " + quoted(spaced) + " (with blanks) for the list"};
   }
   return list;
@@ -132,26 +202,16 @@ std::string format_number(double value) {
 }
 
 std::string quoted(std::string_view text) {
-  constexpr const char* kHex = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xf];
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return elided(text, [](std::string_view part) { return "\"" + escaped(part) + "\""; });
+}
+
+std::string shown(std::string_view path) {
+  const auto plain_character = [](char c) {
+    return c > ' ' && c < 0x7f && c != '"' && c != '\\';
+  };
+  const bool plain = !path.empty() && path.size() <= kShownWhole &&
+                     std::all_of(path.begin(), path.end(), plain_character);
+  return plain ? std::string(path) : quoted(path);
 }
 
 }  // namespace gxe::plan

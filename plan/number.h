@@ -14,6 +14,7 @@
 // Writing uses the shortest form that reads back as the same double, so a
 // value written by one front end and read by another is the same value.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,7 +32,11 @@ struct NumberReading {
 NumberReading read_number(std::string_view text);
 
 // A whole number (digits with an optional minus sign, no point or
-// exponent) that fits in an int; `value` holds it exactly.
+// exponent) from `low` to `high`; `value` holds it exactly. Any other whole
+// number, however many digits it has, is refused with the range: "must be a
+// whole number from 0 to 2147483647".
+NumberReading read_whole_number(std::string_view text, int low, int high);
+// The same from the least to the greatest int.
 NumberReading read_whole_number(std::string_view text);
 
 // A comma-separated list of numbers, or why the text is not one.
@@ -54,8 +59,21 @@ std::string format_number(double value);
 
 // `text` in double quotes for a message, with quotes, backslashes and bytes
 // that are not printable ASCII escaped ("\n", "\x01"), so the message stays
-// one line whatever the input held.
+// one line whatever the input held. A text of more than kShownWhole
+// characters (UTF-8 sequences count once) is shown by its start and its end,
+// each quoted, with the number of characters left out between them:
+// "1111111111111111111111111"...(99950 characters left out)..."1111111111111111111111111".
 std::string quoted(std::string_view text);
+
+// A file name as messages show it: as it is when it is printable ASCII
+// without blanks, quotes or backslashes and no longer than kShownWhole,
+// quoted (and so shortened) otherwise.
+std::string shown(std::string_view path);
+
+// The longest text a message echoes whole, and the characters kept from
+// each end of a longer one.
+inline constexpr std::size_t kShownWhole = 60;
+inline constexpr std::size_t kShownEnds = 25;
 
 }  // namespace gxe::plan
 

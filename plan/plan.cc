@@ -15,7 +15,7 @@
 namespace gxe::plan {
 namespace {
 
-constexpr int kMinCategories = 2;
+static_assert(kMaxCategories == model::kMaxCategories);
 constexpr double kPrevalenceSumTolerance = 1e-6;
 constexpr double kDefaultAlpha = 0.05;
 
@@ -113,13 +113,12 @@ bool quantile_holds(double alpha) {
 bool probability(double x) { return x > 0.0 && x < 1.0; }
 
 std::optional<Error> check_exposure(const Design& d) {
-  const bool has_quantiles = d.quantiles != 0;
   const bool has_prevalences = !d.exposure_prevalences.empty();
-  if (has_quantiles == has_prevalences) {
-    return Error{Error::Kind::invalid_input, "quantiles", has_quantiles ? format_number(d.quantiles) : "",
+  if (d.quantiles != 0 && has_prevalences) {
+    return Error{Error::Kind::invalid_input, "quantiles", format_number(d.quantiles),
                  "give either the number of quantiles or the exposure prevalences, not both"};
   }
-  if (has_quantiles) {
+  if (!has_prevalences) {  // the quantiles are the exposure: 0 of them is out of range
     if (d.quantiles < kMinCategories || d.quantiles > model::kMaxCategories) {
       return invalid("quantiles", d.quantiles, "must be a whole number from 2 to 100");
     }

@@ -50,6 +50,10 @@ struct Design {
   std::vector<double> prevalences() const;
 };
 
+// The number k of exposure categories a design may have.
+inline constexpr int kMinCategories = 2;
+inline constexpr int kMaxCategories = 100;
+
 // A range of an odds ratio, low <= high, both positive and finite; equal
 // bounds fix the odds ratio.
 struct Range {

@@ -1,8 +1,8 @@
 // `gxeplan batch` through the real binary: what the fixed-output cases in
 // tests/e2e/cli cannot show. The output read back as input gives the same
-// output; --output is written whole or not at all, also when the program is
-// stopped by a signal; memory does not grow with the number of rows; the
-// progress line appears on a terminal and nowhere else.
+// output; --output is written whole or not at all (signal_test.cc: also when
+// the program is stopped by a signal); memory does not grow with the number
+// of rows; the progress line appears on a terminal and nowhere else.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -162,39 +162,6 @@ TEST(Batch, OutputFileThatIsAPipeOrALink) {
   EXPECT_EQ(linked.status, 0);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(read_file(file).substr(0, 10), "mode,cases");
-}
-
-TEST(Batch, StoppedBySignalLeavesTheOutputFileAlone) {
-  const TempFolder folder;
-  ASSERT_FALSE(folder.path().empty());
-  const fs::path file = folder.path() / "results.csv";
-  write_file(file, "old results\n");
-  int input[2];
-  ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
-  Fd in_read(input[0]);
-  Fd in_write(input[1]);  // held open: the batch waits for more rows
-  CaptureFile out;
-  CaptureFile err;
-  const pid_t pid = spawn_child(GXE_BINARY, {"batch", "-", "--output", file.string()},
-                                in_read.get(), out.fd(), err.fd());
-  ASSERT_GT(pid, 0);
-  const std::string rows = "mode,cases,quantiles,gene_prevalence,ror\npower,500,4,0.3,2\n";
-  ASSERT_EQ(::write(in_write.get(), rows.data(), rows.size()), static_cast<ssize_t>(rows.size()));
-
-  // The temporary file appears before the first row is read.
-  const auto deadline = std::chrono::steady_clock::now() + kChildTimeout;
-  while (folder.names().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
-  ASSERT_EQ(folder.names().size(), 2u);
-  ASSERT_EQ(::kill(pid, SIGTERM), 0);
-  int wstatus = 0;
-  ASSERT_TRUE(wait_for_child(pid, wstatus));
-  ASSERT_TRUE(WIFSIGNALED(wstatus)) << describe_wait_status(wstatus);
-  EXPECT_EQ(WTERMSIG(wstatus), SIGTERM);
-  EXPECT_EQ(read_file(file), "old results\n");
-  EXPECT_EQ(folder.names(), std::vector<std::string>{"results.csv"});
-  EXPECT_EQ(err.contents(), "gxeplan: interrupted; " + file.string() + " was not written\n");
 }
 
 // The peak resident memory of a process so far (VmHWM), in kB, or -1.

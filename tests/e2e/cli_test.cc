@@ -116,6 +116,39 @@ TEST(CliWrongUse, OneLineNothingOnStandardOutputStatus2) {
   }
 }
 
+// A value of 100,000 characters is echoed by its first and last 25, with
+// the number left out between them, wherever a message quotes it.
+TEST(CliWrongUse, LongValuesAreShortened) {
+  const std::string ones(100000, '1');
+  const std::string dees(100000, 'd');
+  const auto shortened = [](const std::string& text) {
+    return "\"" + text.substr(0, 25) + "\"...(99950 characters left out)...\"" +
+           text.substr(text.size() - 25) + "\"";
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{"power", "--quantiles", "4", "--gene-prevalence", "0.3", "--ror", "2", "--cases", ones},
+       "gxeplan: --cases: " + shortened(ones) +
+           " is too large or too small to be represented as a number"},
+      {{"power", "--quantiles", "4", "--gene-prevalence", "0.3", "--ror", "2", "--cases", "500",
+        dees},
+       "gxeplan: " + shortened(dees) +
+           " is not the value of an option: a value goes right after its option, and a list is "
+           "one argument, such as 500,1000"},
+      {{"batch", dees}, "gxeplan: " + shortened(dees) + ": cannot be read: File name too long"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    Finished run;
+    ASSERT_TRUE(run_gxeplan(c.args, run));
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, c.message + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
 // Output that cannot be written ends the calculations with a diagnostic and
 // status 4, never a success.
 TEST(CliOutput, FullDeviceIsAWriteError) {

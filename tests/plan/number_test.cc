@@ -62,24 +62,38 @@ TEST(ReadNumber, AcceptsDecimalsAndRefusesEverythingElse) {
   }
 }
 
-TEST(ReadWholeNumber, DigitsOnlyWithinInt) {
-  const NumberCase cases[] = {
-      {"4", 4, ""},
-      {"-3", -3, ""},
-      {"4.0", 0, "is not a whole number"},
-      {"4e0", 0, "is not a whole number"},
-      {"04", 0, "has a superfluous leading zero"},
-      {"four", 0, "is not a number"},
-      {"99999999999", 0, "is too large"},
+TEST(ReadWholeNumber, DigitsOnlyWithinTheRange) {
+  const struct {
+    const char* text;
+    int low, high;
+    double value;
+    const char* problem;
+  } cases[] = {
+      {"4", 2, 100, 4, ""},
+      {"-3", -5, 5, -3, ""},
+      {"2147483647", 0, 2147483647, 2147483647, ""},
+      {"4.0", 2, 100, 0, "is not a whole number"},
+      {"4e0", 2, 100, 0, "is not a whole number"},
+      {"04", 2, 100, 0, "has a superfluous leading zero"},
+      {"four", 2, 100, 0, "is not a number"},
+      // Out of the range, within an int or beyond it, of either sign.
+      {"0", 2, 100, 0, "must be a whole number from 2 to 100"},
+      {"101", 2, 100, 0, "must be a whole number from 2 to 100"},
+      {"-1", 0, 2147483647, 0, "must be a whole number from 0 to 2147483647"},
+      {"2147483648", 0, 2147483647, 0, "must be a whole number from 0 to 2147483647"},
+      {"-9223372036854775808", 0, 2147483647, 0, "must be a whole number from 0 to 2147483647"},
+      {"99999999999999999999999", 2, 100, 0, "must be a whole number from 2 to 100"},
   };
-  for (const NumberCase& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    const NumberReading r = read_whole_number(c.text);
+    const NumberReading r = read_whole_number(c.text, c.low, c.high);
     EXPECT_EQ(r.problem, c.problem);
     if (r.ok()) {
       EXPECT_EQ(r.value, c.value);
     }
   }
+  EXPECT_EQ(read_whole_number("-99999999999").problem,
+            "must be a whole number from -2147483648 to 2147483647");
 }
 
 struct ListCase {
@@ -137,6 +151,47 @@ TEST(Quoted, KeepsAMessageOnOneLine) {
   EXPECT_EQ(quoted("5OO"), "\"5OO\"");
   EXPECT_EQ(quoted("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(quoted("1\n2\t3\r\x01\xff"), "\"1\\n2\\t3\\x0d\\x01\\xff\"");
+}
+
+// Long values keep their first and last 25 characters; a UTF-8 sequence
+// counts once and is never cut; escapes are made after the cut.
+TEST(Quoted, LongValuesShowTheirStartAndEnd) {
+  const std::string a25(25, 'a');
+  const std::string z25(25, 'z');
+  const std::string tick = "\u2713";  // 3 bytes, shown as 3 escapes
+  const std::string tick_shown = "\\xe2\\x9c\\x93";
+  std::string sixty_e;  // 60 characters of 2 bytes each
+  std::string sixty_e_shown;
+  for (int i = 0; i < 60; ++i) {
+    sixty_e += "\u00e9";
+    sixty_e_shown += "\\xc3\\xa9";
+  }
+  const struct {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {std::string(60, 'x'), "\"" + std::string(60, 'x') + "\""},
+      {sixty_e, "\"" + sixty_e_shown + "\""},
+      {a25 + std::string(11, 'm') + z25,
+       "\"" + a25 + "\"...(11 characters left out)...\"" + z25 + "\""},
+      {a25 + std::string(99950, '1') + z25,
+       "\"" + a25 + "\"...(99950 characters left out)...\"" + z25 + "\""},
+      // Multibyte characters at both cuts stay whole.
+      {std::string(24, 'a') + tick + std::string(20, 'm') + tick + std::string(24, 'z'),
+       "\"" + std::string(24, 'a') + tick_shown + "\"...(20 characters left out)...\"" +
+           tick_shown + std::string(24, 'z') + "\""},
+      // What is left out is not escaped: the message stays short.
+      {a25 + std::string(20, '"') + "\n" + z25,
+       "\"" + a25 + "\"...(21 characters left out)...\"" + z25 + "\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 80));
+    EXPECT_EQ(plan::quoted(c.text), c.expected);  // not std::quoted, found by ADL
+  }
+  // The same rule for a file name, shown unquoted when plain and short.
+  EXPECT_EQ(shown("results.csv"), "results.csv");
+  EXPECT_EQ(shown("my results.csv"), "\"my results.csv\"");
+  EXPECT_EQ(shown(a25 + std::string(40, 'm') + z25), plan::quoted(a25 + std::string(40, 'm') + z25));
 }
 
 }  // namespace
