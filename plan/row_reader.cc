@@ -231,7 +231,7 @@ class DesignReader {
     }
     if (quantiles) {
       const std::string_view text = cells_.text(Input::quantiles);
-      const NumberReading k = read_whole_number(text);
+      const NumberReading k = read_whole_number(text, kMinCategories, kMaxCategories);
       if (!k.ok()) {
         const std::string hint = number_problem(text);
         return fail_value(Input::quantiles, hint.empty() ? k.problem : hint);
