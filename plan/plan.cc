@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <span>
+#include <utility>
 
 #include "derivatives/records.h"
 #include "model/model.h"
@@ -310,17 +312,46 @@ std::optional<Error> check(const Scenario& s) {
   return check_range(s.ranges.or_g, "or_g_low", "or_g_high");
 }
 
+namespace {
+
+// The least and the most favourable power over the box [lower, upper] for
+// `cases` cases and c * cases controls: the calculation of power_over, inside
+// the records a calculation has set up.
+std::optional<Error> powers_for(const Design& design, double cases, const search::Box& lower,
+                                const search::Box& upper, const Settings& settings, Result& r) {
+  model::size = cases * (1.0 + design.controls_per_case);
+  const search::Extremes e = search::power_search(lower, upper, search_options(settings));
+  r.size = model::size;
+  r.n_cases = cases;
+  r.n_controls = cases * design.controls_per_case;
+  fill_extremes(e, r);
+  return powers_not_numbers(r);
+}
+
+// Bound on the steps of the search for the smallest whole number of cases.
+// The first candidate almost always reaches the target; each further step
+// jumps to the need at the point the power search found, so a handful of
+// steps means the need search and the power search disagree.
+constexpr int kMaxCaseSteps = 50;
+
+}  // namespace
+
+double whole_controls(double cases, double controls_per_case) {
+  // In double, c m carries the rounding of c and of the product: 1.1 x 50 is
+  // 55.00000000000001. A product within a few units in the last place of a
+  // whole number is taken as that number, any other is rounded up.
+  constexpr double kWholeTolerance = 8.0 * std::numeric_limits<double>::epsilon();
+  const double product = controls_per_case * cases;
+  const double nearest = std::round(product);
+  if (std::fabs(product - nearest) <= kWholeTolerance * nearest) return nearest;
+  return std::ceil(product);
+}
+
 Outcome power_over(const Design& design, double cases, const Ranges& ranges,
                    const Settings& settings) {
   const Scenario s{Mode::power, design, cases, 0.0, ranges, settings};
   return calculate(s, [&](const search::Box& lower, const search::Box& upper, Result& r) {
-    model::size = cases * (1.0 + design.controls_per_case);
-    const search::Extremes e = search::power_search(lower, upper, search_options(settings));
-    r.size = model::size;
-    r.n_cases = cases;
-    r.n_controls = cases * design.controls_per_case;
-    fill_extremes(e, r);
-    return powers_not_numbers(r);
+    return powers_for(design, cases, lower, upper, settings, r);
   });
 }
 
@@ -347,12 +378,41 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        "information about the interaction is degenerate (an exposure category "
                        "or genotype without subjects?)");
     }
-    const search::Extremes e = search::powers_at_need(need, lower, upper, options);
-    r.size = e.size;
-    r.n_cases = e.size / (1.0 + design.controls_per_case);
-    r.n_controls = e.size - r.n_cases;
-    fill_extremes(e, r);
-    return powers_not_numbers(r);
+    // The smallest whole number of cases whose least favourable power, as
+    // power_over computes it, reaches the target. The power grows with the
+    // cases, so below the need of the least favourable point no number
+    // does: the first candidate is the need rounded up. When the power there
+    // still falls short (the need search stopped a little short of the
+    // largest need, or the last bit rounded the other way), the next
+    // candidate is the need where the power search found the smallest power,
+    // and at least one case more.
+    std::vector<SearchRun> runs;
+    for (const search::SearchCounts& c : need.searches) {
+      runs.push_back({c.objective_calls, c.gradient_calls, c.return_code});
+    }
+    double cases = std::ceil(need.cases);
+    for (int step = 0;; ++step) {
+      Result at = r;
+      if (auto e = powers_for(design, cases, lower, upper, settings, at)) return e;
+      runs.insert(runs.end(), at.searches.begin(), at.searches.end());
+      if (at.least.power >= target_power) {
+        r = std::move(at);
+        break;
+      }
+      if (step == kMaxCaseSteps) {
+        return no_answer("no whole number of cases up to " + format_number(cases) +
+                         " was found to reach the target power at the least favourable point: "
+                         "the searches for the largest need and the smallest power disagree");
+      }
+      const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / (design.categories() - 1)};
+      double needed = 0.0;
+      model::sample(2, x, needed);
+      cases = std::max(std::ceil(needed), std::ceil(std::nextafter(cases, INFINITY)));
+    }
+    r.searches = std::move(runs);
+    r.n_controls = whole_controls(r.n_cases, design.controls_per_case);
+    r.size = r.n_cases + r.n_controls;
+    return std::nullopt;
   });
 }
 
