@@ -42,7 +42,7 @@ TEST(Plan, CentreMethodReproducesTheDialoguesRows) {
   } const cases[] = {
       {Mode::power, 500, point,
        "    1000       0.4761       1.5000       2.0000       0.4761       1.5000       2.0000"},
-      // The dialogue rounds (1 + c) n = 2 x 1097.4 up to 2195 subjects; the
+      // The dialogue rounds (1 + c) n = 2 x 1097.01 up to 2195 subjects; the
       // planning library reports whole cases, 1098 and as many controls.
       {Mode::size, 0.8, point,
        "    2196       0.8003       1.5000       2.0000       0.8003       1.5000       2.0000"},

@@ -191,44 +191,39 @@ constexpr std::array<Kind, plan::kSimulationColumnCount> kSimulationKinds = {
   Rcpp::stop("internal error: an unexpected value in column " + std::string(column));
 }
 
+// One column of R vectors of type V from the cells `cell_of(row)`, each
+// holding a T or empty (NA).
+template <class V, class T, class CellOf>
+V values_of(const std::vector<Row>& rows, std::string_view name, CellOf cell_of) {
+  V v(static_cast<R_xlen_t>(rows.size()), V::get_na());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const plan::Cell& cell = cell_of(rows[i]);
+    if (auto x = std::get_if<T>(&cell)) {
+      v[static_cast<R_xlen_t>(i)] = *x;
+    } else if (!std::holds_alternative<std::monostate>(cell)) {
+      wrong_kind(name);
+    }
+  }
+  return v;
+}
+
 // One column of the kind `kind` from the cells `cell_of(row)`.
 template <class CellOf>
 SEXP column_of(const std::vector<Row>& rows, std::string_view name, Kind kind, CellOf cell_of) {
-  const auto n = static_cast<R_xlen_t>(rows.size());
   switch (kind) {
-    case Kind::number: {
-      Rcpp::NumericVector v(n, NA_REAL);
-      for (R_xlen_t i = 0; i < n; ++i) {
-        const plan::Cell& cell = cell_of(rows[static_cast<std::size_t>(i)]);
-        if (auto x = std::get_if<double>(&cell)) {
-          v[i] = *x;
-        } else if (!std::holds_alternative<std::monostate>(cell)) {
-          wrong_kind(name);
-        }
-      }
-      return v;
-    }
-    case Kind::flag: {
-      Rcpp::LogicalVector v(n, NA_LOGICAL);
-      for (R_xlen_t i = 0; i < n; ++i) {
-        const plan::Cell& cell = cell_of(rows[static_cast<std::size_t>(i)]);
-        if (auto x = std::get_if<bool>(&cell)) {
-          v[i] = *x;
-        } else if (!std::holds_alternative<std::monostate>(cell)) {
-          wrong_kind(name);
-        }
-      }
-      return v;
-    }
+    case Kind::number:
+      return values_of<Rcpp::NumericVector, double>(rows, name, cell_of);
+    case Kind::flag:
+      return values_of<Rcpp::LogicalVector, bool>(rows, name, cell_of);
     case Kind::text:
       break;
   }
-  Rcpp::CharacterVector v(n, NA_STRING);
-  for (R_xlen_t i = 0; i < n; ++i) {
-    const plan::Cell& cell = cell_of(rows[static_cast<std::size_t>(i)]);
+  Rcpp::CharacterVector v(static_cast<R_xlen_t>(rows.size()), NA_STRING);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const plan::Cell& cell = cell_of(rows[i]);
     if (std::holds_alternative<std::string>(cell) ||
         std::holds_alternative<std::vector<double>>(cell)) {
-      v[i] = plan::cell_text(cell);
+      v[static_cast<R_xlen_t>(i)] = plan::cell_text(cell);
     } else if (!std::holds_alternative<std::monostate>(cell)) {
       wrong_kind(name);
     }
