@@ -216,13 +216,17 @@ search::Options search_options(const Settings& s) {
           s.search == SearchMethod::global ? search::Method::global : search::Method::centre};
 }
 
+void append_runs(const std::vector<search::SearchCounts>& counts, std::vector<SearchRun>& runs) {
+  for (const search::SearchCounts& s : counts) {
+    runs.push_back({s.objective_calls, s.gradient_calls, s.return_code});
+  }
+}
+
 void fill_extremes(const search::Extremes& e, Result& r) {
   r.least = extreme_of(e.pmin, e.xmin, e.okmin, e.k);
   r.most = extreme_of(e.pmax, e.xmax, e.okmax, e.k);
   r.flat = std::fabs(e.pmax - e.pmin) < kFlatPower;
-  for (const search::SearchCounts& s : e.searches) {
-    r.searches.push_back({s.objective_calls, s.gradient_calls, s.return_code});
-  }
+  append_runs(e.searches, r.searches);
 }
 
 std::optional<Error> powers_not_numbers(const Result& r) {
@@ -387,9 +391,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     // candidate is the need where the power search found the smallest power,
     // and at least one case more.
     std::vector<SearchRun> runs;
-    for (const search::SearchCounts& c : need.searches) {
-      runs.push_back({c.objective_calls, c.gradient_calls, c.return_code});
-    }
+    append_runs(need.searches, runs);
     double cases = std::ceil(need.cases);
     for (int step = 0;; ++step) {
       Result at = r;
@@ -404,10 +406,14 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                          " was found to reach the target power at the least favourable point: "
                          "the searches for the largest need and the smallest power disagree");
       }
-      const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / (design.categories() - 1)};
+      const double steps = design.categories() - 1;
+      const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / steps};
       double needed = 0.0;
       model::sample(2, x, needed);
-      cases = std::max(std::ceil(needed), std::ceil(std::nextafter(cases, INFINITY)));
+      // One case more (one unit in the last place beyond 2^53), or the need
+      // there rounded up when it is larger; a need that is not a number is
+      // passed over (std::max keeps its first argument then).
+      cases = std::max(std::ceil(std::nextafter(cases, INFINITY)), std::ceil(needed));
     }
     r.searches = std::move(runs);
     r.n_controls = whole_controls(r.n_cases, design.controls_per_case);
