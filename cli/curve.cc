@@ -389,18 +389,21 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
     // The simulated powers with their 95 % intervals; a size curve's axis is
     // the size, where they have no place.
     // The least favourable point's mark a little to the left, the most
-    // favourable one's to the right, so that their intervals stay apart.
+    // favourable one's to the right, so that their intervals stay apart. A
+    // simulated power where too many fits failed measures the separation of
+    // the tables, not the power: it gets no mark.
     if (ok && !size && i < simulations.size() && simulations[i]) {
       const double shift = kMarkShift * (over_cases ? query.to - query.from : std::log(query.to / query.from));
       const double xs[] = {over_cases ? p.x - shift : p.x * std::exp(-shift),
                            over_cases ? p.x + shift : p.x * std::exp(shift)};
       const plan::SimulatedPoint* sims[] = {&simulations[i]->least, &simulations[i]->most};
       for (int k = 0; k < 2; ++k) {
+        if (plan::unreliable(*sims[k], simulations[i]->replicates)) continue;
         const double half = kInterval95 * sims[k]->se;
         curve.marks.push_back({xs[k], sims[k]->power, sims[k]->power - half,
                                sims[k]->power + half});
+        f.marks_label = "simulated, 95% CI";
       }
-      f.marks_label = "simulated, 95% CI";
     }
   }
 

@@ -95,8 +95,13 @@ class CurveTableWriter : public CurveWriter {
       return fmt::format("{:.4f}", e.power) + (e.small_cells ? "*" : " ");
     };
     if (simulated_) {
-      // The simulated power and its standard error beside each extreme's.
+      // The simulated power and its standard error beside each extreme's,
+      // or that it is unreliable there.
       const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
+        if (plan::unreliable(s, simulation->replicates)) {
+          sparse_ = true;
+          return fmt::format("{:>15}?", "unreliable");
+        }
         const bool off = plan::disagrees(e.power, s, simulation->replicates);
         if (off) disagreement_ = true;
         return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se, off ? "!" : " ");
@@ -118,6 +123,13 @@ class CurveTableWriter : public CurveWriter {
   }
 
   void end() override {
+    if (sparse_) {
+      out_ << fmt::format(
+          "\n? the fit fails (separated tables) in more than {} % of the simulated studies\n"
+          "  there: the design is too sparse for the Wald test, and the simulated power is\n"
+          "  unreliable\n",
+          format_number(100 * plan::kMaxFailedShare));
+    }
     if (disagreement_) {
       out_ << "\n! the simulated power differs from the formula's by more than three standard\n"
               "  errors: the large-sample formula is off there, and the simulated power is the\n"
@@ -172,6 +184,7 @@ class CurveTableWriter : public CurveWriter {
   std::size_t count_ = 0;
   bool small_cells_ = false;
   bool disagreement_ = false;
+  bool sparse_ = false;
 };
 
 }  // namespace

@@ -268,10 +268,11 @@ CLI::App* add_size_command(CLI::App& top, Typed& t) {
       ->check(list_check());
   add_design_options(*app, t);
   app->footer(
-      "The study size (cases plus controls, rounded up to whole subjects) is the\n"
-      "one that reaches the target power at the least favourable point of the box\n"
-      "of the alternative's OR(G|E=0) and OR^tb(E|G=0) (--or-g-range,\n"
-      "--or-e-range); the powers it has at both extremes of the box are reported.\n\n" +
+      "The study size is the fewest whole cases that reach the target power at the\n"
+      "least favourable point of the box of the alternative's OR(G|E=0) and\n"
+      "OR^tb(E|G=0) (--or-g-range, --or-e-range), and C times as many controls\n"
+      "rounded up to whole subjects; the powers it has at both extremes of the box\n"
+      "are reported (gxeplan power with those cases gives the same).\n\n" +
       std::string(kFooter));
   return app;
 }

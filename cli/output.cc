@@ -56,8 +56,8 @@ std::string labelled(std::string_view label, std::string_view value) {
   return text + '\n';
 }
 
-// Numbers of subjects: a sample size divided between cases and controls
-// need not be whole (1001 subjects, one control per case: 500.5 cases).
+// Numbers of subjects: those of a power calculation need not be whole (500.5
+// cases, 1.5 controls per case: 750.75 controls).
 std::string count_text(double x) { return trimmed(x, 2); }
 
 // An odds ratio found by the engine, to 4 decimals.
@@ -194,7 +194,8 @@ class TableWriter : public RowWriter {
 
  private:
   // The simulated power beside the asymptotic one at both points, and a
-  // plain sentence where they disagree.
+  // plain sentence where they disagree or where too many fits failed for
+  // the simulated power to be a guide.
   void write_simulation(const plan::Result& r, const plan::Simulation& sim) {
     out_ << '\n'
          << labelled("Simulation", format_number(sim.replicates) +
@@ -203,25 +204,43 @@ class TableWriter : public RowWriter {
          << fmt::format("{:<{}}{:>10}{:>10}{:>8}{:>12}{:>8}\n", "", kLabelWidth, "Formula",
                         "Simulated", "+/-", "Wald(var1)", "Failed");
     const auto point = [&](const char* label, double asymptotic, const plan::SimulatedPoint& p) {
-      out_ << fmt::format("{:<{}}{:>10.4f}{:>10.4f}{:>8.4f}{:>12.4f}{:>8}\n", label, kLabelWidth,
-                          asymptotic, p.power, p.se, p.wald_power, format_number(p.failed));
+      const std::string simulated = plan::unreliable(p, sim.replicates)
+                                        ? fmt::format(" {:<17}", "unreliable")
+                                        : fmt::format("{:>10.4f}{:>8.4f}", p.power, p.se);
+      out_ << fmt::format("{:<{}}{:>10.4f}{}{:>12.4f}{:>8}\n", label, kLabelWidth, asymptotic,
+                          simulated, p.wald_power, format_number(p.failed));
     };
     point("Least favourable", r.least.power, sim.least);
     point("Most favourable", r.most.power, sim.most);
+    // Where a judgement holds: at the one point of a box of one point, at
+    // both points, or at the one named.
+    const bool one_point = r.least.or_g == r.most.or_g && r.least.or_e == r.most.or_e;
+    const auto where = [&](bool least, bool most) {
+      return one_point        ? "at the one point of the box"
+             : least && most ? "at both points"
+             : least         ? "at the least favourable point"
+                             : "at the most favourable point";
+    };
+    const bool least_sparse = plan::unreliable(sim.least, sim.replicates);
+    const bool most_sparse = plan::unreliable(sim.most, sim.replicates);
+    if (least_sparse || most_sparse) {
+      out_ << labelled("Note", fmt::format("the fit fails (separated tables) in more than {} % of "
+                                           "the simulated studies {}: the design is too sparse "
+                                           "for the Wald test, and the simulated power there is "
+                                           "unreliable",
+                                           format_number(100 * plan::kMaxFailedShare),
+                                           where(least_sparse, most_sparse)));
+    }
     const bool least_off = plan::disagrees(r.least.power, sim.least, sim.replicates);
     const bool most_off = plan::disagrees(r.most.power, sim.most, sim.replicates);
     if (least_off || most_off) {
-      const bool one_point = r.least.or_g == r.most.or_g && r.least.or_e == r.most.or_e;
-      const char* where = one_point              ? "at the one point of the box"
-                          : least_off && most_off ? "at both points"
-                          : least_off             ? "at the least favourable point"
-                                                  : "at the most favourable point";
       out_ << labelled("Note", std::string("the simulated power differs from the formula's by "
-                                           "more than three standard errors ") + where +
+                                           "more than three standard errors ") +
+                                   where(least_off, most_off) +
                                    ": the large-sample formula is off for this design, and "
                                    "the simulated power is the better guide");
     }
-    if (sim.least.failed > 0 || sim.most.failed > 0) {
+    if ((!least_sparse && sim.least.failed > 0) || (!most_sparse && sim.most.failed > 0)) {
       out_ << labelled("Note", "some simulated studies could not be analysed (a separated "
                                "table or a fit that did not converge); they count as not "
                                "rejecting");

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <span>
+#include <utility>
 
 #include "derivatives/records.h"
 #include "model/model.h"
@@ -213,13 +215,17 @@ search::Options search_options(const Settings& s) {
           s.search == SearchMethod::global ? search::Method::global : search::Method::centre};
 }
 
+void append_runs(const std::vector<search::SearchCounts>& counts, std::vector<SearchRun>& runs) {
+  for (const search::SearchCounts& s : counts) {
+    runs.push_back({s.objective_calls, s.gradient_calls, s.return_code});
+  }
+}
+
 void fill_extremes(const search::Extremes& e, Result& r) {
   r.least = extreme_of(e.pmin, e.xmin, e.okmin, e.k);
   r.most = extreme_of(e.pmax, e.xmax, e.okmax, e.k);
   r.flat = std::fabs(e.pmax - e.pmin) < kFlatPower;
-  for (const search::SearchCounts& s : e.searches) {
-    r.searches.push_back({s.objective_calls, s.gradient_calls, s.return_code});
-  }
+  append_runs(e.searches, r.searches);
 }
 
 std::optional<Error> powers_not_numbers(const Result& r) {
@@ -309,17 +315,46 @@ std::optional<Error> check(const Scenario& s) {
   return check_range(s.ranges.or_g, "or_g_low", "or_g_high");
 }
 
+namespace {
+
+// The least and the most favourable power over the box [lower, upper] for
+// `cases` cases and c * cases controls: the calculation of power_over, inside
+// the records a calculation has set up.
+std::optional<Error> powers_for(const Design& design, double cases, const search::Box& lower,
+                                const search::Box& upper, const Settings& settings, Result& r) {
+  model::size = cases * (1.0 + design.controls_per_case);
+  const search::Extremes e = search::power_search(lower, upper, search_options(settings));
+  r.size = model::size;
+  r.n_cases = cases;
+  r.n_controls = cases * design.controls_per_case;
+  fill_extremes(e, r);
+  return powers_not_numbers(r);
+}
+
+// Bound on the steps of the search for the smallest whole number of cases.
+// The first candidate almost always reaches the target; each further step
+// jumps to the need at the point the power search found, so a handful of
+// steps means the need search and the power search disagree.
+constexpr int kMaxCaseSteps = 50;
+
+}  // namespace
+
+double whole_controls(double cases, double controls_per_case) {
+  // In double, c m carries the rounding of c and of the product: 1.1 x 50 is
+  // 55.00000000000001. A product within a few units in the last place of a
+  // whole number is taken as that number, any other is rounded up.
+  constexpr double kWholeTolerance = 8.0 * std::numeric_limits<double>::epsilon();
+  const double product = controls_per_case * cases;
+  const double nearest = std::round(product);
+  if (std::fabs(product - nearest) <= kWholeTolerance * nearest) return nearest;
+  return std::ceil(product);
+}
+
 Outcome power_over(const Design& design, double cases, const Ranges& ranges,
                    const Settings& settings) {
   const Scenario s{Mode::power, design, cases, 0.0, ranges, settings};
   return calculate(s, [&](const search::Box& lower, const search::Box& upper, Result& r) {
-    model::size = cases * (1.0 + design.controls_per_case);
-    const search::Extremes e = search::power_search(lower, upper, search_options(settings));
-    r.size = model::size;
-    r.n_cases = cases;
-    r.n_controls = cases * design.controls_per_case;
-    fill_extremes(e, r);
-    return powers_not_numbers(r);
+    return powers_for(design, cases, lower, upper, settings, r);
   });
 }
 
@@ -346,12 +381,43 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        "information about the interaction is degenerate (an exposure category "
                        "or genotype without subjects?)");
     }
-    const search::Extremes e = search::powers_at_need(need, lower, upper, options);
-    r.size = e.size;
-    r.n_cases = e.size / (1.0 + design.controls_per_case);
-    r.n_controls = e.size - r.n_cases;
-    fill_extremes(e, r);
-    return powers_not_numbers(r);
+    // The smallest whole number of cases whose least favourable power, as
+    // power_over computes it, reaches the target. The power grows with the
+    // cases, so below the need of the least favourable point no number
+    // does: the first candidate is the need rounded up. When the power there
+    // still falls short (the need search stopped a little short of the
+    // largest need, or the last bit rounded the other way), the next
+    // candidate is the need where the power search found the smallest power,
+    // and at least one case more.
+    std::vector<SearchRun> runs;
+    append_runs(need.searches, runs);
+    double cases = std::ceil(need.cases);
+    for (int step = 0;; ++step) {
+      Result at = r;
+      if (auto e = powers_for(design, cases, lower, upper, settings, at)) return e;
+      runs.insert(runs.end(), at.searches.begin(), at.searches.end());
+      if (at.least.power >= target_power) {
+        r = std::move(at);
+        break;
+      }
+      if (step == kMaxCaseSteps) {
+        return no_answer("no whole number of cases up to " + format_number(cases) +
+                         " was found to reach the target power at the least favourable point: "
+                         "the searches for the largest need and the smallest power disagree");
+      }
+      const double steps = design.categories() - 1;
+      const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / steps};
+      double needed = 0.0;
+      model::sample(2, x, needed);
+      // One case more (one unit in the last place beyond 2^53), or the need
+      // there rounded up when it is larger; a need that is not a number is
+      // passed over (std::max keeps its first argument then).
+      cases = std::max(std::ceil(std::nextafter(cases, INFINITY)), std::ceil(needed));
+    }
+    r.searches = std::move(runs);
+    r.n_controls = whole_controls(r.n_cases, design.controls_per_case);
+    r.size = r.n_cases + r.n_controls;
+    return std::nullopt;
   });
 }
 

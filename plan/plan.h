@@ -115,8 +115,12 @@ struct SearchRun {
 };
 
 struct Result {
-  double size = 0.0;      // total number of subjects, cases plus controls
-  double n_cases = 0.0;   // size / (1 + c)
+  // The study: in a power calculation the cases given and c times as many
+  // controls (neither need be whole); in a sample-size calculation whole
+  // numbers of both, the controls c times the cases rounded up
+  // (whole_controls). The size is their sum.
+  double size = 0.0;
+  double n_cases = 0.0;
   double n_controls = 0.0;
   // The least favourable point (smallest power; in a sample-size calculation
   // the point that needs the most subjects, where the size was fixed) and the
@@ -175,10 +179,19 @@ Outcome power_over(const Design& design, double cases, const Ranges& ranges,
                    const Settings& settings);
 
 // Study size that reaches `target_power` at the least favourable point of
-// the box, rounded up to whole subjects (the whole part of (1 + c) n plus
-// one), with the powers that size reaches at both extremes.
+// the box: the smallest whole number of cases m whose least favourable power,
+// as power_over(design, m, ...) computes it, reaches the target, and
+// whole_controls(m, c) controls. The extremes are power_over's at m cases
+// (m (1 + c) subjects in the model), so feeding m back to power_over gives
+// the same least favourable power.
 Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
                  const Settings& settings);
+
+// The whole number of controls for `cases` cases at c controls per case:
+// c * cases rounded up, where a product that is a whole number up to the
+// rounding of double arithmetic (1.1 * 50 = 55.00000000000001) counts as
+// that whole number.
+double whole_controls(double cases, double controls_per_case);
 
 // Either of the two, as the scenario's mode says.
 Outcome run(const Scenario& scenario);

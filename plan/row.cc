@@ -89,13 +89,20 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
 std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation) {
   std::array<Cell, kSimulationColumnCount> cells;
   if (simulation == nullptr) return cells;
-  cells = {simulation->replicates,  simulation->least.power,      simulation->least.se,
-           simulation->least.failed, simulation->least.wald_power, simulation->most.power,
-           simulation->most.se,      simulation->most.failed,      simulation->most.wald_power};
+  const Simulation& s = *simulation;
+  cells = {s.replicates,
+           s.least.power, s.least.se, s.least.failed, s.least.wald_power,
+           s.most.power,  s.most.se,  s.most.failed,  s.most.wald_power,
+           unreliable(s.least, s.replicates), unreliable(s.most, s.replicates)};
   return cells;
 }
 
+bool unreliable(const SimulatedPoint& simulated, double replicates) {
+  return simulated.failed > kMaxFailedShare * replicates;
+}
+
 bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double replicates) {
+  if (unreliable(simulated, replicates)) return false;
   const double p = asymptotic_power;
   const double se = std::max(simulated.se, std::sqrt(p * (1.0 - p) / replicates));
   return std::fabs(simulated.power - p) > kSimulationDisagreement * se;

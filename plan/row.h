@@ -81,21 +81,35 @@ struct Simulation {
   SimulatedPoint most;      // at the most favourable point
 };
 
-// The columns a simulation check appends after `error`.
-inline constexpr std::size_t kSimulationColumnCount = 9;
+// The columns a simulation check appends after `error`. The two flags come
+// last, so that a reader of the earlier columns by name or by place is not
+// disturbed by them.
+inline constexpr std::size_t kSimulationColumnCount = 11;
 inline constexpr std::array<std::string_view, kSimulationColumnCount> kSimulationColumnNames = {
     "sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min", "wald_power_min",
     "sim_power_max", "sim_se_max", "sim_failed_max", "wald_power_max",
+    "sim_unreliable_min", "sim_unreliable_max",
 };
 
-// Their values, in that order; all empty without a simulation.
+// Their values, in that order; all empty without a simulation. The
+// sim_unreliable flags are `unreliable` at each point.
 std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation);
+
+// The largest share of simulated studies whose fit may fail for the
+// simulated power to mean something. A failed fit (a separated table: a cell
+// of the 2 x 2k table empty in a way that sends the interaction estimate to
+// infinity) never rejects, so when many fail the share of rejections
+// measures how often the table is separated, not the power of the test: the
+// design is too sparse for the Wald test.
+inline constexpr double kMaxFailedShare = 0.10;
+bool unreliable(const SimulatedPoint& simulated, double replicates);
 
 // The simulated power differs from the asymptotic one by more than three
 // Monte-Carlo standard errors: the asymptotic answer is off for this design.
 // The standard error is the larger of the simulation's own and the one the
 // asymptotic power would have, so that a simulated power of exactly 0 or 1
-// (standard error 0) is not taken as a disagreement by itself.
+// (standard error 0) is not taken as a disagreement by itself. Never true at
+// an unreliable point, where the simulated power is no guide.
 inline constexpr double kSimulationDisagreement = 3.0;
 bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double replicates);
 

@@ -9,8 +9,14 @@ std::optional<Simulation> check_by_simulation(const Scenario& scenario, Outcome&
   if (!outcome.ok()) return std::nullopt;
   const Result& result = outcome.result;
   const Design& d = scenario.design;
+  // The studies drawn are the study reported, its cases and its controls. A
+  // sample size rounds the controls up to whole subjects, so that they can
+  // be a little more than c times the cases.
+  const double controls_per_case = result.n_controls == d.controls_per_case * result.n_cases
+                                       ? d.controls_per_case
+                                       : result.n_controls / result.n_cases;
   const auto study_at = [&](const Extreme& x) {
-    return simulate::Study{d.prevalences(), d.gene_prevalence, d.controls_per_case, x.or_g,
+    return simulate::Study{d.prevalences(), d.gene_prevalence, controls_per_case, x.or_g,
                            x.or_e, d.ror, result.n_cases, scenario.settings.alpha};
   };
   const simulate::ExtremesOutcome o =

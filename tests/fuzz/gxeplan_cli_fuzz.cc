@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
   for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {
     if (parsed.request.simulation.replicates > 0 && points[i].outcome.ok()) {
-      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 1.0, 0.6}};
+      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 11.0, 0.6}};
     }
     curve_writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
   }

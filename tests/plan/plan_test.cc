@@ -11,7 +11,6 @@
 #include "console/console.h"
 #include "model/model.h"
 #include "model/records.h"
-#include "search/search.h"
 #include "tests/plan/example.h"
 
 namespace gxe::plan {
@@ -43,8 +42,10 @@ TEST(Plan, CentreMethodReproducesTheDialoguesRows) {
   } const cases[] = {
       {Mode::power, 500, point,
        "    1000       0.4761       1.5000       2.0000       0.4761       1.5000       2.0000"},
+      // The dialogue rounds (1 + c) n = 2 x 1097.01 up to 2195 subjects; the
+      // planning library reports whole cases, 1098 and as many controls.
       {Mode::size, 0.8, point,
-       "    2195       0.8002       1.5000       2.0000       0.8002       1.5000       2.0000"},
+       "    2196       0.8003       1.5000       2.0000       0.8003       1.5000       2.0000"},
       {Mode::power, 500, box,
        "    1000       0.4757       1.4262       1.5000       0.4769       1.0000       2.5000"},
   };
@@ -150,6 +151,69 @@ TEST(Plan, CriticalValueGivesBackHalfTheLevel) {
   }
 }
 
+TEST(Plan, WholeControlsRoundUpAllButRoundingError) {
+  struct Case {
+    double cases, controls_per_case, controls;
+  } const cases[] = {
+      {50, 1.1, 55},    // 1.1 x 50 = 55.00000000000001 in double: 55, not 56
+      {90, 0.7, 63},    // 62.99999999999999
+      {11, 0.3, 4},     // 3.3 up to 4
+      {1119, 1, 1119},  // one control per case
+      {7, 2.5, 18},     // 17.5 up to 18
+      {3, 1.0 / 3, 1},  // 0.9999999999999999 is 1
+      {1e6, 0.1, 100000},
+      {5, 1.0000001, 6},  // 5.0000005 is not rounding error: up to 6
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(whole_controls(c.cases, c.controls_per_case), c.controls)
+        << c.cases << " x " << c.controls_per_case;
+  }
+}
+
+// The size answered is the smallest whole number of cases that reaches the
+// target: one case fewer falls short, and `gxeplan power` with those cases
+// gives the least favourable power reported, over random designs, both
+// search methods and the engine's range of k.
+TEST(Plan, SizeIsTheFewestWholeCasesThatReachTheTarget) {
+  std::mt19937 rng(20261208);
+  const auto uniform = [&](double a, double b) {
+    return std::uniform_real_distribution<double>(a, b)(rng);
+  };
+  const double ratios[] = {0.3, 0.5, 1, 1.7, 2, 3.3};
+  const double alphas[] = {0.05, 0.01, 5e-8};
+  for (int trial = 0; trial < 40; ++trial) {
+    Scenario s;
+    s.mode = Mode::size;
+    s.design.quantiles = 2 + trial % 9;
+    s.design.gene_prevalence = uniform(0.05, 0.6);
+    s.design.controls_per_case = ratios[trial % 6];
+    s.design.or_e = std::exp(uniform(-1, 1.5));
+    s.design.or_g = std::exp(uniform(-1, 1.5));
+    s.design.ror = std::exp(uniform(0.3, 1.5) * (trial % 3 == 0 ? -1 : 1));
+    s.target_power = uniform(0.5, 0.95);
+    s.settings = {alphas[trial % 3], trial % 4 == 0 ? SearchMethod::centre : SearchMethod::global};
+    const double e0 = std::exp(uniform(-1, 1));
+    const double g0 = std::exp(uniform(-1, 1));
+    if (trial % 5 != 0) s.ranges = {Range{e0, e0 * uniform(1, 3)}, Range{g0, g0 * uniform(1, 3)}};
+    SCOPED_TRACE("trial " + std::to_string(trial));
+
+    const Outcome size = run(s);
+    ASSERT_TRUE(size.ok()) << size.error->message();
+    const Result& r = size.result;
+    EXPECT_EQ(r.n_cases, std::round(r.n_cases));
+    EXPECT_EQ(r.n_controls, whole_controls(r.n_cases, s.design.controls_per_case));
+    EXPECT_EQ(r.size, r.n_cases + r.n_controls);
+    EXPECT_GE(r.least.power, s.target_power);
+
+    const Outcome enough = power_over(s.design, r.n_cases, s.ranges, s.settings);
+    const Outcome fewer = power_over(s.design, r.n_cases - 1, s.ranges, s.settings);
+    ASSERT_TRUE(enough.ok() && fewer.ok());
+    EXPECT_EQ(enough.result.least.power, r.least.power);
+    EXPECT_EQ(enough.result.most.power, r.most.power);
+    EXPECT_LT(fewer.result.least.power, s.target_power);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The global method against a scan: a dense grid of the box in search
 // variables, refined three times by a finer grid around
@@ -234,7 +298,9 @@ TEST(Plan, GlobalSearchFindsTheExtremesOfADenseScan) {
                                    s.settings);
           },
           -1.0, lo, hi);
-      EXPECT_LE(std::fabs(r.size - search::study_size(need.best, s.design.controls_per_case)), 1.0);
+      // The need rounded up to whole cases.
+      EXPECT_GE(r.n_cases, need.best * (1 - 1e-9));
+      EXPECT_LT(r.n_cases - 1, need.best);
       if (!r.flat) {
         EXPECT_TRUE(where(r.least, need)) << "largest need";
       }

@@ -71,6 +71,34 @@ TEST(MakeRow, ColumnsFollowTheModeAndTheOutcome) {
   EXPECT_EQ(cell_text(r[Column::or_g_high]), "2");
 }
 
+// Which simulated powers are unreliable and which disagree with the formula,
+// and the flags the rows carry for the first.
+TEST(Simulation, TooManyFailedFitsMakeItUnreliableNotADisagreement) {
+  struct Case {
+    double formula;
+    SimulatedPoint simulated;  // of 2000 studies
+    bool unreliable;
+    bool disagrees;
+  } const cases[] = {
+      {0.0305, {0.0, 0.0, 2000, 0.05}, true, false},   // every fit failed: no judgement
+      {0.5, {0.3, 0.0102, 201, 0.5}, true, false},     // just over 10 %
+      {0.5, {0.3, 0.0102, 200, 0.5}, false, true},     // 10 % exactly: still judged
+      {0.5, {0.51, 0.0112, 0, 0.5}, false, false},     // within three standard errors
+      {0.999, {1.0, 0.0, 0, 0.999}, false, false},     // se 0: the formula's se counts
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.simulated.failed);
+    EXPECT_EQ(unreliable(c.simulated, 2000), c.unreliable);
+    EXPECT_EQ(disagrees(c.formula, c.simulated, 2000), c.disagrees);
+    const Simulation sim{2000, c.simulated, SimulatedPoint{0.5, 0.0112, 0, 0.5}};
+    const auto cells = simulation_cells(&sim);
+    EXPECT_EQ(cells[kSimulationColumnCount - 2], Cell(c.unreliable)) << "sim_unreliable_min";
+    EXPECT_EQ(cells[kSimulationColumnCount - 1], Cell(false)) << "sim_unreliable_max";
+  }
+  EXPECT_EQ(kSimulationColumnNames[kSimulationColumnCount - 2], "sim_unreliable_min");
+  for (const Cell& cell : simulation_cells(nullptr)) EXPECT_TRUE(empty(cell));
+}
+
 TEST(CsvField, QuotesOnlyWhatNeedsIt) {
   const struct {
     const char* text;

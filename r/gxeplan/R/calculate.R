@@ -58,7 +58,9 @@
 #'     \item{`or_e_low`, `or_e_high`, `or_g_low`, `or_g_high`}{the box that
 #'       was searched.}
 #'     \item{`size`, `n_cases`, `n_controls`}{the study size (cases plus
-#'       controls) and its two parts.}
+#'       controls) and its two parts: the cases given and `controls_per_case`
+#'       times as many controls (power calculations), or whole numbers of
+#'       both (sample-size calculations).}
 #'     \item{`power_min`, `or_g_at_min`, `or_e_at_min`, `small_cells_at_min`}{
 #'       the least favourable power, where in the box it occurs, and whether
 #'       some expected case count there is below 5.}
@@ -73,13 +75,16 @@
 #'     \item{`error`}{why a calculation has no answer, `NA` otherwise.}
 #'   }
 #'   With `simulate` studies, for each extreme (`_min`, `_max`): the simulated
-#'   studies (`sim_replicates`; each with the calculation's number of cases,
-#'   rounded, and as many controls as the design gives them), the share whose
-#'   two-sided Wald test rejected (`sim_power_min`) with its Monte-Carlo
-#'   standard error (`sim_se_min`), the studies whose fit failed (a separated
-#'   table, or no convergence; counted as not rejecting: `sim_failed_min`),
-#'   and the Wald approximation with the alternative's variance on both sides
-#'   (`wald_power_min`). A box of one point is simulated once. A calculation
+#'   studies (`sim_replicates`; each with the calculation's cases and
+#'   controls, rounded to whole subjects), the share whose two-sided Wald test
+#'   rejected (`sim_power_min`) with its Monte-Carlo standard error
+#'   (`sim_se_min`), the studies whose fit failed (a separated table, or no
+#'   convergence; counted as not rejecting: `sim_failed_min`), the Wald
+#'   approximation with the alternative's variance on both sides
+#'   (`wald_power_min`), and, last, whether the simulated power is unreliable
+#'   because the fit failed in more than 10 % of the studies, the design
+#'   being too sparse for the Wald test (`sim_unreliable_min`, `TRUE` or
+#'   `FALSE`). A box of one point is simulated once. A calculation
 #'   whose simulation cannot run (fewer than one case, say) is reported as
 #'   one without an answer, as the command line reports it: its result
 #'   columns are `NA` and `error` says why.
@@ -121,10 +126,12 @@ gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
 
 #' Study size for a target power
 #'
-#' The study size (cases plus controls, rounded up to whole subjects) that
-#' reaches the target power at the least favourable point of the box of the
-#' two nuisance odds ratios, with the power that size has at the least and
-#' the most favourable points.
+#' The study size that reaches the target power at the least favourable
+#' point of the box of the two nuisance odds ratios, with the power that size
+#' has at the least and the most favourable points: the smallest whole number
+#' of cases that reaches the target (`n_cases`; [gxe_power()] with those cases
+#' gives the same least favourable power) and `controls_per_case` times as
+#' many controls rounded up to whole subjects (`n_controls`).
 #'
 #' @inheritParams gxe_power
 #' @param power Target power, between 0 and 1 (above `alpha`).

@@ -53,9 +53,13 @@
 #'   \deqn{\Phi((\sqrt{n} |b_{eg}| - z_{1-\alpha/2} \sqrt{varh0}) / \sqrt{varh1}),}{Phi((sqrt(n) |beg| - z(1 - alpha/2) sqrt(varh0)) / sqrt(varh1)),}
 #'   the critical value taken from the null variance and the spread from the
 #'   alternative's. Only the tail in the direction of the interaction is
-#'   counted, so with ROR^tb = 1 the formula gives alpha/2. The study size is
-#'   the n at which this power reaches the target, rounded up to whole
-#'   subjects. When some cell of the 2 x k table of cases is expected to hold
+#'   counted, so with ROR^tb = 1 the formula gives alpha/2 at the null's own
+#'   odds ratios only, where the two variances agree; elsewhere in the box it
+#'   gives less where the alternative's variance is the smaller and more
+#'   where it is the larger, while the real test keeps close to its level.
+#'   The study size is the smallest whole number of cases at which this power
+#'   reaches the target, with `controls_per_case` times as many controls
+#'   rounded up to whole subjects. When some cell of the 2 x k table of cases is expected to hold
 #'   fewer than 5 cases at the least or the most favourable point, the
 #'   `small_cells_at_min` or `small_cells_at_max` column says so.
 #'

@@ -180,19 +180,50 @@ struct Row {
   std::array<plan::Cell, plan::kSimulationColumnCount> simulation;
 };
 
+// The kinds of the simulation check's columns (plan::kSimulationColumnNames):
+// numbers, then the two flags of an unreliable simulated power.
+constexpr std::array<Kind, plan::kSimulationColumnCount> kSimulationKinds = {
+    Kind::number, Kind::number, Kind::number, Kind::number, Kind::number, Kind::number,
+    Kind::number, Kind::number, Kind::number, Kind::flag,   Kind::flag,
+};
+
 [[noreturn]] void wrong_kind(std::string_view column) {
   Rcpp::stop("internal error: an unexpected value in column " + std::string(column));
 }
 
-// One column of numbers from the cells `cell_of(row)`.
-template <class CellOf>
-Rcpp::NumericVector numbers_of(const std::vector<Row>& rows, std::string_view name,
-                               CellOf cell_of) {
-  Rcpp::NumericVector v(static_cast<R_xlen_t>(rows.size()), NA_REAL);
+// One column of R vectors of type V from the cells `cell_of(row)`, each
+// holding a T or empty (NA).
+template <class V, class T, class CellOf>
+V values_of(const std::vector<Row>& rows, std::string_view name, CellOf cell_of) {
+  V v(static_cast<R_xlen_t>(rows.size()), V::get_na());
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const plan::Cell& cell = cell_of(rows[i]);
-    if (auto x = std::get_if<double>(&cell)) {
+    if (auto x = std::get_if<T>(&cell)) {
       v[static_cast<R_xlen_t>(i)] = *x;
+    } else if (!std::holds_alternative<std::monostate>(cell)) {
+      wrong_kind(name);
+    }
+  }
+  return v;
+}
+
+// One column of the kind `kind` from the cells `cell_of(row)`.
+template <class CellOf>
+SEXP column_of(const std::vector<Row>& rows, std::string_view name, Kind kind, CellOf cell_of) {
+  switch (kind) {
+    case Kind::number:
+      return values_of<Rcpp::NumericVector, double>(rows, name, cell_of);
+    case Kind::flag:
+      return values_of<Rcpp::LogicalVector, bool>(rows, name, cell_of);
+    case Kind::text:
+      break;
+  }
+  Rcpp::CharacterVector v(static_cast<R_xlen_t>(rows.size()), NA_STRING);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const plan::Cell& cell = cell_of(rows[i]);
+    if (std::holds_alternative<std::string>(cell) ||
+        std::holds_alternative<std::vector<double>>(cell)) {
+      v[static_cast<R_xlen_t>(i)] = plan::cell_text(cell);
     } else if (!std::holds_alternative<std::monostate>(cell)) {
       wrong_kind(name);
     }
@@ -202,54 +233,21 @@ Rcpp::NumericVector numbers_of(const std::vector<Row>& rows, std::string_view na
 
 // The rows as R columns, named as the command line names them.
 Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
-  const auto n = static_cast<R_xlen_t>(rows.size());
   const std::size_t count = plan::kColumnCount + (simulated ? plan::kSimulationColumnCount : 0);
   Rcpp::List columns(count);
   Rcpp::CharacterVector names(count);
   for (std::size_t c = 0; c < plan::kColumnCount; ++c) {
     const std::string_view name = plan::kColumnNames[c];
     names[c] = std::string(name);
-    switch (kKinds[c]) {
-      case Kind::number:
-        columns[c] = numbers_of(rows, name, [c](const Row& r) -> const plan::Cell& {
-          return r.cells.cells[c];
-        });
-        break;
-      case Kind::flag: {
-        Rcpp::LogicalVector v(n, NA_LOGICAL);
-        for (R_xlen_t i = 0; i < n; ++i) {
-          const plan::Cell& cell = rows[i].cells.cells[c];
-          if (auto x = std::get_if<bool>(&cell)) {
-            v[i] = *x;
-          } else if (!std::holds_alternative<std::monostate>(cell)) {
-            wrong_kind(name);
-          }
-        }
-        columns[c] = v;
-        break;
-      }
-      case Kind::text: {
-        Rcpp::CharacterVector v(n, NA_STRING);
-        for (R_xlen_t i = 0; i < n; ++i) {
-          const plan::Cell& cell = rows[i].cells.cells[c];
-          if (std::holds_alternative<std::string>(cell) ||
-              std::holds_alternative<std::vector<double>>(cell)) {
-            v[i] = plan::cell_text(cell);
-          } else if (!std::holds_alternative<std::monostate>(cell)) {
-            wrong_kind(name);
-          }
-        }
-        columns[c] = v;
-        break;
-      }
-    }
+    columns[c] = column_of(rows, name, kKinds[c],
+                           [c](const Row& r) -> const plan::Cell& { return r.cells.cells[c]; });
   }
   for (std::size_t s = 0; simulated && s < plan::kSimulationColumnCount; ++s) {
     const std::string_view name = plan::kSimulationColumnNames[s];
     names[plan::kColumnCount + s] = std::string(name);
-    columns[plan::kColumnCount + s] = numbers_of(rows, name, [s](const Row& r) -> const plan::Cell& {
-      return r.simulation[s];
-    });
+    columns[plan::kColumnCount + s] =
+        column_of(rows, name, kSimulationKinds[s],
+                  [s](const Row& r) -> const plan::Cell& { return r.simulation[s]; });
   }
   columns.attr("names") = names;
   return columns;

@@ -12,10 +12,26 @@ test_that("the worked examples give the dialogue's rows", {
   expect_equal(power$power_min, 0.4761198, tolerance = 1e-7)
   expect_equal(power$power_max, power$power_min)
 
+  # Whole cases: 1098 for a need of 1097.01, where the dialogue makes 2195 subjects.
   size <- worked(gxe_size, 0.8)
-  expect_equal(size$size, 2195)
-  expect_equal(size$n_cases, 1097.5)
-  expect_equal(round(size$power_min, 4), 0.8002)
+  expect_equal(size$size, 2196)
+  expect_equal(size$n_cases, 1098)
+  expect_equal(round(size$power_min, 4), 0.8003)
+})
+
+test_that("a size is the fewest whole cases that reach the target", {
+  sizes <- gxe_size(c(0.8, 0.9), ror = c(1.5, 2.5), gene_prevalence = 0.2,
+                    controls_per_case = c(1, 0.3), or_e_range = c(1, 2), or_g_range = c(0.8, 1.5))
+  expect_equal(sizes$n_cases, round(sizes$n_cases))
+  expect_equal(sizes$n_controls, ceiling(sizes$controls_per_case * sizes$n_cases - 1e-9))
+  expect_equal(sizes$size, sizes$n_cases + sizes$n_controls)
+  for (i in seq_len(nrow(sizes))) {
+    fed_back <- gxe_power(sizes$n_cases[i] - c(0, 1), ror = sizes$ror[i], gene_prevalence = 0.2,
+                          controls_per_case = sizes$controls_per_case[i],
+                          or_e_range = c(1, 2), or_g_range = c(0.8, 1.5))
+    expect_identical(fed_back$power_min[1], sizes$power_min[i])
+    expect_lt(fed_back$power_min[2], sizes$power[i])
+  }
 })
 
 # Rows as the command line writes them, numbers in shortest round-trip form:
@@ -51,7 +67,7 @@ test_that("rows equal the command line's, value for value", {
     five[c("or_e_low", "or_e_high", "or_g_low", "or_g_high", "size", "n_cases", "power_min",
            "or_e_at_min", "or_g_at_min", "flat")],
     data.frame(or_e_low = or_e, or_e_high = or_e, or_g_low = or_g, or_g_high = or_g,
-               size = 4523, n_cases = 2261.5, power_min = 0.9000255331333736,
+               size = 4524, n_cases = 2262, power_min = 0.9000876263914804,
                or_e_at_min = or_e, or_g_at_min = or_g, flat = TRUE))
 })
 
@@ -116,7 +132,7 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
   rows <- simulated(simulate = 2000, seed = 7)
   sim_columns <- c("sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min",
                    "wald_power_min", "sim_power_max", "sim_se_max", "sim_failed_max",
-                   "wald_power_max")
+                   "wald_power_max", "sim_unreliable_min", "sim_unreliable_max")
   expect_named(rows, c(names(plain), sim_columns))
   expect_identical(rows[names(plain)], plain)
   expect_identical(simulated(simulate = 2000, seed = 7), rows)
@@ -128,6 +144,13 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
   expect_true(all(abs(rows$sim_power_min - rows$power_min) < 4 * rows$sim_se_min))
   expect_true(all(abs(rows$sim_power_max - rows$power_max) < 4 * rows$sim_se_max))
   expect_equal(rows$sim_se_min, sqrt(rows$sim_power_min * (1 - rows$sim_power_min) / 2000))
+  expect_false(any(rows$sim_unreliable_min | rows$sim_unreliable_max))
+
+  # One carrier in a million controls: every simulated table is separated,
+  # and the simulated power says nothing about the test.
+  sparse <- gxe_power(500, ror = 3, gene_prevalence = 1e-6, simulate = 200)
+  expect_equal(sparse$sim_failed_min, 200)
+  expect_true(sparse$sim_unreliable_min && sparse$sim_unreliable_max)
 
   # Without a seed, the command line's.
   expect_identical(formals(gxe_power)$seed, gxeplan:::default_seed())
