@@ -79,8 +79,10 @@ GXE_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # build/fuzz-artifacts, the log in build/fuzz-<target>.log.
 gxe_fuzz() {
   local seconds=$1; shift
-  gxe_build asan gxeplan_fuzz gxeplan_cli_fuzz gxeplan_batch_fuzz || return 1
   local targets=(gxeplan_fuzz gxeplan_cli_fuzz gxeplan_batch_fuzz)
+  # GXE_FUZZ_TARGETS="gxeplan_cli_fuzz gxeplan_batch_fuzz" runs only those.
+  [ -n "${GXE_FUZZ_TARGETS:-}" ] && read -r -a targets <<<"$GXE_FUZZ_TARGETS"
+  gxe_build asan "${targets[@]}" || return 1
   local share=$(( seconds / ${#targets[@]} ))
   [ "$share" -ge 1 ] || share=1
   local scratch status=0 target
