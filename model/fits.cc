@@ -2,6 +2,7 @@
 // use, in double precision.
 
 #include <array>
+#include <cmath>
 
 #include "model/fits_impl.h"
 #include "model/model.h"
@@ -25,6 +26,21 @@ void fs_a(double& varh1) {
 void fs_0(double& varh0) {
   varh0 =
       impl::fit(null, null.bg, null.be, impl::bounded_categories(cells.ncat), cells.cell, null.b0);
+}
+
+void fs_a(FitCheck& fit) {
+  fit.variance = impl::fit(alt, alt.bg, alt.be, impl::bounded_categories(cells.ncat), cells.cell,
+                           alt.b0, fit.cancellation);
+}
+
+void fs_0(FitCheck& fit) {
+  fit.variance = impl::fit(null, null.bg, null.be, impl::bounded_categories(cells.ncat),
+                           cells.cell, null.b0, fit.cancellation);
+}
+
+bool FitCheck::within_reach() const {
+  // Written so that a variance or a cancellation that is not a number fails.
+  return std::isfinite(variance) && variance > 0.0 && cancellation <= kMaxCancellation;
 }
 
 }  // namespace gxe::model

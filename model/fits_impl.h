@@ -112,30 +112,91 @@ T det3(const std::array<T, 16>& h4, int c1, int c2, int c3) {
          a(1, c3) * a(2, c1) * a(3, c2) - a(1, c3) * a(2, c2) * a(3, c1);
 }
 
-// Element (4, 4) of the inverse of h4: the cofactor of (4, 4) over the
-// determinant, the latter expanded along the fourth row. No pivoting: the
-// matrix is the 4 x 4 information of a well-posed design.
+// The cofactor C44 and the determinant of h4, the latter expanded along the
+// fourth row. No pivoting: the matrix is the 4 x 4 information of a
+// well-posed design, and how much the expansion can be trusted is measured
+// by cofactor_cancellation.
 template <class T>
-T myinv(const std::array<T, 16>& h4) {
+struct Cofactors {
+  T c44;
+  T det;
+};
+
+template <class T>
+Cofactors<T> cofactors(const std::array<T, 16>& h4) {
   const T d3 = det3(h4, 1, 2, 3);  // cofactor C44
   const T c41 = -det3(h4, 2, 3, 4);
   const T c42 = det3(h4, 1, 3, 4);
   const T c43 = -det3(h4, 1, 2, 4);
   const T deta =
       h4[h4_at(4, 1)] * c41 + h4[h4_at(4, 2)] * c42 + h4[h4_at(4, 3)] * c43 + h4[h4_at(4, 4)] * d3;
-  return d3 / deta;
+  return {d3, deta};
+}
+
+// Element (4, 4) of the inverse of h4: the cofactor of (4, 4) over the
+// determinant.
+template <class T>
+T myinv(const std::array<T, 16>& h4) {
+  const Cofactors<T> c = cofactors(h4);
+  return c.c44 / c.det;
+}
+
+// Sum of the absolute values of the six triple products of det3.
+inline double det3_terms(const std::array<double, 16>& a, int c1, int c2, int c3) {
+  const auto m = [&](int i, int c) { return std::fabs(a[h4_at(i, c)]); };
+  return m(1, c1) * m(2, c2) * m(3, c3) + m(1, c1) * m(2, c3) * m(3, c2) +
+         m(1, c2) * m(2, c1) * m(3, c3) + m(1, c2) * m(2, c3) * m(3, c1) +
+         m(1, c3) * m(2, c1) * m(3, c2) + m(1, c3) * m(2, c2) * m(3, c1);
+}
+
+// How much the cofactor formula cancels: for C44 and for the determinant,
+// the sum of the absolute values of the products it adds up (6 and 24 of
+// them) over the absolute value of the sum, added together. Every entry of h4
+// is a sum of positive terms, known to a few units of rounding; a relative
+// error d in each entry and in each operation moves the determinant by at
+// most about 4 d times its sum of absolute products, so the relative error of
+// C44 / det is bounded by a small multiple of d times this ratio. It is 1
+// when nothing cancels and grows as the information nears singularity;
+// infinite or not a number when the determinant is 0.
+inline double cofactor_cancellation(const std::array<double, 16>& h4,
+                                    const Cofactors<double>& c) {
+  const double c44_terms = det3_terms(h4, 1, 2, 3);
+  const double det_terms = std::fabs(h4[h4_at(4, 1)]) * det3_terms(h4, 2, 3, 4) +
+                           std::fabs(h4[h4_at(4, 2)]) * det3_terms(h4, 1, 3, 4) +
+                           std::fabs(h4[h4_at(4, 3)]) * det3_terms(h4, 1, 2, 4) +
+                           std::fabs(h4[h4_at(4, 4)]) * c44_terms;
+  return c44_terms / std::fabs(c.c44) + det_terms / std::fabs(c.det);
+}
+
+// The information of hypothesis r and its cofactors: the table into `cell`,
+// its intercept into b0, the matrix into h4, at the generating parameters
+// (b0, bg, be, beg).
+template <class T>
+Cofactors<T> information(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell,
+                         T& b0, std::array<T, 16>& h4) {
+  b0 = cell_table(r, bg, be, k, cell);
+  const std::array<T, 4> mle{b0, bg, be, T(r.beg)};
+  hess2(mle, cell, k, h4);
+  return cofactors(h4);
 }
 
 // One fit: the table of hypothesis r into `cell` and its intercept into b0,
 // then the per-case variance of the estimate of beg, element (4, 4) of the
-// inverse information at the generating parameters (b0, bg, be, beg).
+// inverse information.
 template <class T>
 T fit(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell, T& b0) {
-  b0 = cell_table(r, bg, be, k, cell);
-  const std::array<T, 4> mle{b0, bg, be, T(r.beg)};
   std::array<T, 16> h4;
-  hess2(mle, cell, k, h4);
-  return myinv(h4);
+  const Cofactors<T> c = information(r, bg, be, k, cell, b0, h4);
+  return c.c44 / c.det;
+}
+
+// The same in double, with the cancellation of its cofactor formula.
+inline double fit(const Hypothesis& r, double bg, double be, int k, CellArray<double>& cell,
+                  double& b0, double& cancellation) {
+  std::array<double, 16> h4;
+  const Cofactors<double> c = information(r, bg, be, k, cell, b0, h4);
+  cancellation = cofactor_cancellation(h4, c);
+  return c.c44 / c.det;
 }
 
 }  // namespace gxe::model::impl

@@ -19,29 +19,45 @@ void require_positive_cases(double ncase) {
   }
 }
 
-void power3(int /*n*/, std::span<const double> x, double& pw) {
+namespace {
+
+// Both fits with their checks, then the power for ncase cases.
+double checked_power(double ncase, FitChecks& checks) {
+  fs_0(checks.null);
+  fs_a(checks.alt);
+  require_positive_cases(ncase);
+  return impl::power_of(ncase, checks.null.variance, checks.alt.variance, alt.beg, z[0]);
+}
+
+}  // namespace
+
+void power3(int n, std::span<const double> x, double& pw) {
+  FitChecks checks;
+  power3(n, x, pw, checks);
+}
+
+void power3(int /*n*/, std::span<const double> x, double& pw, FitChecks& checks) {
   alt.bg = x[0];
   alt.be = x[1];
-  power(study_cases(), pw);
+  pw = checked_power(study_cases(), checks);
 }
 
 void power(double ncase, double& pw) {
-  double varh0 = 0.0;
-  double varh1 = 0.0;
-  fs_0(varh0);
-  fs_a(varh1);
-  require_positive_cases(ncase);
-  pw = impl::power_of(ncase, varh0, varh1, alt.beg, z[0]);
+  FitChecks checks;
+  pw = checked_power(ncase, checks);
 }
 
-void sample(int /*n*/, std::span<const double> x, double& ss) {
+void sample(int n, std::span<const double> x, double& ss) {
+  FitChecks checks;
+  sample(n, x, ss, checks);
+}
+
+void sample(int /*n*/, std::span<const double> x, double& ss, FitChecks& checks) {
   alt.bg = x[0];
   alt.be = x[1];
-  double varh0 = 0.0;
-  double varh1 = 0.0;
-  fs_0(varh0);
-  fs_a(varh1);
-  ss = impl::sample_of(varh0, varh1, alt.beg, z[0], z[1]);
+  fs_0(checks.null);
+  fs_a(checks.alt);
+  ss = impl::sample_of(checks.null.variance, checks.alt.variance, alt.beg, z[0], z[1]);
 }
 
 }  // namespace gxe::model

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -212,7 +213,8 @@ std::optional<Error> convert_and_box(const Design& d, const Ranges& ranges, int 
 
 search::Options search_options(const Settings& s) {
   return {critical_value(s.alpha),
-          s.search == SearchMethod::global ? search::Method::global : search::Method::centre};
+          s.search == SearchMethod::global ? search::Method::global : search::Method::centre,
+          true};
 }
 
 void append_runs(const std::vector<search::SearchCounts>& counts, std::vector<SearchRun>& runs) {
@@ -234,6 +236,125 @@ std::optional<Error> powers_not_numbers(const Result& r) {
                    "interaction is degenerate (an exposure category or genotype without subjects?)");
 }
 
+// ---------------------------------------------------------------------------
+// Beyond the model's numerical reach: the search stopped at a point where a
+// fit cannot be trusted (model::FitCheck), and the error names the input
+// that took the calculation there.
+
+// "beyond the model's numerical reach: <where> the information ...".
+std::string beyond_reach_rule(const std::string& where) {
+  return "beyond the model's numerical reach: " + where +
+         " the information about the interaction is so nearly singular that its variance "
+         "would keep fewer than 8 significant digits";
+}
+
+// A number in a message, to 4 significant digits.
+std::string short_number(double x) {
+  std::array<char, 32> text{};
+  const auto [end, ec] =
+      std::to_chars(text.data(), text.data() + text.size(), x, std::chars_format::general, 4);
+  return std::string(text.data(), end);
+}
+
+Error beyond_reach(std::string field, std::string value, const std::string& where) {
+  return Error{Error::Kind::no_answer, std::move(field), std::move(value),
+               beyond_reach_rule(where)};
+}
+
+// The null's fit depends on the design alone. Each of its inputs in turn is
+// set to a neutral value (odds ratio 1, carriers half the controls, one
+// control per case, equally frequent exposure categories) and the null
+// refitted; the input whose neutral value leaves the least cancellation is
+// the one named (the first when none helps). Leaves the design stored as it
+// found it.
+Error null_beyond_reach(const Design& d, int k) {
+  std::string prevalences;
+  for (double p : d.prevalences()) {
+    prevalences += (prevalences.empty() ? "" : ";") + format_number(p);
+  }
+  struct Suspect {
+    const char* field;
+    std::string value;
+    void (*neutral)(Design&);
+  } const suspects[] = {
+      {"or_e", format_number(d.or_e), [](Design& n) { n.or_e = 1.0; }},
+      {"or_g", format_number(d.or_g), [](Design& n) { n.or_g = 1.0; }},
+      {"gene_prevalence", format_number(d.gene_prevalence),
+       [](Design& n) { n.gene_prevalence = 0.5; }},
+      {"controls_per_case", format_number(d.controls_per_case),
+       [](Design& n) { n.controls_per_case = 1.0; }},
+      {"exposure_prevalences", prevalences,
+       [](Design& n) { n.quantiles = n.categories(), n.exposure_prevalences.clear(); }},
+  };
+  const Suspect* named = &suspects[0];
+  double least = INFINITY;
+  for (const Suspect& suspect : suspects) {
+    Design neutral = d;
+    suspect.neutral(neutral);
+    store_design(neutral, k);
+    model::FitCheck fit;
+    model::fs_0(fit);
+    const bool usable = std::isfinite(fit.variance) && fit.variance > 0.0;
+    if (usable && fit.cancellation < least) {
+      named = &suspect;
+      least = fit.cancellation;
+    }
+  }
+  store_design(d, k);
+  return beyond_reach(named->field, named->value, "under the null");
+}
+
+// The alternative is out of reach at x. The odds ratio farthest from 1 is
+// named. When the centre of the box is out of reach too, that is ror itself
+// or the range whose centre is farther out (by its bound farther from 1); a
+// range that was not given is the single point of the conversion, which
+// moves with ror, so ror is named for it. When the centre is within reach,
+// the box reaches too far: of the ranges that are not a single point, the
+// one whose odds ratio at x is farther from 1, by its bound nearer to x.
+Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& failure,
+                               const search::Box& lower, const search::Box& upper, int k,
+                               const Result& r) {
+  const double steps = k - 1;
+  const std::string where = "at OR(G|E=0) = " + short_number(std::exp(failure.x[0])) +
+                            ", OR^tb(E|G=0) = " + short_number(std::exp(steps * failure.x[1])) +
+                            " of the alternative";
+  const search::Box centre = search::centre_of(lower, upper);
+  // One range of the box, in log odds ratio.
+  struct Direction {
+    const char* low_field;
+    const char* high_field;
+    Range range;
+    bool given;
+    double x;       // at the failing point
+    double centre;  // at the centre of the box
+  };
+  const Direction e{"or_e_low", "or_e_high", r.or_e_range, s.ranges.or_e.has_value(),
+                    steps * failure.x[1], steps * centre[1]};
+  const Direction g{"or_g_low", "or_g_high", r.or_g_range, s.ranges.or_g.has_value(),
+                    failure.x[0], centre[0]};
+  const auto named = [&](const Direction& d, bool low) {
+    return beyond_reach(low ? d.low_field : d.high_field,
+                        format_number(low ? d.range.low : d.range.high), where);
+  };
+  const auto far_end = [](const Range& range) {
+    return std::fabs(std::log(range.low)) > std::fabs(std::log(range.high));  // true: low
+  };
+
+  if (search::reach_at(centre)) {
+    const Direction& d = std::fabs(e.centre) >= std::fabs(g.centre) ? e : g;
+    if (!d.given || std::fabs(std::log(s.design.ror)) >= std::fabs(d.centre)) {
+      return beyond_reach("ror", format_number(s.design.ror), where);
+    }
+    return named(d, far_end(d.range));
+  }
+  const bool e_free = e.range.low < e.range.high;
+  const bool g_free = g.range.low < g.range.high;
+  const Direction& d = e_free && (!g_free || std::fabs(e.x) >= std::fabs(g.x)) ? e : g;
+  const bool nearer_low =
+      std::fabs(d.x - std::log(d.range.low)) <= std::fabs(d.x - std::log(d.range.high));
+  return named(d, nearer_low);
+}
+
 // Common entry: checks, keeps the records, stores the design, converts.
 template <class Body>
 Outcome calculate(const Scenario& s, Body body) {
@@ -252,7 +373,13 @@ Outcome calculate(const Scenario& s, Body body) {
   search::Box lower;
   search::Box upper;
   box_of(out.result.or_g_range, out.result.or_e_range, k, lower, upper);
-  out.error = body(lower, upper, out.result);
+  try {
+    out.error = body(lower, upper, out.result);
+  } catch (const search::OutOfReach& failure) {
+    out.error = failure.fit == search::OutOfReach::Fit::null
+                    ? null_beyond_reach(s.design, k)
+                    : alternative_beyond_reach(s, failure, lower, upper, k, out.result);
+  }
   return out;
 }
 

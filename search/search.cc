@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 
 #include "derivatives/derivatives.h"
@@ -39,19 +40,37 @@ constexpr int kGlobalStarts = 3;
 // negated objective), value and exact gradient from one object. The
 // dialogue's objectives never report a failed evaluation; those of the
 // global method report a value that is not finite as one, so that the
-// minimizer shortens the step instead of moving there.
+// minimizer shortens the step instead of moving there. With the reach check
+// every value is checked; the gradient is always asked for at a point whose
+// value was computed (and checked) just before, with the same arithmetic.
 
 void ufparm() {}
 using UserRoutine = void();
 
 enum class Quantity { power, cases };
 
-double value_at(Quantity q, mn::CVec x) {
+std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks& checks) {
+  if (!checks.null.within_reach()) {
+    return OutOfReach{OutOfReach::Fit::null, {x[0], x[1]}, checks.null};
+  }
+  if (!checks.alt.within_reach()) {
+    return OutOfReach{OutOfReach::Fit::alternative, {x[0], x[1]}, checks.alt};
+  }
+  return std::nullopt;
+}
+
+// The quantity at x; with `check`, OutOfReach is thrown when a fit is out of
+// reach there.
+double value_at(Quantity q, mn::CVec x, bool check) {
   double f = 0.0;
+  model::FitChecks checks;
   if (q == Quantity::power) {
-    model::power3(kN, x, f);
+    model::power3(kN, x, f, checks);
   } else {
-    model::sample(kN, x, f);
+    model::sample(kN, x, f, checks);
+  }
+  if (check) {
+    if (auto failure = first_out_of_reach(x, checks)) throw *failure;
   }
   return f;
 }
@@ -60,10 +79,11 @@ struct Objective {
   Quantity quantity;
   double sign;
   bool report_failures;
+  bool check_reach = false;
 
   void operator()(int /*n*/, mn::CVec x, int& nf, double& f, int& /*ui*/, double& /*ur*/,
                   UserRoutine& /*uf*/) const {
-    f = sign * value_at(quantity, x);
+    f = sign * value_at(quantity, x, check_reach);
     if (report_failures && !std::isfinite(f)) nf = 0;
   }
 
@@ -79,10 +99,16 @@ struct Objective {
   }
 };
 
-// The objectives of the dialogue's searches, by their names there.
+// The objectives of the dialogue's searches, by their names there, and the
+// same with the reach check.
 constexpr Objective calcfmn{Quantity::power, 1.0, false};  // power (and its gradient)
 constexpr Objective calcfmx{Quantity::power, -1.0, false};  // -power
 constexpr Objective csamp{Quantity::cases, -1.0, false};    // -cases needed
+
+Objective checked(Objective objective, const Options& options) {
+  objective.check_reach = options.check_reach;
+  return objective;
+}
 
 // Minimizer state of one search, set up afresh each time. The views point
 // into the arrays of the same object, so it is neither copied nor moved.
@@ -123,12 +149,9 @@ Bounds bounds_of(const Box& lower, const Box& upper) {
   return {lower[0], upper[0], lower[1], upper[1]};
 }
 
-// Centre of the box; in odds ratios, the geometric mean of each range.
-Box centre_of(const Box& lower, const Box& upper) {
-  return {(upper[0] + lower[0]) / 2, (upper[1] + lower[1]) / 2};
+double power_at(const Box& x, const Options& options) {
+  return value_at(Quantity::power, x, options.check_reach);
 }
-
-double power_at(const Box& x) { return value_at(Quantity::power, x); }
 
 // Puts the alternative at x and checks the expected case counts there.
 int cell_check_at(const Box& x, int k) {
@@ -153,7 +176,7 @@ struct Grid {
   int count() const { return side[0] * side[1]; }
 };
 
-Grid grid_of(Quantity quantity, const Box& lower, const Box& upper) {
+Grid grid_of(Quantity quantity, const Box& lower, const Box& upper, const Options& options) {
   Grid grid;
   for (int d = 0; d < kN; ++d) grid.side[d] = lower[d] < upper[d] ? kGridSide : 1;
   const auto coordinate = [&](int d, int i) {
@@ -165,7 +188,7 @@ Grid grid_of(Quantity quantity, const Box& lower, const Box& upper) {
     for (int i = 0; i < grid.side[0]; ++i) {
       const int p = grid.at(i, j);
       grid.x[p] = {coordinate(0, i), coordinate(1, j)};
-      grid.f[p] = value_at(quantity, grid.x[p]);
+      grid.f[p] = value_at(quantity, grid.x[p], options.check_reach);
     }
   }
   return grid;
@@ -209,11 +232,11 @@ Box best_of_searches(const Objective& objective, const Grid& grid, const Box& lo
   const int count = best_starts(grid, objective.sign, starts);
   const Bounds bounds = bounds_of(lower, upper);
   Box best = count > 0 ? grid.x[starts[0]] : centre_of(lower, upper);
-  double best_f = objective.sign * value_at(objective.quantity, best);
+  double best_f = objective.sign * value_at(objective.quantity, best, objective.check_reach);
   for (int s = 0; s < count; ++s) {
     Box x = grid.x[starts[s]];
     searches.push_back(minimise(objective, bounds, x, 0.0));
-    const double f = objective.sign * value_at(objective.quantity, x);
+    const double f = objective.sign * value_at(objective.quantity, x, objective.check_reach);
     if (f < best_f || std::isnan(best_f)) {
       best = x;
       best_f = f;
@@ -234,24 +257,36 @@ Box power_extreme(double sign, const Box& lower, const Box& upper, const Options
                   const Grid* grid, std::vector<SearchCounts>& searches) {
   if (options.method == Method::centre) {
     Box x = centre_of(lower, upper);
-    searches.push_back(minimise(sign > 0 ? calcfmn : calcfmx, bounds_of(lower, upper), x,
-                                kPowerRfctol));
+    searches.push_back(minimise(checked(sign > 0 ? calcfmn : calcfmx, options),
+                                bounds_of(lower, upper), x, kPowerRfctol));
     return x;
   }
   if (single_point(lower, upper)) return lower;
-  return best_of_searches(Objective{Quantity::power, sign, true}, *grid, lower, upper, searches);
+  return best_of_searches(checked(Objective{Quantity::power, sign, true}, options), *grid, lower,
+                          upper, searches);
 }
 
 // Largest power over the box at the current study size.
 void maximum_power_search(Extremes& r, const Box& lower, const Box& upper, const Options& options,
                           const Grid* grid) {
   const Box x = power_extreme(-1.0, lower, upper, options, grid, r.searches);
-  r.pmax = power_at(x);
+  r.pmax = power_at(x, options);
   r.xmax = x;
   r.okmax = cell_check_at(x, r.k);
 }
 
 }  // namespace
+
+Box centre_of(const Box& lower, const Box& upper) {
+  return {(upper[0] + lower[0]) / 2, (upper[1] + lower[1]) / 2};
+}
+
+std::optional<OutOfReach> reach_at(const Box& x) {
+  double cases = 0.0;
+  model::FitChecks checks;
+  model::sample(kN, x, cases, checks);
+  return first_out_of_reach(x, checks);
+}
 
 double study_size(double cases, double ccr) {
   // The whole part of (1 + c) n, plus one. Kept in double: a need too large
@@ -269,10 +304,10 @@ Extremes power_search(const Box& lower, const Box& upper, const Options& options
   // One grid of power values serves both the minimum and the maximum.
   Grid grid;
   const bool gridded = options.method == Method::global && !single_point(lower, upper);
-  if (gridded) grid = grid_of(Quantity::power, lower, upper);
+  if (gridded) grid = grid_of(Quantity::power, lower, upper, options);
 
   const Box x = power_extreme(1.0, lower, upper, options, &grid, r.searches);
-  r.pmin = power_at(x);
+  r.pmin = power_at(x, options);
   r.xmin = x;
   r.okmin = cell_check_at(x, r.k);
 
@@ -287,14 +322,15 @@ Need largest_need(const Box& lower, const Box& upper, const Options& options) {
     if (options.method == Method::centre) {
       // A box collapsed in one direction only is searched like a full one:
       // the minimizer holds the collapsed variable at its only value.
-      need.searches.push_back(minimise(csamp, bounds_of(lower, upper), need.x, 0.0));
+      need.searches.push_back(
+          minimise(checked(csamp, options), bounds_of(lower, upper), need.x, 0.0));
     } else {
-      const Grid grid = grid_of(Quantity::cases, lower, upper);
-      need.x = best_of_searches(Objective{Quantity::cases, -1.0, true}, grid, lower, upper,
-                                need.searches);
+      const Grid grid = grid_of(Quantity::cases, lower, upper, options);
+      need.x = best_of_searches(checked(Objective{Quantity::cases, -1.0, true}, options), grid,
+                                lower, upper, need.searches);
     }
   }
-  need.cases = value_at(Quantity::cases, need.x);
+  need.cases = value_at(Quantity::cases, need.x, options.check_reach);
   return need;
 }
 
@@ -306,7 +342,7 @@ Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
   model::size = study_size(need.cases, model::null.ccr);
   r.size = model::size;
 
-  r.pmin = power_at(need.x);
+  r.pmin = power_at(need.x, options);
   r.xmin = need.x;
   r.okmin = cell_check_at(need.x, r.k);
 
@@ -317,7 +353,7 @@ Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
     return r;
   }
   Grid grid;
-  if (options.method == Method::global) grid = grid_of(Quantity::power, lower, upper);
+  if (options.method == Method::global) grid = grid_of(Quantity::power, lower, upper, options);
   maximum_power_search(r, lower, upper, options, &grid);
   return r;
 }

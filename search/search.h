@@ -14,6 +14,7 @@
 // that writes them, so tests and other front ends can use the results alone.
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "model/model.h"
@@ -45,7 +46,27 @@ enum class Method {
 struct Options {
   double critical_value = model::kCriticalValue;  // z(1 - alpha/2), stored in model::z(1)
   Method method = Method::centre;
+  // Check both fits at every point the search evaluates (grid points, every
+  // minimizer evaluation, the reported points) and stop at the first one out
+  // of the model's numerical reach (model::FitCheck) by throwing OutOfReach.
+  // Off for the dialogue, which reports whatever the arithmetic gives.
+  bool check_reach = false;
 };
+
+// The first point of a search at which a fit is out of reach.
+struct OutOfReach {
+  enum class Fit { null, alternative };
+  Fit fit = Fit::null;  // the null's fit fails at every point when it fails at one
+  Box x{};              // the point of the alternative being evaluated
+  model::FitCheck check;
+};
+
+// Centre of the box; in odds ratios, the geometric mean of each range.
+Box centre_of(const Box& lower, const Box& upper);
+
+// The checks of both fits at x (stored into alt.bg and alt.be): the first one
+// that fails, the null's first, or nothing when both are within reach.
+std::optional<OutOfReach> reach_at(const Box& x);
 
 // Results of one calculation, as the report shows them.
 struct Extremes {
@@ -63,7 +84,8 @@ struct Extremes {
 };
 
 // Power calculation over the box [lower, upper] (search variables), at the
-// study size held in model::size.
+// study size held in model::size. With options.check_reach, this and the
+// sample-size searches below throw OutOfReach at the first point out of reach.
 Extremes power_search(const Box& lower, const Box& upper, const Options& options = {});
 
 // The two halves of a sample-size calculation. The first finds the point of

@@ -124,13 +124,14 @@ TEST(Plan, CalculationsWithoutAnAnswerAreErrorsNotReports) {
   } const cases[] = {
       {Mode::size, [](Scenario& s) { s.design.ror = 1.0; }, "ROR^tb = 1"},
       {Mode::size, [](Scenario& s) { s.target_power = 0.04; }, "not above the level"},
-      // k = 2 with an empty exposure category: no information on the trend.
+      // k = 2 with an empty exposure category: no information on the trend,
+      // already under the null.
       {Mode::size,
        [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.0, 0.0}; },
-       "not a finite number"},
+       "exposure_prevalences = 1;0: beyond the model's numerical reach: under the null"},
       {Mode::power,
        [](Scenario& s) { s.design.quantiles = 0, s.design.exposure_prevalences = {1.0, 0.0}; },
-       "not a number"},
+       "exposure_prevalences = 1;0: beyond the model's numerical reach: under the null"},
   };
   for (const Case& c : cases) {
     Scenario s{c.mode, example_design(), 500, 0.8, {Range{1, 3}, Range{0.5, 2}}, {}};

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -204,6 +205,68 @@ TEST(SizeSearch, BoxCollapsedInOneDirectionIsSearched) {
   EXPECT_EQ(r.xmin[0], lower[0]);
   EXPECT_EQ(r.xmax[0], lower[0]);
   EXPECT_GE(r.size / 2, most_cases * (1 - 1e-6));
+}
+
+// ---------------------------------------------------------------------------
+// The reach check: with it, every search stops at the first point out of
+// reach, a point of the box where a fit really fails; without it (the
+// dialogue's options) the same searches run to the end.
+
+TEST(Reach, EverySearchStopsAtThePointOutOfReach) {
+  struct Case {
+    const char* what;
+    Design design;
+    Ranges box;
+    OutOfReach::Fit fit;
+  } const cases[] = {
+      {"ROR^tb 1e12 at a point", Design{.ror_tb = 1e12}, {1, 1, 1, 1},
+       OutOfReach::Fit::alternative},
+      // Within reach up to OR(G|E=0) of about 4700 (the plan sweeps).
+      {"a box out to OR(G|E=0) 1e5", Design{}, {1, 1e5, 1.5, 2.5}, OutOfReach::Fit::alternative},
+      {"one exposure category empty", Design{.k = 2, .pexp = {1.0, 0.0}}, {1, 2, 1.5, 2.5},
+       OutOfReach::Fit::null},
+  };
+  for (const Case& c : cases) {
+    for (const Method method : {Method::centre, Method::global}) {
+      for (const bool size : {false, true}) {
+        SCOPED_TRACE(std::string(c.what) + (method == Method::global ? ", global" : ", centre") +
+                     (size ? ", size" : ", power"));
+        Box lower, upper;
+        box_of(c.box, c.design.k, lower, upper);
+        const auto search = [&](bool check) {
+          store(c.design);
+          double power = 0.8;
+          const Options options{model::kCriticalValue, method, check};
+          if (size) {
+            ssize_search(power, lower, upper, options);
+          } else {
+            power_search(lower, upper, options);
+          }
+        };
+        try {
+          search(false);
+        } catch (const OutOfReach&) {
+          ADD_FAILURE() << "checked without the check";
+        } catch (const console::ProgramEnd&) {
+          // The dialogue's stop on a need that is not a number.
+        }
+        try {
+          search(true);
+          ADD_FAILURE() << "no point out of reach";
+        } catch (const OutOfReach& failure) {
+          EXPECT_EQ(failure.fit, c.fit);
+          EXPECT_FALSE(failure.check.within_reach());
+          for (int i = 0; i < 2; ++i) {
+            EXPECT_GE(failure.x[i], lower[i]);
+            EXPECT_LE(failure.x[i], upper[i]);
+          }
+          const std::optional<OutOfReach> again = reach_at(failure.x);
+          ASSERT_TRUE(again.has_value());
+          EXPECT_EQ(again->fit, c.fit);
+        }
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
