@@ -11,6 +11,7 @@
 #include "derivatives/records.h"
 #include "model/model.h"
 #include "model/oreg.h"
+#include "model/power_impl.h"
 #include "model/records.h"
 #include "plan/number.h"
 #include "search/search.h"
@@ -458,6 +459,22 @@ std::optional<Error> powers_for(const Design& design, double cases, const search
   return powers_not_numbers(r);
 }
 
+// The formula's power as the study shrinks to nothing, at x:
+// Phi(-z sqrt(varh0 / varh1)), the null's critical value seen in the
+// alternative's spread. Where the alternative's variance far exceeds the
+// null's (a strong interaction) this floor can pass a low target power, and
+// the formula's sample size, the root of sqrt(n) |beg| = z1 sqrt(varh0) -
+// z2 sqrt(varh1), then has no meaning: that right side is negative.
+double power_without_cases(const search::Box& x) {
+  model::alt.bg = x[0];
+  model::alt.be = x[1];
+  double varh0 = 0.0;
+  double varh1 = 0.0;
+  model::fs_0(varh0);
+  model::fs_a(varh1);
+  return model::impl::power_of(0.0, varh0, varh1, model::alt.beg, model::z[0]);
+}
+
 // Bound on the steps of the search for the smallest whole number of cases.
 // The first candidate almost always reaches the target; each further step
 // jumps to the need at the point the power search found, so a handful of
@@ -507,6 +524,16 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
       return no_answer("the number of cases needed is not a finite number for this design: the "
                        "information about the interaction is degenerate (an exposure category "
                        "or genotype without subjects?)");
+    }
+    if (const double floor = power_without_cases(need.x); floor >= target_power) {
+      const double steps = design.categories() - 1;
+      return no_answer(
+          "the large-sample formula gives a power of " + short_number(floor) +
+          " to a study of no size at all at OR(G|E=0) = " + short_number(std::exp(need.x[0])) +
+          ", OR^tb(E|G=0) = " + short_number(std::exp(steps * need.x[1])) +
+          ", where the alternative's variance far exceeds the null's, so it cannot size a study "
+          "for the target power " + format_number(target_power) +
+          ": give a target above " + short_number(floor));
     }
     // The smallest whole number of cases whose least favourable power, as
     // power_over computes it, reaches the target. The power grows with the
