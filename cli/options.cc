@@ -351,8 +351,32 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
       if (opt != nullptr) return wrong_use(opt->get_name() + " needs a value");
     }
   }
-  // Validation errors arrive as "--cases: \"5OO\" is not a number".
-  return wrong_use(e.what());
+  // A flag given a value, "--version=x", arrives as "Could not convert:
+  // --version = x".
+  const std::string what = e.what();
+  constexpr std::string_view kConversion = "Could not convert: ";
+  if (dynamic_cast<const CLI::ConversionError*>(&e) != nullptr && what.starts_with(kConversion)) {
+    const std::size_t equals = what.find(" = ", kConversion.size());
+    if (equals != std::string::npos) {
+      return wrong_use(what.substr(kConversion.size(), equals - kConversion.size()) +
+                       " takes no value: " + plan::quoted(what.substr(equals + 3)) +
+                       " was given");
+    }
+  }
+  // Validation errors arrive as "--cases: \"5OO\" is not a number", the
+  // value quoted; any other message of the parser keeps to one line of
+  // printable text.
+  constexpr std::string_view kHex = "0123456789abcdef";
+  std::string line;
+  for (const char c : what) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      line += c;
+    } else {
+      line += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
+    }
+  }
+  return wrong_use(line);
 }
 
 // --- Building the calculations -----------------------------------------------------
