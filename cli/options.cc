@@ -366,17 +366,7 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
   // Validation errors arrive as "--cases: \"5OO\" is not a number", the
   // value quoted; any other message of the parser keeps to one line of
   // printable text.
-  constexpr std::string_view kHex = "0123456789abcdef";
-  std::string line;
-  for (const char c : what) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f) {
-      line += c;
-    } else {
-      line += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xf]};
-    }
-  }
-  return wrong_use(line);
+  return wrong_use(plan::printable(what));
 }
 
 // --- Building the calculations -----------------------------------------------------

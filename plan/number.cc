@@ -41,13 +41,14 @@ bool looks_like_digit_groups(std::string_view text) {
   return true;
 }
 
-// Quotes, backslashes and bytes that are not printable ASCII as escapes.
-std::string escaped(std::string_view text) {
+// Bytes that are not printable ASCII as escapes ("\n", "\t", "\x01"), and
+// quotes and backslashes too when `quote_marks`.
+std::string escaped(std::string_view text, bool quote_marks) {
   constexpr const char* kHex = "0123456789abcdef";
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+    if (quote_marks && (c == '"' || c == '\\')) {
       out += '\\';
       out += c;
     } else if (c == '\n') {
@@ -201,8 +202,10 @@ std::string format_number(double value) {
   return std::string(buffer.data(), end);
 }
 
+std::string printable(std::string_view text) { return escaped(text, false); }
+
 std::string quoted(std::string_view text) {
-  return elided(text, [](std::string_view part) { return "\"" + escaped(part) + "\""; });
+  return elided(text, [](std::string_view part) { return "\"" + escaped(part, true) + "\""; });
 }
 
 std::string shown(std::string_view path) {

@@ -65,6 +65,11 @@ std::string format_number(double value);
 // "1111111111111111111111111"...(99950 characters left out)..."1111111111111111111111111".
 std::string quoted(std::string_view text);
 
+// `text` kept to one line of printable ASCII, for a message that already
+// quotes what it echoes: line breaks, tabs and other bytes outside printable
+// ASCII as escapes ("\n", "\t", "\x01"), the rest as it is.
+std::string printable(std::string_view text);
+
 // A file name as messages show it: as it is when it is printable ASCII
 // without blanks, quotes or backslashes and no longer than kShownWhole,
 // quoted (and so shortened) otherwise.

@@ -257,6 +257,13 @@ std::string short_number(double x) {
   return std::string(text.data(), end);
 }
 
+// A point of the alternative in search variables, as messages name it:
+// "OR(G|E=0) = 1, OR^tb(E|G=0) = 1e+04".
+std::string point_text(const search::Box& x, int k) {
+  const Extreme at = extreme_of(0.0, x, 1, k);
+  return "OR(G|E=0) = " + short_number(at.or_g) + ", OR^tb(E|G=0) = " + short_number(at.or_e);
+}
+
 Error beyond_reach(std::string field, std::string value, const std::string& where) {
   return Error{Error::Kind::no_answer, std::move(field), std::move(value),
                beyond_reach_rule(where)};
@@ -316,9 +323,7 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
                                const search::Box& lower, const search::Box& upper, int k,
                                const Result& r) {
   const double steps = k - 1;
-  const std::string where = "at OR(G|E=0) = " + short_number(std::exp(failure.x[0])) +
-                            ", OR^tb(E|G=0) = " + short_number(std::exp(steps * failure.x[1])) +
-                            " of the alternative";
+  const std::string where = "at " + point_text(failure.x, k) + " of the alternative";
   const search::Box centre = search::centre_of(lower, upper);
   // One range of the box, in log odds ratio.
   struct Direction {
@@ -526,11 +531,9 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        "or genotype without subjects?)");
     }
     if (const double floor = power_without_cases(need.x); floor >= target_power) {
-      const double steps = design.categories() - 1;
       return no_answer(
           "the large-sample formula gives a power of " + short_number(floor) +
-          " to a study of no size at all at OR(G|E=0) = " + short_number(std::exp(need.x[0])) +
-          ", OR^tb(E|G=0) = " + short_number(std::exp(steps * need.x[1])) +
+          " to a study of no size at all at " + point_text(need.x, design.categories()) +
           ", where the alternative's variance far exceeds the null's, so it cannot size a study "
           "for the target power " + format_number(target_power) +
           ": give a target above " + short_number(floor));
