@@ -20,7 +20,7 @@
 #include "cli/progress.h"
 #include "cli/simulation.h"
 #include "cli/whole_file.h"
-#include "plan/number.h"
+#include "values/number.h"
 #include "plan/row_reader.h"
 
 namespace gxe::cli {
@@ -134,7 +134,7 @@ class BatchRun : public RecordSink {
           }
           const std::string name = other == '\t' ? "tab" : std::string(1, other);
           return stop(BatchSummary::End::unreadable,
-                      where + "one column, " + plan::quoted(record.fields[0]) +
+                      where + "one column, " + values::quoted(record.fields[0]) +
                           ": the file seems to be separated by " + name +
                           " (give --delimiter '" + name + "')");
         }
@@ -330,7 +330,7 @@ class RowsProgress : public BatchProgress {
   std::optional<std::size_t> total_;
 };
 
-using plan::shown;  // a path as messages show it
+using values::shown;  // a path as messages show it
 
 }  // namespace
 

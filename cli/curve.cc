@@ -15,7 +15,7 @@
 #include "cli/output.h"
 #include "cli/progress.h"
 #include "cli/simulation.h"
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -67,7 +67,7 @@ bool is_size(const plan::CurveQuery& query) { return query.base.mode == plan::Mo
 
 // The value a point is labelled with in messages: "cases 250" or "ROR^tb 1.5".
 std::string point_name(const plan::CurveQuery& query, double x) {
-  return (query.over == plan::Axis::cases ? "cases " : "ROR^tb ") + plan::format_number(x);
+  return (query.over == plan::Axis::cases ? "cases " : "ROR^tb ") + values::format_number(x);
 }
 
 // --- Figure text ------------------------------------------------------------------
@@ -220,33 +220,33 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
       {"--alpha", &typed.alpha},
   };
   for (const auto& [option, text] : singles) {
-    if (plan::read_number_list(*text).items.size() > 1) {
-      return wrong_use(std::string(option) + ": " + plan::quoted(*text) +
+    if (values::read_number_list(*text).items.size() > 1) {
+      return wrong_use(std::string(option) + ": " + values::quoted(*text) +
                        " is a list, but a curve takes one value here; lists go in --ror, "
                        "--cases or --power, one curve each (run one curve command per value)");
     }
   }
 
-  const double from = plan::read_number(c.from).value;
-  const double to = plan::read_number(c.to).value;
+  const double from = values::read_number(c.from).value;
+  const double to = values::read_number(c.to).value;
   for (const auto& [option, text, value] :
        {std::tuple{"--from", &c.from, from}, std::tuple{"--to", &c.to, to}}) {
     if (!(value > 0.0)) {
-      return wrong_use(std::string(option) + ": " + plan::quoted(*text) +
+      return wrong_use(std::string(option) + ": " + values::quoted(*text) +
                        " must be greater than 0");
     }
   }
   if (!(from < to)) {
-    return wrong_use("--from: " + plan::quoted(c.from) + " must be less than --to (" +
-                     plan::quoted(c.to) + ")");
+    return wrong_use("--from: " + values::quoted(c.from) + " must be less than --to (" +
+                     values::quoted(c.to) + ")");
   }
   // Tick labels of six significant digits must tell the axis's ends apart.
   if (given("--plot") && !(to - from > kNarrowestAxis * to)) {
-    return wrong_use("--plot: the axis from " + plan::quoted(c.from) + " to " +
-                     plan::quoted(c.to) + " is too narrow to draw: --to must exceed --from by "
+    return wrong_use("--plot: the axis from " + values::quoted(c.from) + " to " +
+                     values::quoted(c.to) + " is too narrow to draw: --to must exceed --from by "
                      "a millionth of its value");
   }
-  const double points = plan::read_whole_number(c.points).value;
+  const double points = values::read_whole_number(c.points).value;
   std::optional<double> target;
   if (given("--target")) {
     if (mode == plan::Mode::size) {
@@ -254,9 +254,9 @@ Parsed build_curve(const CLI::App& command, const Typed& typed, const CurveTyped
                        "as their curves; --target draws a line on curves of power");
     }
     if (!given("--plot")) return wrong_use("--target goes with --plot: it is drawn in the figure");
-    target = plan::read_number(c.target).value;
+    target = values::read_number(c.target).value;
     if (!(*target > 0.0 && *target < 1.0)) {
-      return wrong_use("--target: " + plan::quoted(c.target) +
+      return wrong_use("--target: " + values::quoted(c.target) +
                        " must be greater than 0 and less than 1");
     }
   }

@@ -11,13 +11,13 @@
 
 #include "cli/curve.h"
 #include "cli/output.h"
-#include "plan/number.h"
+#include "values/number.h"
 #include "plan/row.h"
 
 namespace gxe::cli {
 namespace {
 
-using plan::format_number;
+using values::format_number;
 
 std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ? "cases" : "ror"; }
 
@@ -68,13 +68,13 @@ class CurveTableWriter : public CurveWriter {
                  ? "Least and most favourable power over the box, against the number of cases\n\n"
                  : "Least and most favourable power over the box, against ROR^tb\n\n");
     out_ << line("Exposure", exposure_text(d))
-         << line("Gene prevalence", format_number(d.gene_prevalence) + " (carriers among controls)")
-         << line("Controls per case", format_number(d.controls_per_case))
-         << line("Null OR^tb(E|G=0)", format_number(d.or_e))
-         << line("Null OR(G|E=0)", format_number(d.or_g))
+         << line("Gene prevalence", values::format_number(d.gene_prevalence) + " (carriers among controls)")
+         << line("Controls per case", values::format_number(d.controls_per_case))
+         << line("Null OR^tb(E|G=0)", values::format_number(d.or_e))
+         << line("Null OR(G|E=0)", values::format_number(d.or_g))
          << line("Box OR^tb(E|G=0)", box_side_text(s.ranges.or_e))
          << line("Box OR(G|E=0)", box_side_text(s.ranges.or_g))
-         << line("Level alpha", format_number(s.settings.alpha) + " (two-sided)")
+         << line("Level alpha", values::format_number(s.settings.alpha) + " (two-sided)")
          << line("Search", plan::name(s.settings.search));
     if (simulated_) {
       out_ << line("Simulation", std::to_string(replicates_) + " studies at both extremes of each point");
@@ -128,7 +128,7 @@ class CurveTableWriter : public CurveWriter {
           "\n? the fit fails (separated tables) in more than {} % of the simulated studies\n"
           "  there: the design is too sparse for the Wald test, and the simulated power is\n"
           "  unreliable\n",
-          format_number(100 * plan::kMaxFailedShare));
+          values::format_number(100 * plan::kMaxFailedShare));
     }
     if (disagreement_) {
       out_ << "\n! the simulated power differs from the formula's by more than three standard\n"
@@ -157,7 +157,7 @@ class CurveTableWriter : public CurveWriter {
       out_ << (query_.over == plan::Axis::cases ? "ROR^tb = "
                : size()                       ? "Target power = "
                                               : "Cases = ")
-           << format_number(series) << '\n';
+           << values::format_number(series) << '\n';
       out_ << fmt::format("{:>8}", query_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
       if (size()) out_ << fmt::format("{:>10}", "Size");
       out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", "Min power ", "simulated (se) ",
@@ -165,13 +165,13 @@ class CurveTableWriter : public CurveWriter {
       return;
     }
     if (query_.over == plan::Axis::cases) {
-      out_ << "ROR^tb = " << format_number(series) << '\n';
+      out_ << "ROR^tb = " << values::format_number(series) << '\n';
       out_ << power_header("Cases");
     } else if (!size()) {
-      out_ << "Cases = " << format_number(series) << '\n';
+      out_ << "Cases = " << values::format_number(series) << '\n';
       out_ << power_header("ROR^tb");
     } else {
-      out_ << "Target power = " << format_number(series) << '\n';
+      out_ << "Target power = " << values::format_number(series) << '\n';
       out_ << fmt::format("{:>9}{:>10}{:>10}{:>10}{:>11}{:>10}\n", "ROR^tb", "Size", "Cases",
                           "Controls", "Min power ", "Max power ");
     }

@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -145,7 +145,7 @@ std::vector<Tick> linear_ticks(double low, double high) {
   // An axis a few units in the last place wide: round steps would not be
   // counted exactly, so its two ends, in full.
   if (std::max(std::fabs(low), std::fabs(high)) / step > 1e15) {
-    return {{low, plan::format_number(low)}, {high, plan::format_number(high)}};
+    return {{low, values::format_number(low)}, {high, values::format_number(high)}};
   }
   const double slack = 1e-9 * step;
   const double first = std::ceil((low - slack) / step);
@@ -725,19 +725,19 @@ std::vector<Tick> axis_ticks(double low, double high, bool log_scale) {
 std::string figure_path_problem(const std::string& path) {
   // Through a symbolic link, the file it names is written.
   const std::string target = link_target(path);
-  if (target.empty()) return "cannot write " + plan::quoted(path) + ": its symbolic links loop";
+  if (target.empty()) return "cannot write " + values::quoted(path) + ": its symbolic links loop";
   const fs::path folder = folder_of(target);
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) {
-    return "cannot write " + plan::quoted(path) + ": the folder " + plan::quoted(folder.string()) +
+    return "cannot write " + values::quoted(path) + ": the folder " + values::quoted(folder.string()) +
            " does not exist";
   }
   if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    return "cannot write " + plan::quoted(path) + ": the folder " + plan::quoted(folder.string()) +
+    return "cannot write " + values::quoted(path) + ": the folder " + values::quoted(folder.string()) +
            " cannot be written (" + errno_text(errno) + ")";
   }
   if (fs::is_directory(fs::path(target), ec)) {
-    return "cannot write " + plan::quoted(path) + ": it is a folder";
+    return "cannot write " + values::quoted(path) + ": it is a folder";
   }
   return "";
 }
@@ -803,21 +803,21 @@ std::string draw_figure(const Figure& figure, FigureKind kind, int fd) {
 
 std::string write_figure(const Figure& figure, const std::string& path) {
   const std::optional<FigureKind> kind = figure_kind(path);
-  if (!kind) return plan::quoted(path) + " must end in .svg, .png or .pdf";
+  if (!kind) return values::quoted(path) + " must end in .svg, .png or .pdf";
   if (std::string problem = figure_path_problem(path); !problem.empty()) return problem;
 
   // Drawn into a temporary file beside the target, which replaces it only
   // once it is complete and on the disk, and which a stop signal removes.
   WholeFile file(path);
-  if (!file.open()) return plan::quoted(path) + " " + file.problem();
+  if (!file.open()) return values::quoted(path) + " " + file.problem();
   if (std::string problem = draw_figure(figure, *kind, file.descriptor()); !problem.empty()) {
     return problem;
   }
   if (!complete(file.descriptor(), *kind)) {
-    return "the figure for " + plan::quoted(path) +
+    return "the figure for " + values::quoted(path) +
            " came out incomplete (is the disk full?); nothing was written";
   }
-  if (!file.commit()) return plan::quoted(path) + " " + file.problem();
+  if (!file.commit()) return values::quoted(path) + " " + file.problem();
   return "";
 }
 

@@ -14,7 +14,7 @@
 #include "cli/curve.h"
 #include "cli/design_options.h"
 #include "cli/whole_file.h"
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -36,9 +36,9 @@ RangeReading read_range(std::string_view text) {
   const std::string_view bounds[] = {text.substr(0, colon), text.substr(colon + 1)};
   double* values[] = {&reading.range.low, &reading.range.high};
   for (int i = 0; i < 2; ++i) {
-    const plan::NumberReading number = plan::read_number(bounds[i]);
+    const values::NumberReading number = values::read_number(bounds[i]);
     if (!number.ok()) {
-      return {{}, "is not a range LO:HI of two numbers: " + plan::quoted(bounds[i]) + " " +
+      return {{}, "is not a range LO:HI of two numbers: " + values::quoted(bounds[i]) + " " +
                       number.problem};
     }
     *values[i] = number.value;
@@ -52,20 +52,20 @@ CLI::Validator check_with(std::function<std::string(std::string_view)> problem_o
   return CLI::Validator(
       [problem_of = std::move(problem_of)](std::string& text) -> std::string {
         const std::string problem = problem_of(text);
-        return problem.empty() ? std::string() : plan::quoted(text) + " " + problem;
+        return problem.empty() ? std::string() : values::quoted(text) + " " + problem;
       },
       "");
 }
 
 const CLI::Validator& number_check() {
   static const CLI::Validator check =
-      check_with([](std::string_view t) { return plan::read_number(t).problem; });
+      check_with([](std::string_view t) { return values::read_number(t).problem; });
   return check;
 }
 // A whole number from `low` to `high`.
 CLI::Validator whole_number_from(int low, int high) {
   return check_with(
-      [low, high](std::string_view t) { return plan::read_whole_number(t, low, high).problem; });
+      [low, high](std::string_view t) { return values::read_whole_number(t, low, high).problem; });
 }
 
 const CLI::Validator& file_name_check() {
@@ -76,7 +76,7 @@ const CLI::Validator& file_name_check() {
 
 const CLI::Validator& list_check() {
   static const CLI::Validator check =
-      check_with([](std::string_view t) { return plan::read_number_list(t).problem; });
+      check_with([](std::string_view t) { return values::read_number_list(t).problem; });
   return check;
 }
 const CLI::Validator& range_check() {
@@ -136,9 +136,9 @@ void add_simulation_options(CLI::App& app, Typed& t) {
 // The simulation options as read, knowing they are valid.
 SimulationSettings simulation_settings(const Typed& t) {
   SimulationSettings settings;
-  settings.replicates = static_cast<long>(plan::read_whole_number(t.simulate).value);
-  settings.seed = static_cast<std::uint64_t>(plan::read_whole_number(t.seed).value);
-  settings.threads = static_cast<int>(plan::read_whole_number(t.threads).value);
+  settings.replicates = static_cast<long>(values::read_whole_number(t.simulate).value);
+  settings.seed = static_cast<std::uint64_t>(values::read_whole_number(t.seed).value);
+  settings.threads = static_cast<int>(values::read_whole_number(t.threads).value);
   return settings;
 }
 
@@ -308,10 +308,10 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
   if (!stray_top.empty()) {
     const std::string& a = stray_top.front();
     if (command == nullptr && !a.empty() && a[0] != '-') {
-      return wrong_use(plan::quoted(a) + " is not a command: use " + command_names(top) +
+      return wrong_use(values::quoted(a) + " is not a command: use " + command_names(top) +
                        " (gxeplan --help)");
     }
-    return wrong_use(plan::quoted(a) + " is not an option here: options follow the command, as in "
+    return wrong_use(values::quoted(a) + " is not an option here: options follow the command, as in "
                      "gxeplan power --cases 500 ... (gxeplan --help)");
   }
   if (command != nullptr) {
@@ -320,17 +320,17 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
     if (!stray.empty()) {
       const std::string& a = stray.front();
       if ((a.empty() || a[0] != '-') && command->get_name() == "batch") {
-        return wrong_use(plan::quoted(a) + " is one file too many: gxeplan batch reads one FILE");
+        return wrong_use(values::quoted(a) + " is one file too many: gxeplan batch reads one FILE");
       }
       if (a.empty() || a[0] != '-') {
-        return wrong_use(plan::quoted(a) + " is not the value of an option: a value goes right "
+        return wrong_use(values::quoted(a) + " is not the value of an option: a value goes right "
                          "after its option, and a list is one argument, such as 500,1000");
       }
       if (other != nullptr && other->get_option_no_throw(a) != nullptr) {
         return wrong_use(a + " is not an option of " + name + " (it belongs to gxeplan " +
                          other->get_name() + ")");
       }
-      return wrong_use(plan::quoted(a) + " is not an option of " + name + " (" + name +
+      return wrong_use(values::quoted(a) + " is not an option of " + name + " (" + name +
                        " --help lists them)");
     }
     if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
@@ -359,14 +359,14 @@ Parsed parse_failure(const CLI::ParseError& e, const CLI::App& top, const CLI::A
     const std::size_t equals = what.find(" = ", kConversion.size());
     if (equals != std::string::npos) {
       return wrong_use(what.substr(kConversion.size(), equals - kConversion.size()) +
-                       " takes no value: " + plan::quoted(what.substr(equals + 3)) +
+                       " takes no value: " + values::quoted(what.substr(equals + 3)) +
                        " was given");
     }
   }
   // Validation errors arrive as "--cases: \"5OO\" is not a number", the
   // value quoted; any other message of the parser keeps to one line of
   // printable text.
-  return wrong_use(plan::printable(what));
+  return wrong_use(values::printable(what));
 }
 
 // --- Building the calculations -----------------------------------------------------
@@ -384,14 +384,14 @@ struct Source {
 // A message for an input plan::check refused.
 std::string check_message(const plan::Error& error, const std::vector<Source>& sources) {
   for (const Source& s : sources) {
-    if (s.field != error.field) continue;
+    if (s.field != error.input) continue;
     if (s.whole_value) {
-      return std::string(s.option) + ": " + plan::quoted(s.text) + ": " + error.message();
+      return std::string(s.option) + ": " + values::quoted(s.text) + ": " + error.message();
     }
     // The whole list too: "0" in "0,3" shows a decimal comma read as a list.
     const std::string in_list =
-        s.list.find(',') == std::string_view::npos ? "" : " in " + plan::quoted(s.list);
-    return std::string(s.option) + ": " + plan::quoted(s.text) + in_list + " " + error.rule;
+        s.list.find(',') == std::string_view::npos ? "" : " in " + values::quoted(s.list);
+    return std::string(s.option) + ": " + values::quoted(s.text) + in_list + " " + error.rule;
   }
   return error.message();
 }
@@ -425,12 +425,12 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   plan::Scenario base;
   base.mode = mode;
   if (given("--quantiles")) {
-    base.design.quantiles = static_cast<int>(plan::read_whole_number(t.quantiles).value);
+    base.design.quantiles = static_cast<int>(values::read_whole_number(t.quantiles).value);
   } else {
-    base.design.exposure_prevalences = plan::read_number_list(t.exposure_prevalences).values;
+    base.design.exposure_prevalences = values::read_number_list(t.exposure_prevalences).values;
   }
-  base.design.or_e = plan::read_number(t.or_e).value;
-  base.design.or_g = plan::read_number(t.or_g).value;
+  base.design.or_e = values::read_number(t.or_e).value;
+  base.design.or_g = values::read_number(t.or_g).value;
   if (given("--or-e-range")) base.ranges.or_e = read_range(t.or_e_range).range;
   if (given("--or-g-range")) base.ranges.or_g = read_range(t.or_g_range).range;
   base.settings.search = *plan::parse_search_method(t.search);
@@ -440,11 +440,11 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
   const std::string_view gene_option = from_alleles ? "--allele-frequency" : "--gene-prevalence";
   const std::string& last_text = mode == plan::Mode::power ? t.cases : t.power;
   // Each list read once; its items are views into the option texts.
-  const plan::ListReading alpha_list = plan::read_number_list(t.alpha);
-  const plan::ListReading gene_list = plan::read_number_list(gene_text);
-  const plan::ListReading controls_list = plan::read_number_list(t.controls_per_case);
-  const plan::ListReading ror_list = plan::read_number_list(t.ror);
-  const plan::ListReading last_list = plan::read_number_list(last_text);
+  const values::ListReading alpha_list = values::read_number_list(t.alpha);
+  const values::ListReading gene_list = values::read_number_list(gene_text);
+  const values::ListReading controls_list = values::read_number_list(t.controls_per_case);
+  const values::ListReading ror_list = values::read_number_list(t.ror);
+  const values::ListReading last_list = values::read_number_list(last_text);
   const std::vector<std::string_view>& alpha_items = alpha_list.items;
   const std::vector<std::string_view>& gene_items = gene_list.items;
   const std::vector<std::string_view>& controls_items = controls_list.items;
@@ -458,7 +458,7 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
     for (std::size_t i = 0; i < gene_values.size(); ++i) {
       const double q = gene_values[i];
       if (const std::optional<plan::Error> error = plan::check_allele_frequency(q)) {
-        return wrong_use("--allele-frequency: " + plan::quoted(gene_items[i]) + " " + error->rule);
+        return wrong_use("--allele-frequency: " + values::quoted(gene_items[i]) + " " + error->rule);
       }
       gene_values[i] = plan::carrier_prevalence(q, *model);
     }
@@ -499,8 +499,8 @@ Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode) {
             s.design.ror = rors[r];
             (mode == plan::Mode::power ? s.cases : s.target_power) = lasts[n];
             if (const std::optional<plan::Error> error = plan::check(s)) {
-              if (from_alleles && error->field == "gene_prevalence") {
-                return wrong_use("--allele-frequency: " + plan::quoted(gene_items[g]) +
+              if (from_alleles && error->input == "gene_prevalence") {
+                return wrong_use("--allele-frequency: " + values::quoted(gene_items[g]) +
                                  " gives a carrier prevalence of " + error->value + " (" +
                                  std::string(plan::name(*model)) + "), which " + error->rule);
               }

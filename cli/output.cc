@@ -13,14 +13,14 @@
 #include <utility>
 #include <vector>
 
-#include "plan/number.h"
+#include "values/number.h"
 #include "plan/row.h"
 
 namespace gxe::cli {
 namespace {
 
 using plan::Column;
-using plan::format_number;
+using values::format_number;
 
 // --- table ---------------------------------------------------------------------------
 
@@ -86,25 +86,25 @@ struct InputLine {
 std::vector<InputLine> input_lines(plan::Mode mode) {
   std::vector<InputLine> lines;
   if (mode == plan::Mode::power) {
-    lines.push_back({"Cases", [](const plan::Scenario& s) { return format_number(s.cases); }});
+    lines.push_back({"Cases", [](const plan::Scenario& s) { return values::format_number(s.cases); }});
   } else {
     lines.push_back(
-        {"Target power", [](const plan::Scenario& s) { return format_number(s.target_power); }});
+        {"Target power", [](const plan::Scenario& s) { return values::format_number(s.target_power); }});
   }
   lines.push_back({"Exposure", [](const plan::Scenario& s) { return exposure_text(s.design); }});
   lines.push_back({"Gene prevalence", [](const plan::Scenario& s) {
-                     return format_number(s.design.gene_prevalence) + " (carriers among controls)";
+                     return values::format_number(s.design.gene_prevalence) + " (carriers among controls)";
                    }});
   lines.push_back({"Controls per case", [](const plan::Scenario& s) {
-                     return format_number(s.design.controls_per_case);
+                     return values::format_number(s.design.controls_per_case);
                    }});
   lines.push_back({"Null OR^tb(E|G=0)",
-                   [](const plan::Scenario& s) { return format_number(s.design.or_e); }});
+                   [](const plan::Scenario& s) { return values::format_number(s.design.or_e); }});
   lines.push_back(
-      {"Null OR(G|E=0)", [](const plan::Scenario& s) { return format_number(s.design.or_g); }});
-  lines.push_back({"ROR^tb", [](const plan::Scenario& s) { return format_number(s.design.ror); }});
+      {"Null OR(G|E=0)", [](const plan::Scenario& s) { return values::format_number(s.design.or_g); }});
+  lines.push_back({"ROR^tb", [](const plan::Scenario& s) { return values::format_number(s.design.ror); }});
   lines.push_back({"Level alpha", [](const plan::Scenario& s) {
-                     return format_number(s.settings.alpha) + " (two-sided)";
+                     return values::format_number(s.settings.alpha) + " (two-sided)";
                    }});
   lines.push_back(
       {"Search", [](const plan::Scenario& s) { return std::string(plan::name(s.settings.search)); }});
@@ -198,7 +198,7 @@ class TableWriter : public RowWriter {
   // the simulated power to be a guide.
   void write_simulation(const plan::Result& r, const plan::Simulation& sim) {
     out_ << '\n'
-         << labelled("Simulation", format_number(sim.replicates) +
+         << labelled("Simulation", values::format_number(sim.replicates) +
                                        " studies of this size at each point, each analysed "
                                        "with the Wald test")
          << fmt::format("{:<{}}{:>10}{:>10}{:>8}{:>12}{:>8}\n", "", kLabelWidth, "Formula",
@@ -208,7 +208,7 @@ class TableWriter : public RowWriter {
                                         ? fmt::format(" {:<17}", "unreliable")
                                         : fmt::format("{:>10.4f}{:>8.4f}", p.power, p.se);
       out_ << fmt::format("{:<{}}{:>10.4f}{}{:>12.4f}{:>8}\n", label, kLabelWidth, asymptotic,
-                          simulated, p.wald_power, format_number(p.failed));
+                          simulated, p.wald_power, values::format_number(p.failed));
     };
     point("Least favourable", r.least.power, sim.least);
     point("Most favourable", r.most.power, sim.most);
@@ -228,7 +228,7 @@ class TableWriter : public RowWriter {
                                            "the simulated studies {}: the design is too sparse "
                                            "for the Wald test, and the simulated power there is "
                                            "unreliable",
-                                           format_number(100 * plan::kMaxFailedShare),
+                                           values::format_number(100 * plan::kMaxFailedShare),
                                            where(least_sparse, most_sparse)));
     }
     const bool least_off = plan::disagrees(r.least.power, sim.least, sim.replicates);
@@ -322,14 +322,14 @@ std::string exposure_text(const plan::Design& d) {
   if (d.quantiles != 0) return std::to_string(d.quantiles) + " quantiles";
   std::string text = "prevalences";
   for (std::size_t i = 0; i < d.exposure_prevalences.size(); ++i) {
-    text += (i == 0 ? " " : ", ") + format_number(d.exposure_prevalences[i]);
+    text += (i == 0 ? " " : ", ") + values::format_number(d.exposure_prevalences[i]);
   }
   return text;
 }
 
 std::string range_text(const plan::Range& r) {
-  if (r.low == r.high) return format_number(r.low);
-  return format_number(r.low) + " to " + format_number(r.high);
+  if (r.low == r.high) return values::format_number(r.low);
+  return values::format_number(r.low) + " to " + values::format_number(r.high);
 }
 
 bool flushed(std::ostream& out, std::ostream& err) {
@@ -341,7 +341,7 @@ bool flushed(std::ostream& out, std::ostream& err) {
 
 std::string trimmed(double x, int decimals) {
   constexpr double kFixedLimit = 1e15;  // beyond, fixed notation is all digits and no sense
-  if (!std::isfinite(x) || std::fabs(x) >= kFixedLimit) return format_number(x);
+  if (!std::isfinite(x) || std::fabs(x) >= kFixedLimit) return values::format_number(x);
   std::string text = fmt::format("{:.{}f}", x, decimals);
   if (text.find('.') != std::string::npos) {
     text.erase(text.find_last_not_of('0') + 1);

@@ -14,7 +14,7 @@
 #include <streambuf>
 #include <utility>
 
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -193,7 +193,7 @@ bool WholeFile::open() {
     fd_ = ::mkostemp(signal_temp_path.data(), O_CLOEXEC);
     if (fd_ < 0) {
       problem_ = "cannot be written: no file can be made in its folder " +
-                 plan::shown(folder_of(path_)) + ": " + system_error(errno);
+                 values::shown(folder_of(path_)) + ": " + system_error(errno);
       return false;
     }
     temp_path_ = signal_temp_path.data();

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::plan {
 namespace {
@@ -58,11 +58,11 @@ std::optional<Error> check(const CurveQuery& query) {
   const char* axis = query.over == Axis::cases ? "cases" : "ror";
   for (const auto& [field, value] : {std::pair{"from", query.from}, std::pair{"to", query.to}}) {
     if (!std::isfinite(value) || !(value > 0.0)) {
-      return invalid_curve(field, format_number(value), "must be a finite number greater than 0");
+      return invalid_curve(field, values::format_number(value), "must be a finite number greater than 0");
     }
   }
   if (!(query.from < query.to)) {
-    return invalid_curve("from", format_number(query.from), "must be less than to");
+    return invalid_curve("from", values::format_number(query.from), "must be less than to");
   }
   if (query.points < kMinCurvePoints || query.points > kMaxCurvePoints) {
     return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");

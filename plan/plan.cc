@@ -13,14 +13,13 @@
 #include "model/oreg.h"
 #include "model/power_impl.h"
 #include "model/records.h"
-#include "plan/number.h"
+#include "values/number.h"
 #include "search/search.h"
 
 namespace gxe::plan {
 namespace {
 
 static_assert(kMaxCategories == model::kMaxCategories);
-constexpr double kPrevalenceSumTolerance = 1e-6;
 constexpr double kDefaultAlpha = 0.05;
 
 // ---------------------------------------------------------------------------
@@ -78,7 +77,7 @@ class RecordsGuard {
 // Errors.
 
 Error invalid(std::string field, double value, std::string rule) {
-  return Error{Error::Kind::invalid_input, std::move(field), format_number(value), std::move(rule)};
+  return Error{Error::Kind::invalid_input, std::move(field), values::format_number(value), std::move(rule)};
 }
 
 Error no_answer(std::string rule) {
@@ -119,7 +118,7 @@ bool probability(double x) { return x > 0.0 && x < 1.0; }
 std::optional<Error> check_exposure(const Design& d) {
   const bool has_prevalences = !d.exposure_prevalences.empty();
   if (d.quantiles != 0 && has_prevalences) {
-    return Error{Error::Kind::invalid_input, "quantiles", format_number(d.quantiles),
+    return Error{Error::Kind::invalid_input, "quantiles", values::format_number(d.quantiles),
                  "give either the number of quantiles or the exposure prevalences, not both"};
   }
   if (!has_prevalences) {  // the quantiles are the exposure: 0 of them is out of range
@@ -128,22 +127,9 @@ std::optional<Error> check_exposure(const Design& d) {
     }
     return std::nullopt;
   }
-  const auto k = static_cast<int>(std::min<std::size_t>(d.exposure_prevalences.size(), 1000));
-  if (k < kMinCategories || k > model::kMaxCategories) {
-    return Error{Error::Kind::invalid_input, "exposure_prevalences",
-                 std::to_string(d.exposure_prevalences.size()) + " values",
-                 "must give from 2 to 100 prevalences, one per exposure category"};
-  }
-  double sum = 0.0;
-  for (double p : d.exposure_prevalences) {
-    if (!std::isfinite(p)) return invalid("exposure_prevalences", p, "must be finite numbers");
-    if (p < 0.0 || p > 1.0) {
-      return invalid("exposure_prevalences", p, "must each be from 0 to 1");
-    }
-    sum += p;
-  }
-  if (!(std::fabs(sum - 1.0) <= kPrevalenceSumTolerance)) {
-    return invalid("exposure_prevalences", sum, "must sum to 1 (within 1e-6); they sum to this");
+  if (auto fault = values::check_exposure_prevalences("exposure_prevalences",
+                                                      d.exposure_prevalences)) {
+    return Error(Error::Kind::invalid_input, std::move(*fault));
   }
   return std::nullopt;
 }
@@ -158,7 +144,7 @@ std::optional<Error> check_range(const std::optional<Range>& range, const char* 
   if (auto e = first_failure(rules)) return e;
   if (range->low > range->high) {
     return invalid(low_field, range->low,
-                   std::string("must not exceed the upper bound ") + format_number(range->high));
+                   std::string("must not exceed the upper bound ") + values::format_number(range->high));
   }
   return std::nullopt;
 }
@@ -278,18 +264,18 @@ Error beyond_reach(std::string field, std::string value, const std::string& wher
 Error null_beyond_reach(const Design& d, int k) {
   std::string prevalences;
   for (double p : d.prevalences()) {
-    prevalences += (prevalences.empty() ? "" : ";") + format_number(p);
+    prevalences += (prevalences.empty() ? "" : ";") + values::format_number(p);
   }
   struct Suspect {
     const char* field;
     std::string value;
     void (*neutral)(Design&);
   } const suspects[] = {
-      {"or_e", format_number(d.or_e), [](Design& n) { n.or_e = 1.0; }},
-      {"or_g", format_number(d.or_g), [](Design& n) { n.or_g = 1.0; }},
-      {"gene_prevalence", format_number(d.gene_prevalence),
+      {"or_e", values::format_number(d.or_e), [](Design& n) { n.or_e = 1.0; }},
+      {"or_g", values::format_number(d.or_g), [](Design& n) { n.or_g = 1.0; }},
+      {"gene_prevalence", values::format_number(d.gene_prevalence),
        [](Design& n) { n.gene_prevalence = 0.5; }},
-      {"controls_per_case", format_number(d.controls_per_case),
+      {"controls_per_case", values::format_number(d.controls_per_case),
        [](Design& n) { n.controls_per_case = 1.0; }},
       {"exposure_prevalences", prevalences,
        [](Design& n) { n.quantiles = n.categories(), n.exposure_prevalences.clear(); }},
@@ -340,7 +326,7 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
                     failure.x[0], centre[0]};
   const auto named = [&](const Direction& d, bool low) {
     return beyond_reach(low ? d.low_field : d.high_field,
-                        format_number(low ? d.range.low : d.range.high), where);
+                        values::format_number(low ? d.range.low : d.range.high), where);
   };
   const auto far_end = [](const Range& range) {
     return std::fabs(std::log(range.low)) > std::fabs(std::log(range.high));  // true: low
@@ -349,7 +335,7 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
   if (search::reach_at(centre)) {
     const Direction& d = std::fabs(e.centre) >= std::fabs(g.centre) ? e : g;
     if (!d.given || std::fabs(std::log(s.design.ror)) >= std::fabs(d.centre)) {
-      return beyond_reach("ror", format_number(s.design.ror), where);
+      return beyond_reach("ror", values::format_number(s.design.ror), where);
     }
     return named(d, far_end(d.range));
   }
@@ -404,11 +390,6 @@ std::vector<double> Design::prevalences() const {
   if (quantiles == 0) return exposure_prevalences;
   const int k = std::clamp(quantiles, 0, model::kMaxCategories);
   return std::vector<double>(static_cast<std::size_t>(k), 1.0 / k);
-}
-
-std::string Error::message() const {
-  if (field.empty()) return rule;
-  return field + " = " + value + ": " + rule;
 }
 
 double critical_value(double alpha) {
@@ -517,8 +498,8 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        "there is no interaction to detect");
     }
     if (!(target_power > settings.alpha)) {
-      return no_answer("the target power " + format_number(target_power) +
-                       " is not above the level alpha = " + format_number(settings.alpha) +
+      return no_answer("the target power " + values::format_number(target_power) +
+                       " is not above the level alpha = " + values::format_number(settings.alpha) +
                        ": any study reaches it");
     }
     const search::Options options = search_options(settings);
@@ -535,7 +516,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
           "the large-sample formula gives a power of " + short_number(floor) +
           " to a study of no size at all at " + point_text(need.x, design.categories()) +
           ", where the alternative's variance far exceeds the null's, so it cannot size a study "
-          "for the target power " + format_number(target_power) +
+          "for the target power " + values::format_number(target_power) +
           ": give a target above " + short_number(floor));
     }
     // The smallest whole number of cases whose least favourable power, as
@@ -558,7 +539,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
         break;
       }
       if (step == kMaxCaseSteps) {
-        return no_answer("no whole number of cases up to " + format_number(cases) +
+        return no_answer("no whole number of cases up to " + values::format_number(cases) +
                          " was found to reach the target power at the least favourable point: "
                          "the searches for the largest need and the smallest power disagree");
       }

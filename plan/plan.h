@@ -23,7 +23,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "values/fault.h"
 
 namespace gxe::plan {
 
@@ -51,8 +54,8 @@ struct Design {
 };
 
 // The number k of exposure categories a design may have.
-inline constexpr int kMinCategories = 2;
-inline constexpr int kMaxCategories = 100;
+using values::kMaxCategories;
+using values::kMinCategories;
 
 // A range of an odds ratio, low <= high, both positive and finite; equal
 // bounds fix the odds ratio.
@@ -146,21 +149,22 @@ struct Result {
 
 inline constexpr double kFlatPower = 1e-4;
 
-// Why a calculation has no result.
-struct Error {
+// Why a calculation has no result: the input at fault by its column name
+// ("gene_prevalence", "or_e_low", ...; empty when no single input is), its
+// value as read (shortest round-trip form) and the rule, what is allowed or
+// why there is no answer. message() gives "gene_prevalence = 1.5: must be
+// greater than 0 and less than 1", or the rule alone.
+struct Error : values::Fault {
   enum class Kind {
     invalid_input,  // a value out of its range: wrong use
     no_answer,      // valid inputs for which the quantity does not exist
   };
   Kind kind = Kind::invalid_input;
-  std::string field;  // the input at fault, by its column name ("gene_prevalence",
-                      // "or_e_low", ...); empty when no single input is at fault
-  std::string value;  // the value as read (shortest round-trip form)
-  std::string rule;   // what is allowed, or why there is no answer
 
-  // "gene_prevalence = 1.5: must be greater than 0 and less than 1", or the
-  // rule alone when no field is at fault.
-  std::string message() const;
+  Error() = default;
+  Error(Kind kind, std::string input, std::string value, std::string rule)
+      : values::Fault{std::move(input), std::move(value), std::move(rule)}, kind(kind) {}
+  Error(Kind kind, values::Fault fault) : values::Fault(std::move(fault)), kind(kind) {}
 };
 
 // The result of a calculation, or why there is none. When there is an error

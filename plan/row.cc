@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::plan {
 namespace {
@@ -111,14 +111,14 @@ bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double 
 std::string cell_text(const Cell& cell) {
   struct Text {
     std::string operator()(std::monostate) const { return {}; }
-    std::string operator()(double x) const { return format_number(x); }
+    std::string operator()(double x) const { return values::format_number(x); }
     std::string operator()(bool b) const { return b ? "true" : "false"; }
     std::string operator()(const std::string& s) const { return s; }
     std::string operator()(const std::vector<double>& v) const {
       std::string text;
       for (std::size_t i = 0; i < v.size(); ++i) {
         if (i > 0) text += ';';
-        text += format_number(v[i]);
+        text += values::format_number(v[i]);
       }
       return text;
     }

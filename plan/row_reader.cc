@@ -4,7 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
-#include "plan/number.h"
+#include "values/number.h"
 
 namespace gxe::plan {
 namespace {
@@ -51,7 +51,7 @@ LayoutReading read_layout(std::span<const std::string> names) {
   for (std::size_t i = 0; i < names.size(); ++i) {
     const std::string_view name = names[i];
     if (!seen.insert(name).second) {
-      return refuse("the column " + quoted(name) + " appears twice: give each column once");
+      return refuse("the column " + values::quoted(name) + " appears twice: give each column once");
     }
     const auto input = std::find(kInputNames.begin(), kInputNames.end(), name);
     if (input != kInputNames.end()) {
@@ -76,13 +76,13 @@ LayoutReading read_layout(std::span<const std::string> names) {
     const std::string loosely = loose(name);
     for (std::string_view known : kInputNames) {
       if (loosely == known) {
-        return refuse("the column " + quoted(name) + " would be read as " + std::string(known) +
+        return refuse("the column " + values::quoted(name) + " would be read as " + std::string(known) +
                       ": write its name exactly so (lower case, with underscores)");
       }
     }
     if (loosely == "or_e_range" || loosely == "or_g_range") {
       const std::string side = loosely.substr(0, 4);
-      return refuse("the column " + quoted(name) + " is not read: a range is two columns, " +
+      return refuse("the column " + values::quoted(name) + " is not read: a range is two columns, " +
                     side + "_low and " + side + "_high");
     }
     layout.carried.push_back(i);
@@ -119,13 +119,13 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 // Why `text` is not a number, "" when it is one, with a hint for the forms a
 // spreadsheet produces: a decimal comma, a thousands separator, blanks.
 std::string number_problem(std::string_view text) {
-  const NumberReading number = read_number(text);
+  const values::NumberReading number = values::read_number(text);
   if (number.ok()) return {};
   const std::size_t comma = text.find(',');
   if (comma != std::string_view::npos && text.find(',', comma + 1) == std::string_view::npos) {
     std::string dotted(text);
     dotted[comma] = '.';
-    if (read_number(dotted).ok()) {
+    if (values::read_number(dotted).ok()) {
       const std::string_view after = text.substr(comma + 1);
       const bool three_digits = after.size() == 3 && text.find('.') == std::string_view::npos &&
                                 std::all_of(after.begin(), after.end(),
@@ -146,7 +146,7 @@ std::string number_problem(std::string_view text) {
   std::size_t last = text.size();
   while (first < last && is_blank(text[first])) ++first;
   while (last > first && is_blank(text[last - 1])) --last;
-  if ((first > 0 || last < text.size()) && read_number(text.substr(first, last - first)).ok()) {
+  if ((first > 0 || last < text.size()) && values::read_number(text.substr(first, last - first)).ok()) {
     return "has blanks around the number: write " + std::string(text.substr(first, last - first));
   }
   return number.problem;
@@ -186,7 +186,7 @@ class DesignReader {
     return false;
   }
   bool fail_value(Input input, std::string_view rule) {
-    return fail(input, quoted(cells_.text(input)) + " " + std::string(rule));
+    return fail(input, values::quoted(cells_.text(input)) + " " + std::string(rule));
   }
 
   // A number from its cell; an empty cell leaves `value` as it is (the
@@ -194,7 +194,7 @@ class DesignReader {
   bool number(Input input, double& value, const char* needed = nullptr) {
     const std::string_view text = cells_.text(input);
     if (text.empty()) return needed == nullptr || fail(input, std::string("is empty: ") + needed);
-    const NumberReading reading = read_number(text);
+    const values::NumberReading reading = values::read_number(text);
     if (!reading.ok()) return fail_value(input, number_problem(text));
     value = reading.value;
     return true;
@@ -224,14 +224,14 @@ class DesignReader {
     const bool prevalences = cells_.given(Input::exposure_prevalences);
     if (quantiles == prevalences) {
       return fail(Input::quantiles,
-                  quantiles ? quoted(cells_.text(Input::quantiles)) +
+                  quantiles ? values::quoted(cells_.text(Input::quantiles)) +
                                   " is given and so is exposure_prevalences: give one of the two"
                             : "is empty and so is exposure_prevalences: give the number of "
                               "quantiles or the prevalence of each exposure category");
     }
     if (quantiles) {
       const std::string_view text = cells_.text(Input::quantiles);
-      const NumberReading k = read_whole_number(text, kMinCategories, kMaxCategories);
+      const values::NumberReading k = values::read_whole_number(text, kMinCategories, kMaxCategories);
       if (!k.ok()) {
         const std::string hint = number_problem(text);
         return fail_value(Input::quantiles, hint.empty() ? k.problem : hint);
@@ -258,14 +258,14 @@ class DesignReader {
           problem = "is not a number: separate the prevalences with ';', as in 0.2;0.3;0.5";
         }
         // The item too, when the list has more than one.
-        const std::string which = item.size() < text.size() ? quoted(item) + " " : "";
+        const std::string which = item.size() < text.size() ? values::quoted(item) + " " : "";
         return fail_value(Input::exposure_prevalences, which + problem);
       }
       if (d.exposure_prevalences.size() == kMostItems) {
         return fail_value(Input::exposure_prevalences,
                           "has more than 1000 items: give from 2 to 100 prevalences");
       }
-      d.exposure_prevalences.push_back(read_number(item).value);
+      d.exposure_prevalences.push_back(values::read_number(item).value);
       if (semicolon == std::string_view::npos) return true;
       start = semicolon + 1;
       while (start < text.size() && text[start] == ' ') ++start;
@@ -304,7 +304,7 @@ class DesignReader {
     if (!number(Input::gene_prevalence, given)) return false;
     if (given == d.gene_prevalence) return true;
     return fail_value(Input::gene_prevalence,
-                      "is not the carrier prevalence " + format_number(d.gene_prevalence) +
+                      "is not the carrier prevalence " + values::format_number(d.gene_prevalence) +
                           " that allele_frequency " + std::string(cells_.text(Input::allele_frequency)) +
                           " gives (" + std::string(name(*model)) + "): give one of the two");
   }
@@ -337,12 +337,12 @@ class DesignReader {
   bool checked(const Scenario& s) {
     const std::optional<Error> e = check(s);
     if (!e) return true;
-    if (from_alleles_ && e->field == name_of(Input::gene_prevalence)) {
+    if (from_alleles_ && e->input == name_of(Input::gene_prevalence)) {
       return fail_value(Input::allele_frequency,
                         "gives a carrier prevalence of " + e->value + " (" +
                             std::string(name(model_)) + "), which " + e->rule);
     }
-    const auto known = std::find(kInputNames.begin(), kInputNames.end(), e->field);
+    const auto known = std::find(kInputNames.begin(), kInputNames.end(), e->input);
     if (known == kInputNames.end()) {
       problem_ = RowProblem{std::string(), e->message()};
       return false;
@@ -350,7 +350,7 @@ class DesignReader {
     const auto input = static_cast<Input>(known - kInputNames.begin());
     const std::string_view text = cells_.text(input);
     // A list is quoted whole, then the value the rule is about.
-    if (input == Input::exposure_prevalences) return fail(input, quoted(text) + ": " + e->message());
+    if (input == Input::exposure_prevalences) return fail(input, values::quoted(text) + ": " + e->message());
     // An empty cell takes a default, and every default passes the checks.
     if (text.empty()) return fail(input, e->message());
     return fail_value(input, e->rule);

@@ -20,7 +20,7 @@
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 ROOT=$GXE_ROOT
-ENGINE_FOLDERS=(console model derivatives minimizer search plan simulate)
+ENGINE_FOLDERS=(values console model derivatives minimizer search plan simulate)
 ENGINE_EXCLUDE=(console/standard.cc)
 
 action=build

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -14,7 +13,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -33,20 +31,13 @@ constexpr int kMaxCells = 2 * model::kMaxCategories;
 // with them the result, do not depend on how the blocks are spread over the
 // threads; small enough to balance the threads' work.
 constexpr long kBlock = 64;
-constexpr double kPrevalenceSumTolerance = 1e-6;
 // The critical value is accepted when the upper tail beyond it gives back
 // alpha/2 to this relative accuracy; below alpha of about 1e-298 the tail
 // routine saturates at 0 and no critical value can be confirmed.
 constexpr double kTailTolerance = 1e-6;
 
-std::string shortest(double x) {
-  std::array<char, 32> buf{};
-  const auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), x);
-  return ec == std::errc{} ? std::string(buf.data(), end) : std::string("?");
-}
-
-Error invalid(std::string field, double value, std::string rule) {
-  return Error{std::move(field), shortest(value), std::move(rule)};
+Error invalid(std::string_view field, double value, std::string_view rule) {
+  return values::fault(field, value, rule);
 }
 
 // z(1 - alpha/2) by Newton's method on the normal distribution, confirmed by
@@ -88,32 +79,19 @@ void conditional_shares(const std::array<double, kMaxCells>& p, int cells,
 }
 
 std::optional<Error> check_study(const Study& st) {
-  const auto k = static_cast<long>(st.exposure_prevalences.size());
-  if (k < 2 || k > model::kMaxCategories) {
-    return invalid("exposure_prevalences", static_cast<double>(k),
-                   "must hold from 2 to 100 prevalences (the number given is shown)");
+  if (auto e = values::check_exposure_prevalences("exposure_prevalences",
+                                                  st.exposure_prevalences)) {
+    return e;
   }
-  double sum = 0.0;
-  for (const double p : st.exposure_prevalences) {
-    if (!(p > 0.0) || !(p <= 1.0)) {
-      return invalid("exposure_prevalences", p, "each must be greater than 0 and at most 1");
-    }
-    sum += p;
+  for (const auto& [input, x] : {std::pair{"controls_per_case", st.controls_per_case},
+                                 std::pair{"or_g", st.or_g}, std::pair{"or_e", st.or_e},
+                                 std::pair{"ror", st.ror}}) {
+    if (auto e = values::check_positive(input, x)) return e;
   }
-  if (!(std::abs(sum - 1.0) <= kPrevalenceSumTolerance)) {
-    return invalid("exposure_prevalences", sum, "must sum to 1 (the sum is shown)");
+  for (const auto& [input, x] : {std::pair{"carrier_prevalence", st.carrier_prevalence},
+                                 std::pair{"alpha", st.alpha}}) {
+    if (auto e = values::check_probability(input, x)) return e;
   }
-  if (!(st.carrier_prevalence > 0.0) || !(st.carrier_prevalence < 1.0)) {
-    return invalid("carrier_prevalence", st.carrier_prevalence,
-                   "must be greater than 0 and less than 1");
-  }
-  const auto positive = [](double x) { return x > 0.0 && std::isfinite(x); };
-  if (!positive(st.controls_per_case)) {
-    return invalid("controls_per_case", st.controls_per_case, "must be positive and finite");
-  }
-  if (!positive(st.or_g)) return invalid("or_g", st.or_g, "must be positive and finite");
-  if (!positive(st.or_e)) return invalid("or_e", st.or_e, "must be positive and finite");
-  if (!positive(st.ror)) return invalid("ror", st.ror, "must be positive and finite");
   if (!(std::round(st.cases) >= 1.0) || !(std::round(st.cases) <= kMaxSubjects)) {
     return invalid("cases", st.cases, "must round to a whole number from 1 to 1e9");
   }
@@ -121,9 +99,6 @@ std::optional<Error> check_study(const Study& st) {
   if (!(controls >= 1.0) || !(controls <= kMaxSubjects)) {
     return invalid("controls_per_case", st.controls_per_case,
                    "times cases must round to a whole number from 1 to 1e9");
-  }
-  if (!(st.alpha > 0.0) || !(st.alpha < 1.0)) {
-    return invalid("alpha", st.alpha, "must be greater than 0 and less than 1");
   }
   return std::nullopt;
 }
@@ -332,11 +307,6 @@ class Workers {
 };
 
 }  // namespace
-
-std::string Error::message() const {
-  if (field.empty()) return rule;
-  return field + " = " + value + ": " + rule;
-}
 
 Outcome simulate_power(const Study& study, const Options& options) {
   Outcome out;

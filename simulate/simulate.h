@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "simulate/fit.h"
+#include "values/fault.h"
 
 namespace gxe::simulate {
 
@@ -47,7 +48,7 @@ namespace gxe::simulate {
 // The study and the point of the alternative it is drawn from.
 struct Study {
   // Exposure prevalences among controls in the k ordered categories, lowest
-  // first: 2 <= k <= 100, each positive, summing to 1 within 1e-6.
+  // first: 2 <= k <= 100, each from 0 to 1, summing to 1 within 1e-6.
   std::vector<double> exposure_prevalences;
   double carrier_prevalence = 0.0;  // among controls, in (0, 1)
   double controls_per_case = 1.0;   // c > 0
@@ -99,17 +100,9 @@ struct Check {
   long n_controls = 0;
 };
 
-// Why there is no result: an input out of its range (field names the member
-// of Study or Options; empty when no single input is at fault).
-struct Error {
-  std::string field;  // "exposure_prevalences", "replicates", ...
-  std::string value;  // the value as given, in shortest round-trip form
-  std::string rule;   // what is allowed
-
-  // "replicates = 0: must be at least 1", or the rule alone when no field is
-  // at fault.
-  std::string message() const;
-};
+// Why there is no result: an input out of its range (`input` names the
+// member of Study or Options; empty when no single input is at fault).
+using Error = values::Fault;
 
 struct Outcome {
   Check check;

@@ -85,7 +85,7 @@ TEST(Curve, ChecksNameTheInput) {
   for (const Case& c : cases) {
     const auto e = check(c.query);
     ASSERT_TRUE(e.has_value()) << c.field;
-    EXPECT_EQ(e->field, c.field) << e->message();
+    EXPECT_EQ(e->input, c.field) << e->message();
   }
 }
 

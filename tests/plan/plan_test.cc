@@ -112,7 +112,7 @@ TEST(Plan, BadInputNamesTheFieldAndNeverEndsTheProcess) {
     const Outcome out = run(s);
     ASSERT_FALSE(out.ok()) << c.field;
     EXPECT_EQ(out.error->kind, Error::Kind::invalid_input) << out.error->message();
-    EXPECT_EQ(out.error->field, c.field) << out.error->message();
+    EXPECT_EQ(out.error->input, c.field) << out.error->message();
   }
 }
 

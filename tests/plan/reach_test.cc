@@ -132,7 +132,7 @@ TEST(Reach, AlongEachBoundEveryRowIsAnErrorOrContinuousAndNamesThatBound) {
         bound.widen(s.ranges, b);
         rows.push_back({b, run(s)});
         const Outcome& out = rows.back().out;
-        EXPECT_EQ(out.ok() ? bound.field : out.error->field, bound.field) << b;
+        EXPECT_EQ(out.ok() ? bound.field : out.error->input, bound.field) << b;
       }
       expect_one_continuous_run(rows, mode, false);
     }

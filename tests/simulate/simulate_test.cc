@@ -159,7 +159,7 @@ TEST(SimulatePowerTest, InputsOutOfRangeAreErrorsNamingTheField) {
        }},
       {"exposure_prevalences",
        [](Study& s, Options&) {
-         s.exposure_prevalences = {0.0, 1.0};
+         s.exposure_prevalences = {-0.5, 1.5};
        }},
       {"carrier_prevalence", [](Study& s, Options&) { s.carrier_prevalence = 1.0; }},
       {"controls_per_case", [](Study& s, Options&) { s.controls_per_case = 0.0; }},
@@ -182,8 +182,18 @@ TEST(SimulatePowerTest, InputsOutOfRangeAreErrorsNamingTheField) {
     r.change(s, o);
     const Outcome out = simulate_power(s, o);
     ASSERT_FALSE(out.ok()) << r.field;
-    EXPECT_EQ(out.error->field, r.field) << out.error->message();
+    EXPECT_EQ(out.error->input, r.field) << out.error->message();
   }
+}
+
+// The planning library accepts an exposure category no control falls in, so
+// the simulation of its answer must too: its cells are simply empty.
+TEST(SimulatePowerTest, AnEmptyExposureCategoryIsSimulated) {
+  Study s = quantiles(4, 0.3, 2.0, 500);
+  s.exposure_prevalences = {0.25, 0.0, 0.25, 0.5};
+  const Outcome out = simulate_power(s, replicates(200));
+  ASSERT_TRUE(out.ok()) << out.error->message();
+  EXPECT_GT(out.check.power, 0.0);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@
 
 #include "console/console.h"
 #include "plan/curve.h"
-#include "plan/number.h"
+#include "values/number.h"
 #include "plan/plan.h"
 #include "plan/row.h"
 #include "plan/simulation.h"
@@ -72,7 +72,7 @@ class ConsoleCapture {
 // Inputs.
 
 // A number as messages show it: shortest round-trip form, NA for R's NA.
-std::string number_text(double x) { return std::isnan(x) ? "NA" : plan::format_number(x); }
+std::string number_text(double x) { return std::isnan(x) ? "NA" : values::format_number(x); }
 
 [[noreturn]] void refuse(const char* field, std::string value, const char* rule) {
   Rcpp::stop(plan::Error{plan::Error::Kind::invalid_input, field, std::move(value), rule}.message());
@@ -95,7 +95,7 @@ std::optional<plan::Range> range_of(const Rcpp::NumericVector& r) {
 
 plan::SearchMethod search_of(const std::string& text) {
   if (auto method = plan::parse_search_method(text)) return *method;
-  refuse("search", plan::quoted(text), "must be \"global\" or \"centre\"");
+  refuse("search", values::quoted(text), "must be \"global\" or \"centre\"");
 }
 
 plan::Mode mode_of(const std::string& text) {
@@ -374,7 +374,7 @@ Rcpp::List curve_rows(const std::string& mode, const std::string& over, double f
   query.base.design.controls_per_case = controls_per_case;
   query.base.settings.alpha = alpha;
   if (over != "cases" && over != "ror") {
-    refuse("over", plan::quoted(over), "must be \"cases\" or \"ror\"");
+    refuse("over", values::quoted(over), "must be \"cases\" or \"ror\"");
   }
   query.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
   query.from = from;
@@ -400,7 +400,7 @@ Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_freq
                                           const std::string& model) {
   const auto genetic_model = plan::parse_genetic_model(model);
   if (!genetic_model) {
-    refuse("model", plan::quoted(model), "must be \"dominant\" or \"recessive\"");
+    refuse("model", values::quoted(model), "must be \"dominant\" or \"recessive\"");
   }
   Rcpp::NumericVector prevalence(allele_frequency.size());
   for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {

@@ -1,5 +1,5 @@
-#ifndef GXE_PLAN_NUMBER_H_
-#define GXE_PLAN_NUMBER_H_
+#ifndef GXE_VALUES_NUMBER_H_
+#define GXE_VALUES_NUMBER_H_
 
 // Numbers as the front ends read and write them.
 //
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-namespace gxe::plan {
+namespace gxe::values {
 
 // A number read from text, or why the text is not one. `problem` completes a
 // sentence that starts with the quoted text: "\"5OO\" is not a number".
@@ -80,6 +80,6 @@ std::string shown(std::string_view path);
 inline constexpr std::size_t kShownWhole = 60;
 inline constexpr std::size_t kShownEnds = 25;
 
-}  // namespace gxe::plan
+}  // namespace gxe::values
 
-#endif  // GXE_PLAN_NUMBER_H_
+#endif  // GXE_VALUES_NUMBER_H_

@@ -1,4 +1,4 @@
-#include "plan/number.h"
+#include "values/number.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <string>
 #include <system_error>
 
-namespace gxe::plan {
+namespace gxe::values {
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -217,4 +217,4 @@ std::string shown(std::string_view path) {
   return plain ? std::string(path) : quoted(path);
 }
 
-}  // namespace gxe::plan
+}  // namespace gxe::values

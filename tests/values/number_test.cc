@@ -1,4 +1,4 @@
-#include "plan/number.h"
+#include "values/number.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace gxe::plan {
+namespace gxe::values {
 namespace {
 
 // Texts a front end receives, and what each must read as: a number, or the
@@ -186,13 +186,13 @@ TEST(Quoted, LongValuesShowTheirStartAndEnd) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 80));
-    EXPECT_EQ(plan::quoted(c.text), c.expected);  // not std::quoted, found by ADL
+    EXPECT_EQ(values::quoted(c.text), c.expected);  // not std::quoted, found by ADL
   }
   // The same rule for a file name, shown unquoted when plain and short.
   EXPECT_EQ(shown("results.csv"), "results.csv");
   EXPECT_EQ(shown("my results.csv"), "\"my results.csv\"");
-  EXPECT_EQ(shown(a25 + std::string(40, 'm') + z25), plan::quoted(a25 + std::string(40, 'm') + z25));
+  EXPECT_EQ(shown(a25 + std::string(40, 'm') + z25), values::quoted(a25 + std::string(40, 'm') + z25));
 }
 
 }  // namespace
-}  // namespace gxe::plan
+}  // namespace gxe::values
