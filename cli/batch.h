@@ -13,27 +13,12 @@
 #include <optional>
 #include <string>
 
-#include "cli/options.h"
 #include "cli/output.h"
-#include "cli/simulation.h"
 #include "plan/plan.h"
 #include "plan/row.h"
-
-namespace CLI {
-class App;
-}
+#include "plan/simulation.h"
 
 namespace gxe::cli {
-
-// Registers `gxeplan batch` with its options and help on `top`.
-CLI::App* add_batch_command(CLI::App& top, BatchRequest& request);
-
-// Runs the batch command; messages go to `err`. Returns the exit status:
-// kAllAnswered, kSomeUnanswered, kWrongUse (the file cannot be read, or its
-// header lacks a required column) or kOutputFailure.
-int run_batch_command(const BatchRequest& request, std::ostream& out, std::ostream& err);
-
-// --- The batch itself, for tests and the fuzz target ----------------------------------
 
 // Where the bytes come from.
 class ByteSource {
@@ -55,7 +40,7 @@ class BatchProgress {
 
 // Calculates the design of the row numbered `row` (as a spreadsheet numbers
 // it, for messages).
-using Calculator = std::function<RowAnswer(const plan::Scenario& scenario, std::size_t row)>;
+using Calculator = std::function<plan::Answer(const plan::Scenario& scenario, std::size_t row)>;
 
 struct BatchSettings {
   char delimiter = ',';

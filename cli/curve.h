@@ -11,36 +11,19 @@
 #include <string>
 #include <vector>
 
-#include "cli/design_options.h"
 #include "cli/figure.h"
-#include "cli/options.h"
+#include "cli/output.h"
 #include "plan/curve.h"
 #include "plan/row.h"
 
 namespace gxe::cli {
 
-// The curve's own options as typed.
-struct CurveTyped {
-  std::string over;
-  std::string from;
-  std::string to;
-  std::string points = "40";
-  std::string plot;
-  std::string target;
+// `gxeplan curve`: the curves to compute, and the figure to draw of them.
+struct CurveRequest {
+  plan::CurveQuery query;        // passes plan::check
+  std::string plot;              // the figure's file, ending in .svg, .png or .pdf; empty: none
+  std::optional<double> target;  // power drawn as a dashed line, in (0, 1)
 };
-
-// Registers `curve` with the design options of power and size and its own.
-CLI::App* add_curve_command(CLI::App& top, Typed& t, CurveTyped& c);
-
-// The curves a parsed `curve` command asks for, every input checked, or the
-// message naming the first input at fault.
-Parsed build_curve(const CLI::App& command, const Typed& t, const CurveTyped& c);
-
-// Computes every point, writes the rows to `out` as they finish and, when
-// asked, draws the figure. Returns kAllAnswered, kSomeUnanswered (some point
-// without an answer, its row kept) or kOutputFailure (the rows or the figure
-// could not be written).
-int run_curve(const Request& request, std::ostream& out, std::ostream& err);
 
 // The figure of computed curves: bands from the least to the most favourable
 // power (power curves) or a line of the size needed (size curves). On power

@@ -19,7 +19,19 @@ namespace {
 
 using values::format_number;
 
-std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ? "cases" : "ror"; }
+// "cases" or "ror", as the column over writes the axis.
+std::string_view over_name(plan::Axis over) {
+  return plan::column(plan::Column::over).choices[over == plan::Axis::cases ? 0 : 1];
+}
+
+// The columns in front of a point's calculation: over, x and curve.
+std::vector<std::string> leading_names() {
+  std::vector<std::string> names;
+  for (const plan::Column c : {plan::Column::over, plan::Column::x, plan::Column::curve}) {
+    names.emplace_back(plan::column_name(c));
+  }
+  return names;
+}
 
 // --- csv and json -------------------------------------------------------------------
 
@@ -28,7 +40,7 @@ std::string_view over_name(plan::Axis over) { return over == plan::Axis::cases ?
 class CurveStreamWriter : public CurveWriter {
  public:
   CurveStreamWriter(RowFormat format, std::ostream& out, plan::Axis over, bool simulated)
-      : stream_(format, out, simulated, {}, {"over", "x", "curve"}), over_(over) {}
+      : stream_(format, out, simulated, {}, leading_names()), over_(over) {}
 
   void begin() override { stream_.begin(); }
 

@@ -2,74 +2,75 @@
 #define GXE_CLI_DESIGN_OPTIONS_H_
 
 // The options every calculating command shares (the design, the ranges, the
-// level, the search and the output format), their checks, and the building
-// of the calculations they ask for. Internal to the command line.
+// level, the search, the output format and the simulation check), read into
+// the planning library's request, and its errors written as the command line
+// writes them: "--cases: \"0\" in \"500,0\" must be greater than 0".
 
-#include <functional>
-#include <initializer_list>
+#include <span>
 #include <string>
+#include <utility>
 #include <string_view>
 
-#include "cli/options.h"
-#include "plan/plan.h"
-#include "simulate/simulate.h"
+#include "cli/output.h"
+#include "plan/request.h"
+#include "plan/simulation.h"
 
-// CLI11's classes, declared here so that only the files that register
-// options include (and compile) the whole header-only library.
 namespace CLI {
 class App;
-class Validator;
 }  // namespace CLI
 
 namespace gxe::cli {
 
-// The options as typed. Each option's check reads its text strictly when the
-// command line is parsed; the texts are read again, knowing they are valid,
-// when the calculations are built, and kept for messages.
-struct Typed {
-  std::string cases;
-  std::string power;
-  std::string quantiles;
-  std::string exposure_prevalences;
-  std::string gene_prevalence;
-  std::string allele_frequency;
-  std::string genetic_model;
-  std::string controls_per_case = "1";
-  std::string or_e = "1";
-  std::string or_g = "1";
-  std::string ror;
-  std::string or_e_range;
-  std::string or_g_range;
-  std::string alpha = "0.05";
-  std::string search = "global";
-  std::string format = "table";
-  std::string simulate = "0";
-  std::string seed = std::to_string(simulate::kDefaultSeed);
-  std::string threads = "0";
+class DesignOptions {
+ public:
+  // Registers the options on `app`; --ror is required unless `curve`
+  // (where a list of ROR^tb values names the curves over cases, or ROR^tb is
+  // the axis), and the lists that do not name a curve show one value.
+  void add(CLI::App& app, bool curve = false);
+  // The simulation check's options alone (gxeplan batch has no design).
+  void add_simulation(CLI::App& app);
+  // --cases and --power, with their help.
+  void add_cases(CLI::App& app, std::string_view help, bool required);
+  void add_power(CLI::App& app, std::string_view help, bool required);
+
+  // What the parsed options ask for; each text was checked as it was parsed.
+  plan::Request request(plan::Mode mode) const;
+  plan::SimulationSettings simulation() const;
+  Format format() const;
+
+  // A request's error as the command line names it: the option, the text
+  // typed (the list item at fault, and its list), the rule with other inputs
+  // named by their options.
+  // `others` gives the texts of inputs that are not the design's (a curve's
+  // --from), by name.
+  using Texts = std::span<const std::pair<std::string_view, const std::string*>>;
+  std::string message(const plan::RequestError& error, Texts others = {}) const;
+
+  // The text typed for a column's option, or its default.
+  const std::string& text(plan::Column c) const;
+
+ private:
+  bool given(plan::Column c) const;
+  std::string& text(plan::Column c);
+
+  const CLI::App* app_ = nullptr;
+  std::string cases_, power_, quantiles_, exposure_prevalences_, gene_prevalence_,
+      allele_frequency_, genetic_model_, ror_, or_e_range_, or_g_range_;
+  std::string controls_per_case_{plan::column(plan::Column::controls_per_case).default_text};
+  std::string or_e_{plan::column(plan::Column::or_e).default_text};
+  std::string or_g_{plan::column(plan::Column::or_g).default_text};
+  std::string alpha_{plan::column(plan::Column::alpha).default_text};
+  std::string search_{plan::column(plan::Column::search).default_text};
+  std::string format_ = "table";
+  std::string simulate_ = "0";
+  std::string seed_ = std::to_string(simulate::kDefaultSeed);
+  std::string threads_ = "0";
+  std::string none_;
 };
 
-// A check for CLI11: the message (text quoted, then why) or "" when valid.
-// CLI11 puts the option's name in front.
-CLI::Validator check_with(std::function<std::string(std::string_view)> problem_of);
-const CLI::Validator& number_check();
-const CLI::Validator& list_check();
-// A file written whole (--output, --plot): a name, not too long once the
-// temporary name it is first written under adds its suffix.
-const CLI::Validator& file_name_check();
-CLI::Validator choice_check(std::initializer_list<std::string_view> choices);
-// A whole number from `low` to `high`.
-CLI::Validator whole_number_from(int low, int high);
-
-// The options the calculations share, after the one that sets them apart;
-// --ror is required. The simulation check's options come with them.
-void add_design_options(CLI::App& app, Typed& t);
-
-// Wrong use: `message` after "gxeplan: ".
-Parsed wrong_use(std::string message);
-
-// Every combination of the list options of a parsed `power` or `size`
-// command, each checked, or the message naming the first input at fault.
-Parsed build(const CLI::App& command, const Typed& t, plan::Mode mode);
+// A rule's references to other inputs, {cases}, as the command line names
+// them: --cases.
+std::string option_rule(const values::Fault& fault);
 
 }  // namespace gxe::cli
 

@@ -364,10 +364,12 @@ void RowStream::begin() {
     case RowFormat::csv:
       for (const std::string& name : leading_names_) out_ << plan::csv_field(name) << ',';
       for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-        out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::kColumnNames[i]);
+        out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::row_column_name(i));
       }
       if (simulated_) {
-        for (std::string_view name : plan::kSimulationColumnNames) out_ << ',' << name;
+        for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
+          out_ << ',' << plan::simulation_column_name(i);
+        }
       }
       for (const std::string& name : carried_names_) out_ << ',' << plan::csv_field(name);
       out_ << "\r\n";
@@ -417,12 +419,12 @@ void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
     object[leading_names_[i]] = json_cell(leading_cell(i));
   }
   for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-    object[std::string(plan::kColumnNames[i])] = json_cell(row.cells[i]);
+    object[std::string(plan::row_column_name(i))] = json_cell(row.cells[i]);
   }
   if (simulated_) {
     const auto cells = plan::simulation_cells(simulation);
     for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
-      object[std::string(plan::kSimulationColumnNames[i])] = json_cell(cells[i]);
+      object[std::string(plan::simulation_column_name(i))] = json_cell(cells[i]);
     }
   }
   for (std::size_t i = 0; i < carried_names_.size(); ++i) {

@@ -12,11 +12,13 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/options.h"
 #include "plan/plan.h"
 #include "plan/row.h"
 
 namespace gxe::cli {
+
+// How the command line writes its rows: a table for reading, csv or json.
+enum class Format { table, csv, json };
 
 // Flushes `out`; false, after saying so on `err`, when it cannot be written
 // (a full device, a reader that has gone).

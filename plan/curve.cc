@@ -62,7 +62,7 @@ std::optional<Error> check(const CurveQuery& query) {
     }
   }
   if (!(query.from < query.to)) {
-    return invalid_curve("from", values::format_number(query.from), "must be less than to");
+    return invalid_curve("from", values::format_number(query.from), "must be less than {to}");
   }
   if (query.points < kMinCurvePoints || query.points > kMaxCurvePoints) {
     return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");
@@ -100,6 +100,117 @@ std::vector<CurvePoint> curve(const CurveQuery& query) {
   std::vector<CurvePoint> points = curve_points(query);
   for (CurvePoint& p : points) p.outcome = run(p.scenario);
   return points;
+}
+
+namespace {
+
+RequestError curve_error(Column c, std::string value, std::string rule) {
+  return {Error(Error::Kind::invalid_input, std::string(column_name(c)), std::move(value),
+                std::move(rule)),
+          std::nullopt};
+}
+
+std::string joined(const std::vector<double>& list) {
+  std::string text;
+  for (const double x : list) text += (text.empty() ? "" : ",") + values::format_number(x);
+  return text;
+}
+
+// Which inputs name the curves and which is the axis.
+std::optional<RequestError> check_curve_inputs(const Request& r, Axis over) {
+  const bool cases = !r.cases.empty();
+  const bool power = !r.power.empty();
+  if (cases && power) {
+    return curve_error(Column::cases, "",
+                       "and {power} are both given: {cases} for curves of power, {power} for "
+                       "curves of the study size needed");
+  }
+  if (over == Axis::cases) {
+    if (power) {
+      return curve_error(Column::power, "",
+                         "is a curve of the study size needed, drawn against ROR^tb ({over} "
+                         "ror); against the number of cases the curves are of power");
+    }
+    if (cases) {
+      return curve_error(Column::cases, "",
+                         "is the axis with {over} cases, from {from} to {to}");
+    }
+    if (r.ror.empty()) {
+      return curve_error(Column::ror, "", "is required with {over} cases: one curve per value");
+    }
+  } else {
+    if (!r.ror.empty()) {
+      return curve_error(Column::ror, "", "is the axis with {over} ror, from {from} to {to}");
+    }
+    if (!cases && !power) {
+      return curve_error(Column::cases, "",
+                         "or {power} is required with {over} ror: {cases} for curves of power, "
+                         "{power} for curves of the study size needed");
+    }
+  }
+  const std::pair<Column, const std::vector<double>*> singles[] = {
+      {Column::gene_prevalence, &r.gene_prevalence},
+      {Column::allele_frequency, &r.allele_frequency},
+      {Column::controls_per_case, &r.controls_per_case},
+      {Column::alpha, &r.alpha},
+  };
+  for (const auto& [c, list] : singles) {
+    if (list->size() > 1) {
+      return curve_error(c, joined(*list),
+                         "is a list, but a curve takes one value here; lists go in {ror}, "
+                         "{cases} or {power}, one curve each (run one curve command per value)");
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+CurveExpansion expand_curve(Request request, Axis over, double from, double to, double points) {
+  CurveExpansion out;
+  if ((out.error = check_curve_inputs(request, over))) return out;
+  request.mode = request.power.empty() ? Mode::power : Mode::size;
+  CurveQuery& query = out.query;
+  query.over = over;
+  query.from = from;
+  query.to = to;
+  if (!(points >= kMinCurvePoints && points <= kMaxCurvePoints && points == std::trunc(points))) {
+    out.error = RequestError{Error(Error::Kind::invalid_input, "points", values::format_number(points),
+                                   "must be a whole number from 2 to 1000"),
+                             std::nullopt};
+    return out;
+  }
+  query.points = static_cast<int>(points);
+  std::vector<double>& series = over == Axis::cases ? request.ror
+                                : request.mode == Mode::power ? request.cases
+                                                              : request.power;
+  query.series = series;
+  // The axis's first value stands in for the axis, so that the design is
+  // checked as a single calculation checks it, with the same messages.
+  (over == Axis::cases ? request.cases : request.ror) = {from};
+  if (std::isfinite(from) && from > 0.0) {
+    Expansion rows = expand(request);
+    if (!rows.ok()) {
+      out.error = std::move(rows.error);
+      return out;
+    }
+    query.base = rows.scenarios.front();
+  }
+  if (std::optional<Error> e = check(query)) {
+    out.error = RequestError{std::move(*e), std::nullopt};
+    return out;
+  }
+  const std::size_t total = query.series.size() * static_cast<std::size_t>(query.points);
+  if (total > kMaxRows) {
+    out.error = RequestError{
+        Error(Error::Kind::invalid_input, "", "",
+              "the curves have " + std::to_string(total) + " points in all (" +
+                  std::to_string(query.series.size()) + " curves of " +
+                  std::to_string(query.points) + "), more than " + std::to_string(kMaxRows) +
+                  "; use fewer {points} or split the calculation"),
+        std::nullopt};
+  }
+  return out;
 }
 
 }  // namespace gxe::plan

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "plan/plan.h"
+#include "plan/request.h"
 
 namespace gxe::plan {
 
@@ -52,6 +53,21 @@ std::vector<double> axis_values(Axis over, double from, double to, int points);
 // positive and finite with from < to; 2 to 1000 points; size curves only
 // over ror; then every point's scenario as `check` sees it.
 std::optional<Error> check(const CurveQuery& query);
+
+// The curves a request asks for along an axis from `from` to `to` at
+// `points` points: over cases, one curve per value of the request's ror;
+// over ror, one per number of cases (curves of power) or per target power
+// (curves of the size needed; the request's mode is taken from which of the
+// two is given). The other lists take one value; the axis's input is not
+// given. The checks of `check(CurveQuery)` and of `expand` (for the axis's
+// first value standing in for the axis) follow, and at most kMaxRows points
+// in all.
+struct CurveExpansion {
+  CurveQuery query;
+  std::optional<RequestError> error;
+  bool ok() const { return !error.has_value(); }
+};
+CurveExpansion expand_curve(Request request, Axis over, double from, double to, double points);
 
 // Every point of every curve, curve by curve, in axis order. Points whose
 // calculation has no answer keep their error in the outcome.

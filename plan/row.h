@@ -13,40 +13,10 @@
 #include <variant>
 #include <vector>
 
+#include "plan/columns.h"
 #include "plan/plan.h"
 
 namespace gxe::plan {
-
-enum class Column : std::size_t {
-  // Inputs.
-  mode, cases, power, quantiles, exposure_prevalences, gene_prevalence, controls_per_case,
-  or_e, or_g, ror,
-  // The box searched: the ranges given, or the conversion's single point.
-  or_e_low, or_e_high, or_g_low, or_g_high,
-  alpha, search,
-  // Results.
-  size, n_cases, n_controls,
-  power_min, or_g_at_min, or_e_at_min, small_cells_at_min,
-  power_max, or_g_at_max, or_e_at_max, small_cells_at_max,
-  flat, or_e_conditional, or_g_conditional, solver_info, error,
-};
-
-inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::error) + 1;
-
-// Column names in order, as headers and keys.
-inline constexpr std::array<std::string_view, kColumnCount> kColumnNames = {
-    "mode", "cases", "power", "quantiles", "exposure_prevalences", "gene_prevalence",
-    "controls_per_case", "or_e", "or_g", "ror",
-    "or_e_low", "or_e_high", "or_g_low", "or_g_high", "alpha", "search",
-    "size", "n_cases", "n_controls",
-    "power_min", "or_g_at_min", "or_e_at_min", "small_cells_at_min",
-    "power_max", "or_g_at_max", "or_e_at_max", "small_cells_at_max",
-    "flat", "or_e_conditional", "or_g_conditional", "solver_info", "error",
-};
-
-inline constexpr std::string_view column_name(Column c) {
-  return kColumnNames[static_cast<std::size_t>(c)];
-}
 
 // A value: empty (the input does not apply, or there is no result), a
 // number, a flag, a text, or a list of numbers (the exposure prevalences).
@@ -81,17 +51,8 @@ struct Simulation {
   SimulatedPoint most;      // at the most favourable point
 };
 
-// The columns a simulation check appends after `error`. The two flags come
-// last, so that a reader of the earlier columns by name or by place is not
-// disturbed by them.
-inline constexpr std::size_t kSimulationColumnCount = 11;
-inline constexpr std::array<std::string_view, kSimulationColumnCount> kSimulationColumnNames = {
-    "sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min", "wald_power_min",
-    "sim_power_max", "sim_se_max", "sim_failed_max", "wald_power_max",
-    "sim_unreliable_min", "sim_unreliable_max",
-};
-
-// Their values, in that order; all empty without a simulation. The
+// The values of the simulation check's columns (sim_replicates to
+// sim_unreliable_max), in order; all empty without a simulation. The
 // sim_unreliable flags are `unreliable` at each point.
 std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation);
 

@@ -9,11 +9,11 @@
 namespace gxe::plan {
 namespace {
 
-constexpr std::size_t index_of(Input input) { return static_cast<std::size_t>(input); }
-constexpr std::string_view name_of(Input input) { return kInputNames[index_of(input)]; }
+constexpr std::size_t index_of(Column c) { return static_cast<std::size_t>(c); }
 
-static_assert(kInputNames[kInputColumns - 1] == kColumnNames[kInputColumns - 1]);
-static_assert(kInputNames[index_of(Input::ror)] == column_name(Column::ror));
+bool is_input(const ColumnInfo& c) {
+  return c.role == ColumnRole::input || c.role == ColumnRole::alias;
+}
 
 // --- Headers ------------------------------------------------------------------------
 
@@ -37,76 +37,89 @@ std::string loose(std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+// Why a name that is not a column's would be misread, or "": a name that
+// differs from an input's only in case, blanks, dashes or dots would be
+// carried through unread while its values went unused, and a range is two
+// columns.
+std::string misnamed(std::string_view name) {
+  const std::string loosely = loose(name);
+  for (const ColumnInfo& c : kColumns) {
+    if (is_input(c) && loosely == c.name) {
+      return "the column " + values::quoted(name) + " would be read as " + std::string(c.name) +
+             ": write its name exactly so (lower case, with underscores)";
+    }
+  }
+  if (loosely == "or_e_range" || loosely == "or_g_range") {
+    const std::string side = loosely.substr(0, 4);
+    return "the column " + values::quoted(name) + " is not read: a range is two columns, " +
+           side + "_low and " + side + "_high";
+  }
+  return {};
+}
+
+// Which column of a header holds what; false, with `problem`, for a name
+// that would be misread.
+bool place(std::string_view name, std::size_t i, Layout& layout, std::string& problem) {
+  const std::optional<Column> known = find_column(name);
+  if (known == Column::unread_row) {
+    layout.unread = i;
+    return true;
+  }
+  if (known == Column::error) layout.error = i;
+  const ColumnRole role = known ? column(*known).role : ColumnRole::kept;
+  if (known && is_input(column(*known))) layout.field[index_of(*known)] = i;
+  if (role == ColumnRole::input || role == ColumnRole::result ||
+      role == ColumnRole::simulation) {
+    return true;  // an input read, or a result computed afresh (or not at all)
+  }
+  if (!known && !(problem = misnamed(name)).empty()) return false;
+  // The other forms of the gene and the user's own columns go through.
+  layout.carried.push_back(i);
+  layout.carried_names.emplace_back(name);
+  return true;
+}
+
+// Why a header lacks a column every row needs, or "".
+std::string missing_column(const Layout& layout) {
+  const auto has = [&](Column c) { return layout.field[index_of(c)] != Layout::kAbsent; };
+  if (!has(Column::mode)) return "no column mode (power or size, for each row)";
+  if (!has(Column::cases) && !has(Column::power)) {
+    return "no column cases or power (the number of cases of a power row, the target power of "
+           "a size row)";
+  }
+  if (!has(Column::quantiles) && !has(Column::exposure_prevalences)) {
+    return "no column quantiles or exposure_prevalences (the exposure categories)";
+  }
+  if (!has(Column::gene_prevalence) && !has(Column::allele_frequency)) {
+    return "no column gene_prevalence (or allele_frequency with genetic_model)";
+  }
+  if (has(Column::allele_frequency) && !has(Column::genetic_model) &&
+      !has(Column::gene_prevalence)) {
+    return "the column allele_frequency needs a column genetic_model (dominant or recessive)";
+  }
+  if (!has(Column::ror)) return "no column ror (ROR^tb under the alternative)";
+  return {};
+}
+
+}  // namespace
+
 LayoutReading read_layout(std::span<const std::string> names) {
   LayoutReading reading;
   Layout& layout = reading.layout;
   layout.field.fill(Layout::kAbsent);
   layout.width = names.size();
-  const auto refuse = [&](std::string problem) {
-    reading.problem = std::move(problem);
-    return reading;
-  };
-
   std::unordered_set<std::string_view> seen;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::string_view name = names[i];
-    if (!seen.insert(name).second) {
-      return refuse("the column " + values::quoted(name) + " appears twice: give each column once");
+    if (!seen.insert(names[i]).second) {
+      reading.problem =
+          "the column " + values::quoted(names[i]) + " appears twice: give each column once";
+      return reading;
     }
-    const auto input = std::find(kInputNames.begin(), kInputNames.end(), name);
-    if (input != kInputNames.end()) {
-      const auto at = static_cast<std::size_t>(input - kInputNames.begin());
-      layout.field[at] = i;
-      if (at >= kInputColumns) {
-        layout.carried.push_back(i);
-        layout.carried_names.emplace_back(name);
-      }
-      continue;
-    }
-    if (name == kUnreadRowColumn) {
-      layout.unread = i;
-      continue;
-    }
-    if (name == column_name(Column::error)) layout.error = i;
-    if (std::find(kColumnNames.begin(), kColumnNames.end(), name) != kColumnNames.end() ||
-        std::find(kSimulationColumnNames.begin(), kSimulationColumnNames.end(), name) !=
-            kSimulationColumnNames.end()) {
-      continue;  // a result: computed afresh, or not at all
-    }
-    const std::string loosely = loose(name);
-    for (std::string_view known : kInputNames) {
-      if (loosely == known) {
-        return refuse("the column " + values::quoted(name) + " would be read as " + std::string(known) +
-                      ": write its name exactly so (lower case, with underscores)");
-      }
-    }
-    if (loosely == "or_e_range" || loosely == "or_g_range") {
-      const std::string side = loosely.substr(0, 4);
-      return refuse("the column " + values::quoted(name) + " is not read: a range is two columns, " +
-                    side + "_low and " + side + "_high");
-    }
-    layout.carried.push_back(i);
-    layout.carried_names.emplace_back(name);
+    if (!place(names[i], i, layout, reading.problem)) return reading;
   }
-
-  const auto has = [&](Input input) { return layout.field[index_of(input)] != Layout::kAbsent; };
-  if (!has(Input::mode)) return refuse("no column mode (power or size, for each row)");
-  if (!has(Input::cases) && !has(Input::power)) {
-    return refuse("no column cases or power (the number of cases of a power row, the target "
-                  "power of a size row)");
-  }
-  if (!has(Input::quantiles) && !has(Input::exposure_prevalences)) {
-    return refuse("no column quantiles or exposure_prevalences (the exposure categories)");
-  }
-  if (!has(Input::gene_prevalence) && !has(Input::allele_frequency)) {
-    return refuse("no column gene_prevalence (or allele_frequency with genetic_model)");
-  }
-  if (has(Input::allele_frequency) && !has(Input::genetic_model) &&
-      !has(Input::gene_prevalence)) {
-    return refuse("the column allele_frequency needs a column genetic_model "
-                  "(dominant or recessive)");
-  }
-  if (!has(Input::ror)) return refuse("no column ror (ROR^tb under the alternative)");
+  reading.problem = missing_column(layout);
   return reading;
 }
 
@@ -158,98 +171,93 @@ class Cells {
   Cells(const Layout& layout, std::span<const std::string> fields)
       : layout_(layout), fields_(fields) {}
 
-  std::string_view text(Input input) const {
-    const std::size_t at = layout_.field[index_of(input)];
+  std::string_view text(Column c) const {
+    const std::size_t at = layout_.field[index_of(c)];
     return at < fields_.size() ? std::string_view(fields_[at]) : std::string_view();
   }
-  bool given(Input input) const { return !text(input).empty(); }
+  bool given(Column c) const { return !text(c).empty(); }
 
  private:
   const Layout& layout_;
   std::span<const std::string> fields_;
 };
 
-// Reads a row into a calculation, stopping at the first problem.
+// Reads a row into a request of one value per input, stopping at the first
+// cell that is not a value of its kind; the request's own rules follow.
 class DesignReader {
  public:
   explicit DesignReader(const Cells& cells) : cells_(cells) {}
 
   DesignReading read() {
     DesignReading reading;
-    if (!read_into(reading.scenario)) reading.problem = std::move(problem_);
+    Request request;
+    if (!read_into(request)) {
+      reading.problem = std::move(problem_);
+      return reading;
+    }
+    Expansion rows = expand(request);
+    if (!rows.ok()) {
+      reading.problem = problem_of(rows.error->error);
+      return reading;
+    }
+    reading.scenario = std::move(rows.scenarios.front());
     return reading;
   }
 
  private:
-  bool fail(Input input, std::string message) {
-    problem_ = RowProblem{std::string(name_of(input)), std::move(message)};
+  bool fail(Column c, std::string message) {
+    problem_ = RowProblem{std::string(column_name(c)), std::move(message)};
     return false;
   }
-  bool fail_value(Input input, std::string_view rule) {
-    return fail(input, values::quoted(cells_.text(input)) + " " + std::string(rule));
+  bool fail_value(Column c, std::string_view rule) {
+    return fail(c, values::quoted(cells_.text(c)) + " " + std::string(rule));
   }
 
-  // A number from its cell; an empty cell leaves `value` as it is (the
-  // default) or, when `needed` is given, is refused with that reason.
-  bool number(Input input, double& value, const char* needed = nullptr) {
-    const std::string_view text = cells_.text(input);
-    if (text.empty()) return needed == nullptr || fail(input, std::string("is empty: ") + needed);
+  // A number from its cell, when the cell is not empty.
+  bool number(Column c, std::optional<double>& value) {
+    const std::string_view text = cells_.text(c);
+    if (text.empty()) return true;
     const values::NumberReading reading = values::read_number(text);
-    if (!reading.ok()) return fail_value(input, number_problem(text));
+    if (!reading.ok()) return fail_value(c, number_problem(text));
     value = reading.value;
     return true;
   }
-
-  bool mode(Scenario& s) {
-    const std::string_view text = cells_.text(Input::mode);
-    if (text.empty()) return fail(Input::mode, "is empty: give power or size");
-    const std::optional<Mode> mode = parse_mode(text);
-    if (!mode) return fail_value(Input::mode, "is not power or size");
-    s.mode = *mode;
-    const bool power = s.mode == Mode::power;
-    const Input unused = power ? Input::power : Input::cases;
-    if (cells_.given(unused)) {
-      return fail_value(unused, power ? "is given in a power row, which finds the power for "
-                                        "the cases given: leave it empty, or make the row a "
-                                        "size row"
-                                      : "is given in a size row, which finds the number of "
-                                        "cases: leave it empty, or make the row a power row");
-    }
-    return power ? number(Input::cases, s.cases, "a power row needs the number of cases")
-                 : number(Input::power, s.target_power, "a size row needs the target power");
+  bool number(Column c, std::vector<double>& list) {
+    std::optional<double> value;
+    if (!number(c, value)) return false;
+    if (value) list = {*value};
+    return true;
   }
 
-  bool exposure(Design& d) {
-    const bool quantiles = cells_.given(Input::quantiles);
-    const bool prevalences = cells_.given(Input::exposure_prevalences);
-    if (quantiles == prevalences) {
-      return fail(Input::quantiles,
-                  quantiles ? values::quoted(cells_.text(Input::quantiles)) +
-                                  " is given and so is exposure_prevalences: give one of the two"
-                            : "is empty and so is exposure_prevalences: give the number of "
-                              "quantiles or the prevalence of each exposure category");
-    }
-    if (quantiles) {
-      const std::string_view text = cells_.text(Input::quantiles);
-      const values::NumberReading k = values::read_whole_number(text, kMinCategories, kMaxCategories);
-      if (!k.ok()) {
-        const std::string hint = number_problem(text);
-        return fail_value(Input::quantiles, hint.empty() ? k.problem : hint);
-      }
-      d.quantiles = static_cast<int>(k.value);
-      return true;
-    }
-    // Items separated by ';', optionally followed by blanks, as the csv
-    // output writes them ("0.2;0.3;0.5").
-    const std::string_view text = cells_.text(Input::exposure_prevalences);
+  // A text column's choice, when the cell is not empty.
+  template <class T, class Parse>
+  bool choice(Column c, std::optional<T>& value, Parse parse) {
+    const std::string_view text = cells_.text(c);
+    if (text.empty()) return true;
+    if (const std::optional<Error> e = choice_error(c, text)) return fail_value(c, e->rule);
+    value = parse(text);
+    return true;
+  }
+
+  bool mode(Request& r) {
+    std::optional<Mode> mode;
+    if (!choice(Column::mode, mode, parse_mode)) return false;
+    if (!mode) return fail(Column::mode, "is empty: give power or size");
+    r.mode = *mode;
+    return true;
+  }
+
+  // Items separated by ';', optionally followed by blanks, as the csv
+  // output writes them ("0.2;0.3;0.5").
+  bool prevalences(std::vector<double>& list) {
+    const std::string_view text = cells_.text(Column::exposure_prevalences);
     constexpr std::size_t kMostItems = 1000;  // far above the 100 categories allowed
     std::size_t start = 0;
-    for (;;) {
-      const std::size_t semicolon = text.find(';', start);
-      const std::string_view item = text.substr(
-          start, semicolon == std::string_view::npos ? std::string_view::npos : semicolon - start);
+    while (!text.empty()) {
+      const std::size_t semicolon = std::min(text.find(';', start), text.size());
+      const std::string_view item = text.substr(start, semicolon - start);
       if (item.empty()) {
-        return fail_value(Input::exposure_prevalences,
+        return fail_value(Column::exposure_prevalences,
                           "is not a list of numbers separated by ';': an item is empty");
       }
       std::string problem = number_problem(item);
@@ -259,118 +267,66 @@ class DesignReader {
         }
         // The item too, when the list has more than one.
         const std::string which = item.size() < text.size() ? values::quoted(item) + " " : "";
-        return fail_value(Input::exposure_prevalences, which + problem);
+        return fail_value(Column::exposure_prevalences, which + problem);
       }
-      if (d.exposure_prevalences.size() == kMostItems) {
-        return fail_value(Input::exposure_prevalences,
+      if (list.size() == kMostItems) {
+        return fail_value(Column::exposure_prevalences,
                           "has more than 1000 items: give from 2 to 100 prevalences");
       }
-      d.exposure_prevalences.push_back(values::read_number(item).value);
-      if (semicolon == std::string_view::npos) return true;
+      list.push_back(values::read_number(item).value);
+      if (semicolon == text.size()) break;
       start = semicolon + 1;
       while (start < text.size() && text[start] == ' ') ++start;
     }
+    return true;
   }
 
-  bool gene(Design& d) {
-    const bool by_allele = cells_.given(Input::allele_frequency);
-    if (!by_allele) {
-      if (cells_.given(Input::genetic_model)) {
-        return fail_value(Input::genetic_model,
-                          "is given without allele_frequency: give both, or gene_prevalence");
-      }
-      return number(Input::gene_prevalence, d.gene_prevalence,
-                    "give the carrier prevalence among controls, or allele_frequency with "
-                    "genetic_model");
-    }
-    const std::string_view model_text = cells_.text(Input::genetic_model);
-    if (model_text.empty()) {
-      return fail(Input::genetic_model, "is empty: allele_frequency needs dominant or recessive");
-    }
-    const std::optional<GeneticModel> model = parse_genetic_model(model_text);
-    if (!model) return fail_value(Input::genetic_model, "is not dominant or recessive");
-    model_ = *model;
-    double q = 0.0;
-    if (!number(Input::allele_frequency, q)) return false;
-    if (const std::optional<Error> e = check_allele_frequency(q)) {
-      return fail_value(Input::allele_frequency, e->rule);
-    }
-    d.gene_prevalence = carrier_prevalence(q, *model);
-    from_alleles_ = true;
-    if (!cells_.given(Input::gene_prevalence)) return true;
-    // Both, as in a row written from an allele frequency and read again: the
-    // prevalence must be the one the frequency gives, to the last bit.
-    double given = 0.0;
-    if (!number(Input::gene_prevalence, given)) return false;
-    if (given == d.gene_prevalence) return true;
-    return fail_value(Input::gene_prevalence,
-                      "is not the carrier prevalence " + values::format_number(d.gene_prevalence) +
-                          " that allele_frequency " + std::string(cells_.text(Input::allele_frequency)) +
-                          " gives (" + std::string(name(*model)) + "): give one of the two");
-  }
-
-  bool range(Input low, Input high, std::optional<Range>& range) {
+  bool range(Column low, Column high, std::optional<Range>& range) {
     const bool has_low = cells_.given(low);
     if (has_low != cells_.given(high)) {
-      const Input missing = has_low ? high : low;
-      return fail(missing, "is empty while " + std::string(name_of(has_low ? low : high)) +
-                               " is given: give both bounds of the range, or neither for the "
-                               "one value of the conversion");
+      return fail(has_low ? high : low,
+                  "is empty while " + std::string(column_name(has_low ? low : high)) +
+                      " is given: give both bounds of the range, or neither for the one value "
+                      "of the conversion");
     }
-    if (!has_low) return true;
-    Range r;
-    if (!number(low, r.low) || !number(high, r.high)) return false;
-    range = r;
+    std::optional<double> bounds[2];
+    if (!number(low, bounds[0]) || !number(high, bounds[1])) return false;
+    if (has_low) range = Range{*bounds[0], *bounds[1]};
     return true;
   }
 
-  bool search(Settings& settings) {
-    const std::string_view text = cells_.text(Input::search);
-    if (text.empty()) return true;
-    const std::optional<SearchMethod> method = parse_search_method(text);
-    if (!method) return fail_value(Input::search, "is not global or centre");
-    settings.search = *method;
-    return true;
+  bool read_into(Request& r) {
+    return mode(r) && number(Column::cases, r.cases) && number(Column::power, r.power) &&
+           number(Column::quantiles, r.quantiles) && prevalences(r.exposure_prevalences) &&
+           number(Column::gene_prevalence, r.gene_prevalence) &&
+           number(Column::allele_frequency, r.allele_frequency) &&
+           choice(Column::genetic_model, r.genetic_model, parse_genetic_model) &&
+           number(Column::controls_per_case, r.controls_per_case) &&
+           number(Column::or_e, r.or_e) && number(Column::or_g, r.or_g) &&
+           number(Column::ror, r.ror) &&
+           range(Column::or_e_low, Column::or_e_high, r.ranges.or_e) &&
+           range(Column::or_g_low, Column::or_g_high, r.ranges.or_g) &&
+           number(Column::alpha, r.alpha) &&
+           choice(Column::search, r.search, parse_search_method);
   }
 
-  // The planning library's own checks, reported against the cell they read.
-  bool checked(const Scenario& s) {
-    const std::optional<Error> e = check(s);
-    if (!e) return true;
-    if (from_alleles_ && e->input == name_of(Input::gene_prevalence)) {
-      return fail_value(Input::allele_frequency,
-                        "gives a carrier prevalence of " + e->value + " (" +
-                            std::string(name(model_)) + "), which " + e->rule);
-    }
-    const auto known = std::find(kInputNames.begin(), kInputNames.end(), e->input);
-    if (known == kInputNames.end()) {
-      problem_ = RowProblem{std::string(), e->message()};
-      return false;
-    }
-    const auto input = static_cast<Input>(known - kInputNames.begin());
-    const std::string_view text = cells_.text(input);
-    // A list is quoted whole, then the value the rule is about.
-    if (input == Input::exposure_prevalences) return fail(input, values::quoted(text) + ": " + e->message());
-    // An empty cell takes a default, and every default passes the checks.
-    if (text.empty()) return fail(input, e->message());
-    return fail_value(input, e->rule);
-  }
-
-  bool read_into(Scenario& s) {
-    Design& d = s.design;
-    return mode(s) && exposure(d) && gene(d) &&
-           number(Input::controls_per_case, d.controls_per_case) &&
-           number(Input::or_e, d.or_e) && number(Input::or_g, d.or_g) &&
-           number(Input::ror, d.ror, "give ROR^tb under the alternative") &&
-           range(Input::or_e_low, Input::or_e_high, s.ranges.or_e) &&
-           range(Input::or_g_low, Input::or_g_high, s.ranges.or_g) &&
-           number(Input::alpha, s.settings.alpha) && search(s.settings) && checked(s);
+  // The request's error against the cell it read: the cell's text in
+  // quotes, then the rule; a list quoted whole, then the value the rule is
+  // about; the message alone for a cell left empty (its default, or an
+  // input that is needed).
+  RowProblem problem_of(const Error& e) {
+    const std::optional<Column> c = find_column(e.input);
+    if (!c) return RowProblem{std::string(), e.message()};
+    const std::string_view text = cells_.text(*c);
+    if (e.value.empty()) fail(*c, e.plain_rule());
+    else if (text.empty()) fail(*c, e.message());
+    else if (c == Column::exposure_prevalences) fail(*c, values::quoted(text) + ": " + e.message());
+    else fail_value(*c, e.plain_rule());
+    return problem_;
   }
 
   const Cells& cells_;
   RowProblem problem_;
-  bool from_alleles_ = false;
-  GeneticModel model_ = GeneticModel::dominant;
 };
 
 }  // namespace
@@ -393,7 +349,7 @@ Row row_as_read(const Layout& layout, std::span<const std::string> fields) {
   Row row;
   const Cells cells(layout, fields);
   for (std::size_t i = 0; i < kInputColumns; ++i) {
-    const std::string_view text = cells.text(static_cast<Input>(i));
+    const std::string_view text = cells.text(static_cast<Column>(i));
     if (!text.empty()) row.cells[i] = std::string(text);
   }
   return row;

@@ -9,9 +9,9 @@
 // can be edited and run again; any other column is carried through unread.
 //
 // Cells are read as the command line reads its options: numbers strictly
-// (read_number), the same checks (check, check_allele_frequency), and an
-// empty cell takes the same default (one control per case, null odds ratios
-// of 1, alpha 0.05, the global search, the conversion's point for a range).
+// (read_number), then into a Request of one value each, expanded as every
+// front end expands one (the same rules and messages); an empty cell is an
+// input not given, which takes its column's default.
 
 #include <array>
 #include <cstddef>
@@ -21,38 +21,23 @@
 #include <string_view>
 #include <vector>
 
+#include "plan/columns.h"
 #include "plan/plan.h"
+#include "plan/request.h"
 #include "plan/row.h"
 
 namespace gxe::plan {
-
-// The inputs a row can give. The first kInputColumns are the output columns
-// of the same names, in the same order.
-enum class Input : std::size_t {
-  mode, cases, power, quantiles, exposure_prevalences, gene_prevalence, controls_per_case,
-  or_e, or_g, ror, or_e_low, or_e_high, or_g_low, or_g_high, alpha, search,
-  allele_frequency, genetic_model,
-};
-
-inline constexpr std::size_t kInputCount = static_cast<std::size_t>(Input::genetic_model) + 1;
-inline constexpr std::size_t kInputColumns = static_cast<std::size_t>(Column::search) + 1;
-
-inline constexpr std::array<std::string_view, kInputCount> kInputNames = {
-    "mode", "cases", "power", "quantiles", "exposure_prevalences", "gene_prevalence",
-    "controls_per_case", "or_e", "or_g", "ror", "or_e_low", "or_e_high", "or_g_low",
-    "or_g_high", "alpha", "search", "allele_frequency", "genetic_model",
-};
 
 // The column that keeps a row whole, as text, when its cells could not be
 // read under the header (quotes out of place, more or fewer fields than the
 // header): written by a batch, and read again as a row that still waits to
 // be put right.
-inline constexpr std::string_view kUnreadRowColumn = "unread_row";
+inline constexpr std::string_view kUnreadRowColumn = column_name(Column::unread_row);
 
 // Where each input sits in a row, as the header says.
 struct Layout {
   static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
-  std::array<std::size_t, kInputCount> field{};  // the field of each input, or kAbsent
+  std::array<std::size_t, kColumnTotal> field{};  // the field of each input, or kAbsent
   std::size_t unread = kAbsent;  // the column unread_row, or kAbsent
   std::size_t error = kAbsent;   // the column error (why a row kept whole was not read)
   // Fields that are not output columns, in the order of the header: the

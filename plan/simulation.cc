@@ -1,6 +1,9 @@
 #include "plan/simulation.h"
 
+#include <cmath>
 #include <string>
+
+#include "values/number.h"
 
 namespace gxe::plan {
 
@@ -30,6 +33,42 @@ std::optional<Simulation> check_by_simulation(const Scenario& scenario, Outcome&
   };
   return Simulation{static_cast<double>(options.replicates), point(o.least.check),
                     point(o.most.check)};
+}
+
+std::optional<Error> check(const SimulationSettings& s) {
+  struct Setting {
+    const char* name;
+    double value;
+    double high;
+    const char* rule;
+  } const settings[] = {
+      {"simulate", s.replicates, static_cast<double>(simulate::kMaxReplicates),
+       "must be a whole number from 0 to 1000000000"},
+      {"seed", s.seed, static_cast<double>(simulate::kMaxSeed),
+       "must be a whole number from 0 to 2147483647"},
+      {"threads", s.threads, static_cast<double>(simulate::kMaxThreads),
+       "must be a whole number from 0 to 1024"},
+  };
+  for (const Setting& setting : settings) {
+    const double x = setting.value;
+    if (!(x >= 0.0 && x <= setting.high && x == std::trunc(x))) {
+      return Error(Error::Kind::invalid_input, values::fault(setting.name, x, setting.rule));
+    }
+  }
+  return std::nullopt;
+}
+
+Answer answer(const Scenario& scenario, const SimulationSettings& settings,
+              const Progress& progress) {
+  Answer out{run(scenario), std::nullopt};
+  if (settings.replicates <= 0 || !out.outcome.ok()) return out;
+  simulate::Options options;
+  options.replicates = static_cast<long>(settings.replicates);
+  options.seed = static_cast<std::uint64_t>(settings.seed);
+  options.threads = static_cast<int>(settings.threads);
+  options.progress = progress;
+  out.simulation = check_by_simulation(scenario, out.outcome, options);
+  return out;
 }
 
 }  // namespace gxe::plan

@@ -66,6 +66,9 @@ inline constexpr double kMaxSubjects = 1e9;  // cases, and controls, per study
 inline constexpr long kMaxReplicates = 1000000000;
 inline constexpr int kMaxThreads = 1024;
 inline constexpr std::uint64_t kDefaultSeed = 1;
+// The largest seed a front end takes: every seed from 0 to it can be written
+// as a whole number by each of them (R's integers, a 32-bit int).
+inline constexpr std::uint64_t kMaxSeed = 2147483647;
 
 struct Options {
   long replicates = 10000;  // simulated studies, 1 to kMaxReplicates

@@ -11,9 +11,29 @@ constexpr double kPrevalenceSumTolerance = 1e-6;
 
 }  // namespace
 
+std::string Fault::rule_naming(
+    const std::function<std::string(std::string_view)>& name_of) const {
+  std::string out;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t open = rule.find('{', at);
+    const std::size_t close = rule.find('}', open == std::string::npos ? at : open);
+    if (open == std::string::npos || close == std::string::npos) break;
+    out.append(rule, at, open - at);
+    out += name_of(std::string_view(rule).substr(open + 1, close - open - 1));
+    at = close + 1;
+  }
+  return out.append(rule, at);
+}
+
+std::string Fault::plain_rule() const {
+  return rule_naming([](std::string_view name) { return std::string(name); });
+}
+
 std::string Fault::message() const {
-  if (input.empty()) return rule;
-  return input + " = " + value + ": " + rule;
+  if (input.empty()) return plain_rule();
+  if (value.empty()) return input + " " + plain_rule();
+  return input + " = " + value + ": " + plain_rule();
 }
 
 Fault fault(std::string_view input, double value, std::string_view rule) {

@@ -10,6 +10,7 @@
 // well, so the two accept exactly the same designs.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,13 +18,22 @@
 
 namespace gxe::values {
 
+//
+// A rule may refer to other inputs by their column names in braces, "needs
+// {genetic_model}", which each front end writes as it names its inputs
+// (--genetic-model on the command line).
 struct Fault {
   std::string input;  // by its column name ("gene_prevalence"); empty when no single input is
-  std::string value;  // as shown (numbers in shortest round-trip form)
+  std::string value;  // as shown (numbers in shortest round-trip form); may be empty
   std::string rule;   // what is allowed: "must be greater than 0", "is not one of a, b"
 
-  // "gene_prevalence = 1.5: must be greater than 0 and less than 1", or the
-  // rule alone when no input is named.
+  // The rule with each {name} written by `name_of(name)`.
+  std::string rule_naming(const std::function<std::string(std::string_view)>& name_of) const;
+  // The rule with the names as they are.
+  std::string plain_rule() const;
+  // "gene_prevalence = 1.5: must be greater than 0 and less than 1",
+  // "quantiles is required, or exposure_prevalences: ..." without a value,
+  // or the rule alone when no input is named.
   std::string message() const;
 };
 

@@ -27,6 +27,7 @@
 
 #include "cli/batch.h"
 #include "cli/csv_records.h"
+#include "plan/columns.h"
 #include "plan/plan.h"
 #include "plan/row.h"
 #include "plan/row_reader.h"
@@ -71,11 +72,11 @@ gxe::plan::Simulation made_up_simulation(const gxe::plan::Outcome& o) {
   return sim;
 }
 
-gxe::cli::RowAnswer calculate(const gxe::plan::Scenario& s, bool simulated) {
+gxe::plan::Answer calculate(const gxe::plan::Scenario& s, bool simulated) {
   require(!gxe::plan::check(s).has_value());
   constexpr int kCalculated = 2;
   constexpr int kCheapCategories = 10;
-  gxe::cli::RowAnswer answer;
+  gxe::plan::Answer answer;
   if (calculated < kCalculated && s.design.categories() <= kCheapCategories) {
     ++calculated;
     answer.outcome = gxe::plan::run(s);
@@ -126,20 +127,15 @@ long column_of(const std::vector<std::string>& header, std::string_view name) {
 }
 
 bool is_input(std::string_view name) {
-  for (const std::string_view input : gxe::plan::kInputNames) {
-    if (name == input) return true;
-  }
-  return false;
+  const auto c = gxe::plan::find_column(name);
+  return c && (gxe::plan::column(*c).role == gxe::plan::ColumnRole::input ||
+               gxe::plan::column(*c).role == gxe::plan::ColumnRole::alias);
 }
 
 bool is_result(std::string_view name) {
-  for (const std::string_view column : gxe::plan::kColumnNames) {
-    if (name == column) return !is_input(name);
-  }
-  for (const std::string_view column : gxe::plan::kSimulationColumnNames) {
-    if (name == column) return true;
-  }
-  return false;
+  const auto c = gxe::plan::find_column(name);
+  return c && (gxe::plan::column(*c).role == gxe::plan::ColumnRole::result ||
+               gxe::plan::column(*c).role == gxe::plan::ColumnRole::simulation);
 }
 
 // The csv output of a batch that read every row of `input`: one row per

@@ -14,14 +14,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <ostream>
+#include <sstream>
 #include <streambuf>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "cli/calculation_command.h"
+#include "cli/command_line.h"
 #include "cli/curve.h"
+#include "cli/curve_command.h"
 #include "cli/figure.h"
-#include "cli/options.h"
 #include "cli/output.h"
 #include "plan/curve.h"
 #include "plan/plan.h"
@@ -60,6 +65,59 @@ gxe::plan::Outcome made_up(const gxe::plan::Scenario& s, std::size_t index) {
   return o;
 }
 
+// A message of wrong use: "gxeplan: ", one line of printable text, a line end.
+bool one_printable_line(const std::string& text) {
+  if (text.rfind("gxeplan: ", 0) != 0 || text.empty() || text.back() != '\n') return false;
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7f) return false;
+  }
+  return true;
+}
+
+// The first rows of the calculations, written with made-up answers.
+void write_rows(const gxe::cli::Calculations& c) {
+  const std::vector<gxe::plan::Scenario>& scenarios = c.scenarios;
+  require(!scenarios.empty() && scenarios.size() <= gxe::plan::kMaxRows);
+  for (const gxe::plan::Scenario& s : scenarios) require(!gxe::plan::check(s).has_value());
+  DiscardBuffer discard;
+  std::ostream out(&discard);
+  const auto writer = gxe::cli::make_writer(c.format, out, scenarios);
+  writer->begin();
+  constexpr std::size_t kRowsWritten = 4;
+  for (std::size_t i = 0; i < scenarios.size() && i < kRowsWritten; ++i) {
+    writer->write(scenarios[i], made_up(scenarios[i], i));
+  }
+  writer->end();
+}
+
+// The first points of the curves, written with made-up answers, and their figure.
+void write_curve(const gxe::cli::CurveCalculations& c) {
+  const gxe::cli::CurveRequest& curve = c.curve;
+  require(!gxe::plan::check(curve.query).has_value());
+  std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.query);
+  require(!points.empty() && points.size() <= gxe::plan::kMaxRows);
+  for (std::size_t i = 0; i < points.size(); ++i) points[i].outcome = made_up(points[i].scenario, i);
+  DiscardBuffer discard;
+  std::ostream out(&discard);
+  const auto curve_writer = gxe::cli::make_curve_writer(
+      c.format, out, curve.query, static_cast<long>(c.simulation.replicates));
+  curve_writer->begin();
+  std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
+  constexpr std::size_t kRowsWritten = 4;
+  for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {
+    if (c.simulation.replicates > 0 && points[i].outcome.ok()) {
+      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 11.0, 0.6}};
+    }
+    curve_writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
+  }
+  curve_writer->end();
+  const gxe::cli::Figure figure = gxe::cli::curve_figure(curve, points, simulations);
+  require(figure.x_min < figure.x_max && figure.y_min < figure.y_max);
+  require(!gxe::cli::axis_ticks(figure.x_min, figure.x_max, figure.log_x).empty());
+  require(!gxe::cli::axis_ticks(figure.y_min, figure.y_max, figure.log_y).empty());
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -71,58 +129,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       args.back() += static_cast<char>(data[i]);
     }
   }
-  const gxe::cli::Parsed parsed = gxe::cli::parse_command_line(args);
-  switch (parsed.action) {
-    case gxe::cli::Parsed::Action::wrong_use:
-      require(parsed.text.rfind("gxeplan: ", 0) == 0);
-      for (const char c : parsed.text) {
-        require(static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) < 0x7f);
-      }
-      return 0;
-    case gxe::cli::Parsed::Action::show:
-      require(!parsed.text.empty());
-      return 0;
-    case gxe::cli::Parsed::Action::batch:  // files are not opened here
-      require(parsed.batch.format == "csv" || parsed.batch.format == "json" ||
-              parsed.batch.format == "jsonl");
-      return 0;
-    case gxe::cli::Parsed::Action::calculate:
-      break;
+  gxe::cli::CommandLine line;
+  std::ostringstream shown;
+  std::ostringstream message;
+  int status = 0;
+  gxe::cli::Command* command = line.parse(args, shown, message, status);
+  if (command == nullptr) {
+    require(status == 0 ? !shown.str().empty() : one_printable_line(message.str()));
+    return 0;
   }
-  const std::vector<gxe::plan::Scenario>& scenarios = parsed.request.scenarios;
-  require(!scenarios.empty() && scenarios.size() <= gxe::cli::kMaxRows);
-  for (const gxe::plan::Scenario& s : scenarios) require(!gxe::plan::check(s).has_value());
-
-  DiscardBuffer discard;
-  std::ostream out(&discard);
-  const auto writer = gxe::cli::make_writer(parsed.request.format, out, scenarios);
-  writer->begin();
-  constexpr std::size_t kRowsWritten = 4;
-  for (std::size_t i = 0; i < scenarios.size() && i < kRowsWritten; ++i) {
-    writer->write(scenarios[i], made_up(scenarios[i], i));
-  }
-  writer->end();
-
-  if (!parsed.request.curve) return 0;
-  const gxe::cli::CurveRequest& curve = *parsed.request.curve;
-  require(!gxe::plan::check(curve.query).has_value());
-  std::vector<gxe::plan::CurvePoint> points = gxe::plan::curve_points(curve.query);
-  require(points.size() == scenarios.size());
-  for (std::size_t i = 0; i < points.size(); ++i) points[i].outcome = made_up(points[i].scenario, i);
-  const auto curve_writer = gxe::cli::make_curve_writer(
-      parsed.request.format, out, curve.query, parsed.request.simulation.replicates);
-  curve_writer->begin();
-  std::vector<std::optional<gxe::plan::Simulation>> simulations(points.size());
-  for (std::size_t i = 0; i < points.size() && i < kRowsWritten; ++i) {
-    if (parsed.request.simulation.replicates > 0 && points[i].outcome.ok()) {
-      simulations[i] = gxe::plan::Simulation{100.0, {0.5, 0.05, 0.0, 0.5}, {0.6, 0.05, 11.0, 0.6}};
+  if (auto* calculation = dynamic_cast<gxe::cli::CalculationCommand*>(command)) {
+    auto prepared = calculation->prepare();
+    if (auto* c = std::get_if<gxe::cli::Calculations>(&prepared)) {
+      write_rows(*c);
+    } else {
+      require(one_printable_line("gxeplan: " + std::get<std::string>(prepared) + "\n"));
     }
-    curve_writer->write(points[i], simulations[i] ? &*simulations[i] : nullptr);
+  } else if (auto* curve = dynamic_cast<gxe::cli::CurveCommand*>(command)) {
+    auto prepared = curve->prepare();
+    if (auto* c = std::get_if<gxe::cli::CurveCalculations>(&prepared)) {
+      write_curve(*c);
+    } else {
+      require(one_printable_line("gxeplan: " + std::get<std::string>(prepared) + "\n"));
+    }
   }
-  curve_writer->end();
-  const gxe::cli::Figure figure = gxe::cli::curve_figure(curve, points, simulations);
-  require(figure.x_min < figure.x_max && figure.y_min < figure.y_max);
-  require(!gxe::cli::axis_ticks(figure.x_min, figure.x_max, figure.log_x).empty());
-  require(!gxe::cli::axis_ticks(figure.y_min, figure.y_max, figure.log_y).empty());
   return 0;
 }

@@ -37,7 +37,7 @@ TEST(MakeRow, ColumnsFollowTheModeAndTheOutcome) {
   EXPECT_EQ(a[Column::or_e_high], Cell(answered.result.or_e_conditional));
   EXPECT_EQ(cell_text(a[Column::size]), "1000");
   for (std::size_t i = static_cast<std::size_t>(Column::size); i < kColumnCount - 1; ++i) {
-    EXPECT_FALSE(empty(a.cells[i])) << kColumnNames[i];
+    EXPECT_FALSE(empty(a.cells[i])) << row_column_name(i);
   }
   EXPECT_TRUE(empty(a[Column::error]));
 
@@ -95,7 +95,7 @@ TEST(Simulation, TooManyFailedFitsMakeItUnreliableNotADisagreement) {
     EXPECT_EQ(cells[kSimulationColumnCount - 2], Cell(c.unreliable)) << "sim_unreliable_min";
     EXPECT_EQ(cells[kSimulationColumnCount - 1], Cell(false)) << "sim_unreliable_max";
   }
-  EXPECT_EQ(kSimulationColumnNames[kSimulationColumnCount - 2], "sim_unreliable_min");
+  EXPECT_EQ(simulation_column_name(kSimulationColumnCount - 2), "sim_unreliable_min");
   for (const Cell& cell : simulation_cells(nullptr)) EXPECT_TRUE(empty(cell));
 }
 

@@ -1,4 +1,4 @@
-#include "cli/options.h"
+#include "cli/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,59 @@
 #include <string>
 #include <vector>
 
+#include "cli/calculation_command.h"
+#include "cli/curve_command.h"
+#include "plan/curve.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::cli {
 namespace {
+
+// What a command line asks for, read as gxeplan reads it but not run: the
+// calculations of power, size or curve, or the text shown (help, version)
+// or the one line of wrong use.
+struct Parsed {
+  bool ok = false;
+  std::string text;  // the wrong use, or what is shown
+  std::vector<plan::Scenario> scenarios;
+  std::optional<CurveRequest> curve;
+  Format format = Format::table;
+};
+
+Parsed parse_command_line(const std::vector<std::string>& args) {
+  CommandLine line;
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = 0;
+  Parsed p;
+  Command* command = line.parse(args, out, err, status);
+  if (command == nullptr) {
+    p.text = status == 0 ? out.str() : err.str().substr(0, err.str().find('\n'));
+    return p;
+  }
+  if (auto* calculation = dynamic_cast<CalculationCommand*>(command)) {
+    auto prepared = calculation->prepare();
+    if (auto* c = std::get_if<Calculations>(&prepared)) {
+      p.ok = true;
+      p.scenarios = c->scenarios;
+      p.format = c->format;
+    } else {
+      p.text = "gxeplan: " + std::get<std::string>(prepared);
+    }
+  } else if (auto* curve = dynamic_cast<CurveCommand*>(command)) {
+    auto prepared = curve->prepare();
+    if (auto* c = std::get_if<CurveCalculations>(&prepared)) {
+      p.ok = true;
+      p.curve = c->curve;
+      for (const plan::CurvePoint& point : plan::curve_points(c->curve.query)) {
+        p.scenarios.push_back(point.scenario);
+      }
+    } else {
+      p.text = "gxeplan: " + std::get<std::string>(prepared);
+    }
+  }
+  return p;
+}
 
 std::vector<std::string> words(const std::string& text) {
   std::vector<std::string> args;
@@ -62,8 +111,9 @@ const Case kCases[] = {
     {POWER "--or-g-range 1:two", 0,
      "gxeplan: --or-g-range: \"1:two\" is not a range LO:HI of two numbers: \"two\" is not a "
      "number"},
-    {"power --quantiles 4.0 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
-     "gxeplan: --quantiles: \"4.0\" is not a whole number"},
+    {"power --quantiles 4.0 --gene-prevalence 0.3 --ror 2 --cases 500", 1, ""},
+    {"power --quantiles 4.5 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
+     "gxeplan: --quantiles: \"4.5\" must be a whole number from 2 to 100"},
     {POWER "--format xml", 0, "gxeplan: --format: \"xml\" is not one of table, csv, json"},
     // Values out of their range, in the planning library's words.
     {"power --quantiles 1 --gene-prevalence 0.3 --ror 2 --cases 500", 0,
@@ -85,18 +135,22 @@ const Case kCases[] = {
      "(within 1e-6); they sum to this"},
     // Options that go together or exclude each other.
     {"power --gene-prevalence 0.3 --ror 2 --cases 500", 0,
-     "gxeplan: the exposure categories are required: give --quantiles K or "
-     "--exposure-prevalences P1,...,PK"},
+     "gxeplan: --quantiles is required, or --exposure-prevalences: give the number of quantiles "
+     "or the prevalence of each exposure category"},
     {POWER "--exposure-prevalences 0.5,0.5", 0,
-     "gxeplan: --quantiles and --exposure-prevalences: give one of the two, not both"},
+     "gxeplan: --quantiles: \"4\" is given and so is --exposure-prevalences: give one of the "
+     "two"},
     {"power --quantiles 4 --ror 2 --cases 500", 0,
-     "gxeplan: --gene-prevalence is required (or --allele-frequency with --genetic-model)"},
+     "gxeplan: --gene-prevalence is required: give the carrier prevalence among controls, or "
+     "--allele-frequency with --genetic-model"},
     {POWER "--allele-frequency 0.1 --genetic-model dominant", 0,
-     "gxeplan: --gene-prevalence and --allele-frequency: give one of the two, not both"},
+     "gxeplan: --gene-prevalence: \"0.3\" is not the carrier prevalence 0.19 that "
+     "--allele-frequency 0.1 gives (dominant): give one of the two"},
     {"power --quantiles 4 --allele-frequency 0.1 --ror 2 --cases 500", 0,
-     "gxeplan: --allele-frequency needs --genetic-model dominant or recessive"},
+     "gxeplan: --allele-frequency: \"0.1\" needs --genetic-model: dominant or recessive"},
     {POWER "--genetic-model dominant", 0,
-     "gxeplan: --genetic-model goes with --allele-frequency"},
+     "gxeplan: --genetic-model: \"dominant\" goes with --allele-frequency: give both, or "
+     "--gene-prevalence"},
     {"power --quantiles 4 --allele-frequency 1.5 --genetic-model dominant --ror 2 --cases 500", 0,
      "gxeplan: --allele-frequency: \"1.5\" must be greater than 0 and less than 1"},
     {"power --quantiles 4 --allele-frequency 1e-200 --genetic-model recessive --ror 2 --cases 5",
@@ -135,7 +189,7 @@ const Case kCases[] = {
      "gxeplan: --plot: \".svg\" must name a file ending in .svg, .png or .pdf (the ending "
      "chooses the kind of file)"},
     {CURVE "--over cases --from 1000 --to 100 --ror 2", 0,
-     "gxeplan: --from: \"1000\" must be less than --to (\"100\")"},
+     "gxeplan: --from: \"1000\" must be less than --to"},
     {CURVE "--over ror --from 1.000001 --to 1.0000015 --cases 500 --plot a.svg", 0,
      "gxeplan: --plot: the axis from \"1.000001\" to \"1.0000015\" is too narrow to draw: "
      "--to must exceed --from by a millionth of its value"},
@@ -145,7 +199,7 @@ const Case kCases[] = {
      "gxeplan: --plot: a figure tells at most 6 curves apart, and the list gives 7; draw them in "
      "several figures"},
     {CURVE "--over cases --from 0 --to 100 --ror 2", 0,
-     "gxeplan: --from: \"0\" must be greater than 0"},
+     "gxeplan: --from: \"0\" must be a finite number greater than 0"},
     {CURVE "--over cases --from 1 --to 100 --points 1001 --ror 2", 0,
      "gxeplan: --points: \"1001\" must be a whole number from 2 to 1000"},
     {CURVE "--over cases --from 1 --to 100 --ror 2 --alpha 0.05,0.01", 0,
@@ -156,20 +210,20 @@ const Case kCases[] = {
     {CURVE "--over ror --from 1 --to 3 --cases 0", 0,
      "gxeplan: --cases: \"0\" must be greater than 0"},
     {CURVE "--over ror --from 1 --to 3 --ror 2 --cases 5", 0,
-     "gxeplan: --ror: with --over ror, ROR^tb is the axis, from --from to --to"},
+     "gxeplan: --ror is the axis with --over ror, from --from to --to"},
     {CURVE "--over ror --from 1 --to 3", 0,
-     "gxeplan: --over ror needs --cases (curves of power) or --power (curves of the study size "
-     "needed)"},
+     "gxeplan: --cases or --power is required with --over ror: --cases for curves of power, "
+     "--power for curves of the study size needed"},
     {CURVE "--over cases --from 1 --to 3", 0,
-     "gxeplan: --ror is required with --over cases: one curve per value (gxeplan curve --help)"},
+     "gxeplan: --ror is required with --over cases: one curve per value"},
     {CURVE "--over cases --from 1 --to 3 --ror 2 --cases 5", 0,
-     "gxeplan: --cases: with --over cases the number of cases is the axis, from --from to --to"},
+     "gxeplan: --cases is the axis with --over cases, from --from to --to"},
     {CURVE "--over cases --from 1 --to 3 --ror 2 --power 0.8", 0,
-     "gxeplan: --power: the study size needed is drawn against ROR^tb (--over ror); against the "
-     "number of cases the curves are of power"},
+     "gxeplan: --power is a curve of the study size needed, drawn against ROR^tb (--over ror); "
+     "against the number of cases the curves are of power"},
     {CURVE "--over ror --from 1 --to 3 --cases 5 --power 0.8", 0,
-     "gxeplan: --cases and --power: give one of the two, --cases for curves of power, --power "
-     "for curves of the study size needed"},
+     "gxeplan: --cases and --power are both given: --cases for curves of power, --power for "
+     "curves of the study size needed"},
     {CURVE "--over ror --from 1 --to 3 --power 0.8 --target 0.8 --plot a.svg", 0,
      "gxeplan: --target: curves of the study size have the target powers of --power as their "
      "curves; --target draws a line on curves of power"},
@@ -179,7 +233,7 @@ const Case kCases[] = {
      "gxeplan: --target: \"1\" must be greater than 0 and less than 1"},
     {CURVE "--over ror --from 1 --to 3 --points 1000 --cases 1,2,3,4,5,6,7,8,9,10,11", 0,
      "gxeplan: the curves have 11000 points in all (11 curves of 1000), more than 10000; use "
-     "fewer --points or split the command"},
+     "fewer --points or split the calculation"},
 };
 
 TEST(ParseCommandLine, CalculationsOrTheOneLineWhy) {
@@ -187,10 +241,10 @@ TEST(ParseCommandLine, CalculationsOrTheOneLineWhy) {
     SCOPED_TRACE(c.args);
     const Parsed p = parse_command_line(words(c.args));
     if (*c.message == '\0') {
-      ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
-      EXPECT_EQ(p.request.scenarios.size(), c.rows);
+      ASSERT_TRUE(p.ok) << p.text;
+      EXPECT_EQ(p.scenarios.size(), c.rows);
     } else {
-      EXPECT_EQ(p.action, Parsed::Action::wrong_use);
+      EXPECT_FALSE(p.ok);
       EXPECT_EQ(p.text, c.message);
     }
   }
@@ -202,10 +256,10 @@ TEST(ParseCommandLine, RowOrder) {
   const Parsed p = parse_command_line(
       words("power --quantiles 4 --gene-prevalence 0.3,0.2 --controls-per-case 2,1 --ror 3,1.5 "
             "--cases 200,100 --alpha 0.01,0.05"));
-  ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
-  ASSERT_EQ(p.request.scenarios.size(), 32u);
+  ASSERT_TRUE(p.ok) << p.text;
+  ASSERT_EQ(p.scenarios.size(), 32u);
   for (std::size_t i = 0; i < 32; ++i) {
-    const plan::Scenario& s = p.request.scenarios[i];
+    const plan::Scenario& s = p.scenarios[i];
     EXPECT_EQ(s.cases, (i & 1) ? 100 : 200) << i;
     EXPECT_EQ(s.design.ror, (i & 2) ? 1.5 : 3) << i;
     EXPECT_EQ(s.design.controls_per_case, (i & 4) ? 1 : 2) << i;
@@ -216,9 +270,9 @@ TEST(ParseCommandLine, RowOrder) {
 
 TEST(ParseCommandLine, DefaultsAndOptionalInputs) {
   const Parsed d = parse_command_line(words(POWER));
-  ASSERT_EQ(d.action, Parsed::Action::calculate) << d.text;
-  const plan::Scenario& s = d.request.scenarios.at(0);
-  EXPECT_EQ(d.request.format, Format::table);
+  ASSERT_TRUE(d.ok) << d.text;
+  const plan::Scenario& s = d.scenarios.at(0);
+  EXPECT_EQ(d.format, Format::table);
   EXPECT_EQ(s.design.controls_per_case, 1.0);
   EXPECT_EQ(s.design.or_e, 1.0);
   EXPECT_EQ(s.design.or_g, 1.0);
@@ -230,9 +284,9 @@ TEST(ParseCommandLine, DefaultsAndOptionalInputs) {
   const Parsed g = parse_command_line(
       words("size --exposure-prevalences 0.2,0.8 --allele-frequency 0.1 --genetic-model dominant "
             "--ror 2 --power 0.9 --or-e-range 1.5:2.5 --search centre --format csv"));
-  ASSERT_EQ(g.action, Parsed::Action::calculate) << g.text;
-  const plan::Scenario& t = g.request.scenarios.at(0);
-  EXPECT_EQ(g.request.format, Format::csv);
+  ASSERT_TRUE(g.ok) << g.text;
+  const plan::Scenario& t = g.scenarios.at(0);
+  EXPECT_EQ(g.format, Format::csv);
   EXPECT_EQ(t.mode, plan::Mode::size);
   EXPECT_EQ(t.target_power, 0.9);
   EXPECT_EQ(t.design.exposure_prevalences, (std::vector<double>{0.2, 0.8}));
@@ -247,9 +301,9 @@ TEST(ParseCommandLine, ListWithBlanks) {
   std::vector<std::string> args = words("power --quantiles 4 --gene-prevalence 0.3 --ror 2");
   args.insert(args.end(), {"--cases", "1, 500"});
   const Parsed p = parse_command_line(args);
-  ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
-  ASSERT_EQ(p.request.scenarios.size(), 2u);
-  EXPECT_EQ(p.request.scenarios[1].cases, 500);
+  ASSERT_TRUE(p.ok) << p.text;
+  ASSERT_EQ(p.scenarios.size(), 2u);
+  EXPECT_EQ(p.scenarios[1].cases, 500);
 }
 
 TEST(ParseCommandLine, AtMostMaxRowsCombinations) {
@@ -262,11 +316,12 @@ TEST(ParseCommandLine, AtMostMaxRowsCombinations) {
     return parse_command_line(words("power --quantiles 4 --gene-prevalence 0.3 --cases " +
                                     list(cases) + " --ror " + list(rors)));
   };
-  EXPECT_EQ(parse(100, 100).request.scenarios.size(), kMaxRows);
+  EXPECT_EQ(parse(100, 100).scenarios.size(), plan::kMaxRows);
   const Parsed over = parse(101, 100);
-  EXPECT_EQ(over.action, Parsed::Action::wrong_use);
+  EXPECT_FALSE(over.ok);
   EXPECT_EQ(over.text,
-            "gxeplan: the lists make more than 10000 combinations, one row each; split the command");
+            "gxeplan: the lists make more than 10000 combinations, one row each: split the "
+            "calculation");
 }
 
 // The curve's axis, series and figure as the options give them.
@@ -289,9 +344,9 @@ TEST(ParseCommandLine, CurveRequest) {
   for (const Expected& e : cases) {
     SCOPED_TRACE(e.args);
     const Parsed p = parse_command_line(words(e.args));
-    ASSERT_EQ(p.action, Parsed::Action::calculate) << p.text;
-    ASSERT_TRUE(p.request.curve.has_value());
-    const CurveRequest& c = *p.request.curve;
+    ASSERT_TRUE(p.ok) << p.text;
+    ASSERT_TRUE(p.curve.has_value());
+    const CurveRequest& c = *p.curve;
     EXPECT_EQ(c.query.base.mode, e.mode);
     EXPECT_EQ(c.query.over, e.over);
     EXPECT_EQ(c.query.series, e.series);
@@ -300,8 +355,8 @@ TEST(ParseCommandLine, CurveRequest) {
     EXPECT_EQ(c.target, e.target);
     // The scenarios are the points, curve by curve; the second point of the
     // last curve has the axis's second value.
-    ASSERT_EQ(p.request.scenarios.size(), 5 * e.series.size());
-    const plan::Scenario& s = p.request.scenarios[5 * (e.series.size() - 1) + 1];
+    ASSERT_EQ(p.scenarios.size(), 5 * e.series.size());
+    const plan::Scenario& s = p.scenarios[5 * (e.series.size() - 1) + 1];
     const double x = e.over == plan::Axis::cases ? s.cases : s.design.ror;
     EXPECT_CLOSE(x, e.over == plan::Axis::cases ? 300.0 : 1.5 * std::pow(2.0, 0.25), 1e-14);
     const double series = e.over == plan::Axis::cases ? s.design.ror
@@ -315,7 +370,7 @@ TEST(ParseCommandLine, HelpAndVersionAreShown) {
   for (const char* args :
        {"--help", "power --help", "size -h", POWER "--help", "curve --help", "--version"}) {
     const Parsed p = parse_command_line(words(args));
-    EXPECT_EQ(p.action, Parsed::Action::show) << args;
+    EXPECT_FALSE(p.ok) << args;
     EXPECT_FALSE(p.text.empty()) << args;
   }
 }

@@ -1,0 +1,86 @@
+#include "cli/calculation_command.h"
+
+#include <CLI/CLI.hpp>
+
+#include <ostream>
+
+#include "cli/rows.h"
+#include "cli/status.h"
+#include "cli/whole_file.h"
+#include "plan/request.h"
+
+namespace gxe::cli {
+namespace {
+
+constexpr const char* kListsFooter =
+    "Lists: --cases, --power, --ror, --gene-prevalence (or --allele-frequency),\n"
+    "--controls-per-case and --alpha take comma lists such as 0.1,0.2,0.3 and\n"
+    "give one row per combination. In the rows, --alpha changes slowest, then\n"
+    "--gene-prevalence, --controls-per-case and --ror, and --cases (or --power)\n"
+    "fastest; each list in the order given. Write numbers with a decimal point\n"
+    "and no thousands separators: 1500, not 1,500 (a list \"1, 500\" takes a blank).\n"
+    "\n"
+    "Exit status: 0 every row answered; 1 some rows without an answer (their error\n"
+    "column says why); 2 wrong use, nothing calculated; 4 output not written.";
+
+constexpr const char* kPowerFooter =
+    "The power of the Wald test of ROR^tb is found at every point of the box of\n"
+    "the alternative's OR(G|E=0) and OR^tb(E|G=0) (--or-g-range, --or-e-range);\n"
+    "the least and the most favourable power are reported with the odds ratios\n"
+    "where they occur.\n\n";
+
+constexpr const char* kSizeFooter =
+    "The study size is the fewest whole cases that reach the target power at the\n"
+    "least favourable point of the box of the alternative's OR(G|E=0) and\n"
+    "OR^tb(E|G=0) (--or-g-range, --or-e-range), and C times as many controls\n"
+    "rounded up to whole subjects; the powers it has at both extremes of the box\n"
+    "are reported (gxeplan power with those cases gives the same).\n\n";
+
+}  // namespace
+
+CalculationCommand::CalculationCommand(CLI::App& top, plan::Mode mode) : mode_(mode) {
+  const bool power = mode == plan::Mode::power;
+  CLI::App* app = power ? top.add_subcommand("power", "Least and most favourable power for N cases")
+                        : top.add_subcommand("size", "Study size that reaches a target power");
+  if (power) {
+    options_.add_cases(*app, "Number of cases, each with C controls.", true);
+  } else {
+    options_.add_power(*app,
+                       "Target power, between 0 and 1, reached at the\n"
+                       "least favourable point of the box.",
+                       true);
+  }
+  options_.add(*app);
+  app->footer(std::string(power ? kPowerFooter : kSizeFooter) + kListsFooter);
+}
+
+std::variant<Calculations, std::string> CalculationCommand::prepare() const {
+  plan::Expansion rows = plan::expand(options_.request(mode_));
+  if (!rows.ok()) return options_.message(*rows.error);
+  return Calculations{std::move(rows.scenarios), options_.format(), options_.simulation()};
+}
+
+int CalculationCommand::run(std::ostream& out, std::ostream& err) {
+  std::variant<Calculations, std::string> prepared = prepare();
+  if (const std::string* message = std::get_if<std::string>(&prepared)) {
+    return wrong_use(err, *message);
+  }
+  const Calculations& c = std::get<Calculations>(prepared);
+  // Interrupted, the command ends as killed by the signal (the shell's 130
+  // for Ctrl-C), not with a status of its own.
+  stop_on_signal("gxeplan: interrupted\n");
+  const bool simulated = c.simulation.replicates > 0;
+  const auto writer = make_writer(c.format, out, c.scenarios, simulated);
+  writer->begin();
+  const int status = answer_rows(
+      c.scenarios, c.simulation,
+      [&](std::size_t i, const plan::Answer& a) {
+        writer->write(c.scenarios[i], a.outcome, a.simulation ? &*a.simulation : nullptr);
+      },
+      [](std::size_t) { return std::string(); }, out, err);
+  if (status == kOutputFailure) return status;
+  writer->end();
+  return flushed(out, err) ? status : kOutputFailure;
+}
+
+}  // namespace gxe::cli
