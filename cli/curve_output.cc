@@ -3,7 +3,9 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,8 +13,9 @@
 
 #include "cli/curve.h"
 #include "cli/output.h"
-#include "values/number.h"
+#include "plan/report.h"
 #include "plan/row.h"
+#include "values/number.h"
 
 namespace gxe::cli {
 namespace {
@@ -58,13 +61,24 @@ class CurveStreamWriter : public CurveWriter {
 
 // --- table ------------------------------------------------------------------------------
 
-std::string line(std::string_view label, std::string_view value) {
-  return fmt::format("{:<{}}{}\n", label, kTableLabelWidth, value);
-}
+using plan::labelled;
+using plan::trimmed;
 
 std::string box_side_text(const std::optional<plan::Range>& r) {
-  return r ? range_text(*r) : "conditional at each point";
+  return r ? plan::range_text(*r) : "conditional at each point";
 }
+
+// The notes a curve's table marks at its points, and their marks; each is
+// written once below the table, when it held at some point.
+struct Footnote {
+  plan::NoteKind kind;
+  std::string_view mark;
+};
+constexpr std::array<Footnote, 3> kFootnotes = {{
+    {plan::NoteKind::unreliable, "? "},
+    {plan::NoteKind::disagrees, "! "},
+    {plan::NoteKind::small_cells, "* "},
+}};
 
 class CurveTableWriter : public CurveWriter {
  public:
@@ -79,17 +93,19 @@ class CurveTableWriter : public CurveWriter {
              : query_.over == plan::Axis::cases
                  ? "Least and most favourable power over the box, against the number of cases\n\n"
                  : "Least and most favourable power over the box, against ROR^tb\n\n");
-    out_ << line("Exposure", exposure_text(d))
-         << line("Gene prevalence", values::format_number(d.gene_prevalence) + " (carriers among controls)")
-         << line("Controls per case", values::format_number(d.controls_per_case))
-         << line("Null OR^tb(E|G=0)", values::format_number(d.or_e))
-         << line("Null OR(G|E=0)", values::format_number(d.or_g))
-         << line("Box OR^tb(E|G=0)", box_side_text(s.ranges.or_e))
-         << line("Box OR(G|E=0)", box_side_text(s.ranges.or_g))
-         << line("Level alpha", values::format_number(s.settings.alpha) + " (two-sided)")
-         << line("Search", plan::name(s.settings.search));
+    out_ << labelled("Exposure", plan::exposure_text(d))
+         << labelled("Gene prevalence",
+                     values::format_number(d.gene_prevalence) + " (carriers among controls)")
+         << labelled("Controls per case", values::format_number(d.controls_per_case))
+         << labelled("Null OR^tb(E|G=0)", values::format_number(d.or_e))
+         << labelled("Null OR(G|E=0)", values::format_number(d.or_g))
+         << labelled("Box OR^tb(E|G=0)", box_side_text(s.ranges.or_e))
+         << labelled("Box OR(G|E=0)", box_side_text(s.ranges.or_g))
+         << labelled("Level alpha", values::format_number(s.settings.alpha) + " (two-sided)")
+         << labelled("Search", plan::name(s.settings.search));
     if (simulated_) {
-      out_ << line("Simulation", std::to_string(replicates_) + " studies at both extremes of each point");
+      out_ << labelled("Simulation",
+                       std::to_string(replicates_) + " studies at both extremes of each point");
     }
   }
 
@@ -101,9 +117,13 @@ class CurveTableWriter : public CurveWriter {
       out_ << fmt::format("{:>9}  no answer: {}\n", x, p.outcome.error->message());
       return;
     }
+    for (const plan::Note& note : plan::curve_point_notes(p.scenario, p.outcome, simulation)) {
+      for (std::size_t i = 0; i < kFootnotes.size(); ++i) {
+        if (note.kind == kFootnotes[i].kind) footnotes_[i] = note.text;
+      }
+    }
     const plan::Result& r = p.outcome.result;
     const auto power = [&](const plan::Extreme& e) {
-      if (e.small_cells) small_cells_ = true;
       return fmt::format("{:.4f}", e.power) + (e.small_cells ? "*" : " ");
     };
     if (simulated_) {
@@ -111,11 +131,9 @@ class CurveTableWriter : public CurveWriter {
       // or that it is unreliable there.
       const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
         if (plan::unreliable(s, simulation->replicates)) {
-          sparse_ = true;
           return fmt::format("{:>15}?", "unreliable");
         }
         const bool off = plan::disagrees(e.power, s, simulation->replicates);
-        if (off) disagreement_ = true;
         return fmt::format("{:.4f} ({:.4f}){}", s.power, s.se, off ? "!" : " ");
       };
       out_ << fmt::format("{:>8}", x);
@@ -135,21 +153,9 @@ class CurveTableWriter : public CurveWriter {
   }
 
   void end() override {
-    if (sparse_) {
-      out_ << fmt::format(
-          "\n? the fit fails (separated tables) in more than {} % of the simulated studies\n"
-          "  there: the design is too sparse for the Wald test, and the simulated power is\n"
-          "  unreliable\n",
-          values::format_number(100 * plan::kMaxFailedShare));
-    }
-    if (disagreement_) {
-      out_ << "\n! the simulated power differs from the formula's by more than three standard\n"
-              "  errors: the large-sample formula is off there, and the simulated power is the\n"
-              "  better guide\n";
-    }
-    if (small_cells_) {
-      out_ << "\n* some expected case counts are below 5 at that point, where the large-sample\n"
-              "  power is less reliable\n";
+    for (std::size_t i = 0; i < kFootnotes.size(); ++i) {
+      const std::string_view mark = kFootnotes[i].mark;
+      if (!footnotes_[i].empty()) out_ << '\n' << plan::hanging(mark, mark.size(), footnotes_[i]);
     }
   }
 
@@ -194,9 +200,7 @@ class CurveTableWriter : public CurveWriter {
   long replicates_;
   bool simulated_;
   std::size_t count_ = 0;
-  bool small_cells_ = false;
-  bool disagreement_ = false;
-  bool sparse_ = false;
+  std::array<std::string, kFootnotes.size()> footnotes_;  // each sentence, once it held
 };
 
 }  // namespace

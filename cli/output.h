@@ -71,19 +71,6 @@ class RowStream {
   bool first_ = true;
 };
 
-// The tables: labels of "label  value" lines take this many columns.
-inline constexpr std::size_t kTableLabelWidth = 21;
-
-// The exposure as a table shows it: "4 quantiles" or "prevalences 0.2, 0.8".
-std::string exposure_text(const plan::Design& d);
-
-// A range as given: one value when it is a point, else "LO to HI".
-std::string range_text(const plan::Range& r);
-
-// Up to `decimals` decimals without trailing zeros (123.08, 1.5, 2); a value
-// too large or not finite in shortest round-trip form.
-std::string trimmed(double x, int decimals);
-
 // table: for reading in an 80-column terminal; the inputs all rows share
 // once, then one block per calculation. csv and json: as RowStream writes
 // them, without carried columns. `scenarios` holds every calculation to
