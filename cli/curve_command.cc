@@ -135,7 +135,8 @@ std::string CurveCommand::figure_problem(const plan::CurveQuery& query, bool siz
 }
 
 std::variant<CurveCalculations, std::string> CurveCommand::prepare() const {
-  const plan::Axis over = over_ == "cases" ? plan::Axis::cases : plan::Axis::ror;
+  const plan::Axis over =
+      over_ == plan::column(plan::Column::over).choices[0] ? plan::Axis::cases : plan::Axis::ror;
   plan::CurveExpansion curves =
       plan::expand_curve(options_.request(plan::Mode::power), over,
                          values::read_number(from_).value, values::read_number(to_).value,

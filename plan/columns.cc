@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "plan/report.h"
+
 namespace gxe::plan {
 namespace {
 
@@ -21,34 +23,6 @@ constexpr std::size_t kNameWidth = 22;   // the name's column, after two blanks
 
 constexpr std::string_view kLowEnd = "_low";
 constexpr std::string_view kHighEnd = "_high";
-
-// `text` wrapped at blanks into lines of at most kHelpWidth, the first
-// starting after `first`, the others under it.
-std::string wrapped(std::string first, std::string_view text) {
-  const std::size_t indent = first.size();
-  std::string out = std::move(first);
-  std::size_t column = indent;
-  bool line_start = true;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t blank = std::min(text.find(' ', at), text.size());
-    const std::string_view word = text.substr(at, blank - at);
-    at = blank + 1;
-    if (!line_start && column + 1 + word.size() > kHelpWidth) {
-      out += '\n' + std::string(indent, ' ');
-      column = indent;
-      line_start = true;
-    }
-    if (!line_start) {
-      out += ' ';
-      ++column;
-    }
-    out += word;
-    column += word.size();
-    line_start = false;
-  }
-  return out + '\n';
-}
 
 }  // namespace
 
@@ -101,8 +75,7 @@ std::string help_line(const ColumnInfo& c) {
   }
   std::string help(c.help);
   if (!c.default_text.empty()) help += ", default " + std::string(c.default_text);
-  name.resize(std::max(name.size() + 1, kNameWidth), ' ');
-  return wrapped("  " + name, help);
+  return hanging("  " + name + " ", kNameWidth + 2, help, kHelpWidth);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 namespace gxe::plan {
 namespace {
 
-Error invalid_curve(const char* field, std::string value, const char* rule) {
-  return Error{Error::Kind::invalid_input, field, std::move(value), rule};
+Error invalid_curve(std::string_view field, std::string value, const char* rule) {
+  return Error{Error::Kind::invalid_input, std::string(field), std::move(value), rule};
 }
 
 // Sets the axis value or the series value of a scenario.
@@ -55,7 +55,7 @@ std::vector<double> axis_values(Axis over, double from, double to, int points) {
 }
 
 std::optional<Error> check(const CurveQuery& query) {
-  const char* axis = query.over == Axis::cases ? "cases" : "ror";
+  const std::string axis(column(Column::over).choices[query.over == Axis::cases ? 0 : 1]);
   for (const auto& [field, value] : {std::pair{"from", query.from}, std::pair{"to", query.to}}) {
     if (!std::isfinite(value) || !(value > 0.0)) {
       return invalid_curve(field, values::format_number(value), "must be a finite number greater than 0");
@@ -68,7 +68,7 @@ std::optional<Error> check(const CurveQuery& query) {
     return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");
   }
   if (query.base.mode == Mode::size && query.over == Axis::cases) {
-    return invalid_curve("over", axis,
+    return invalid_curve(column_name(Column::over), axis,
                          "a curve of the size needed runs over ror; over cases it is of power");
   }
   for (const CurvePoint& p : curve_points(query)) {

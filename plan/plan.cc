@@ -13,8 +13,9 @@
 #include "model/oreg.h"
 #include "model/power_impl.h"
 #include "model/records.h"
-#include "values/number.h"
+#include "plan/columns.h"
 #include "search/search.h"
+#include "values/number.h"
 
 namespace gxe::plan {
 namespace {
@@ -76,8 +77,9 @@ class RecordsGuard {
 // ---------------------------------------------------------------------------
 // Errors.
 
-Error invalid(std::string field, double value, std::string rule) {
-  return Error{Error::Kind::invalid_input, std::move(field), values::format_number(value), std::move(rule)};
+Error invalid(Column field, double value, std::string rule) {
+  return Error{Error::Kind::invalid_input, std::string(column_name(field)),
+               values::format_number(value), std::move(rule)};
 }
 
 Error no_answer(std::string rule) {
@@ -86,7 +88,7 @@ Error no_answer(std::string rule) {
 
 // The first failed check of a list of (field, value, holds, rule).
 struct Rule {
-  const char* field;
+  Column field;
   double value;
   bool holds;
   const char* rule;
@@ -118,24 +120,25 @@ bool probability(double x) { return x > 0.0 && x < 1.0; }
 std::optional<Error> check_exposure(const Design& d) {
   const bool has_prevalences = !d.exposure_prevalences.empty();
   if (d.quantiles != 0 && has_prevalences) {
-    return Error{Error::Kind::invalid_input, "quantiles", values::format_number(d.quantiles),
+    return Error{Error::Kind::invalid_input, std::string(column_name(Column::quantiles)),
+                 values::format_number(d.quantiles),
                  "give either the number of quantiles or the exposure prevalences, not both"};
   }
   if (!has_prevalences) {  // the quantiles are the exposure: 0 of them is out of range
     if (d.quantiles < kMinCategories || d.quantiles > model::kMaxCategories) {
-      return invalid("quantiles", d.quantiles, "must be a whole number from 2 to 100");
+      return invalid(Column::quantiles, d.quantiles, "must be a whole number from 2 to 100");
     }
     return std::nullopt;
   }
-  if (auto fault = values::check_exposure_prevalences("exposure_prevalences",
+  if (auto fault = values::check_exposure_prevalences(column_name(Column::exposure_prevalences),
                                                       d.exposure_prevalences)) {
     return Error(Error::Kind::invalid_input, std::move(*fault));
   }
   return std::nullopt;
 }
 
-std::optional<Error> check_range(const std::optional<Range>& range, const char* low_field,
-                                 const char* high_field) {
+std::optional<Error> check_range(const std::optional<Range>& range, Column low_field,
+                                 Column high_field) {
   if (!range) return std::nullopt;
   const Rule rules[] = {
       {low_field, range->low, positive(range->low), "must be greater than 0"},
@@ -250,8 +253,8 @@ std::string point_text(const search::Box& x, int k) {
   return "OR(G|E=0) = " + short_number(at.or_g) + ", OR^tb(E|G=0) = " + short_number(at.or_e);
 }
 
-Error beyond_reach(std::string field, std::string value, const std::string& where) {
-  return Error{Error::Kind::no_answer, std::move(field), std::move(value),
+Error beyond_reach(Column field, std::string value, const std::string& where) {
+  return Error{Error::Kind::no_answer, std::string(column_name(field)), std::move(value),
                beyond_reach_rule(where)};
 }
 
@@ -267,17 +270,17 @@ Error null_beyond_reach(const Design& d, int k) {
     prevalences += (prevalences.empty() ? "" : ";") + values::format_number(p);
   }
   struct Suspect {
-    const char* field;
+    Column field;
     std::string value;
     void (*neutral)(Design&);
   } const suspects[] = {
-      {"or_e", values::format_number(d.or_e), [](Design& n) { n.or_e = 1.0; }},
-      {"or_g", values::format_number(d.or_g), [](Design& n) { n.or_g = 1.0; }},
-      {"gene_prevalence", values::format_number(d.gene_prevalence),
+      {Column::or_e, values::format_number(d.or_e), [](Design& n) { n.or_e = 1.0; }},
+      {Column::or_g, values::format_number(d.or_g), [](Design& n) { n.or_g = 1.0; }},
+      {Column::gene_prevalence, values::format_number(d.gene_prevalence),
        [](Design& n) { n.gene_prevalence = 0.5; }},
-      {"controls_per_case", values::format_number(d.controls_per_case),
+      {Column::controls_per_case, values::format_number(d.controls_per_case),
        [](Design& n) { n.controls_per_case = 1.0; }},
-      {"exposure_prevalences", prevalences,
+      {Column::exposure_prevalences, prevalences,
        [](Design& n) { n.quantiles = n.categories(), n.exposure_prevalences.clear(); }},
   };
   const Suspect* named = &suspects[0];
@@ -313,16 +316,16 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
   const search::Box centre = search::centre_of(lower, upper);
   // One range of the box, in log odds ratio.
   struct Direction {
-    const char* low_field;
-    const char* high_field;
+    Column low_field;
+    Column high_field;
     Range range;
     bool given;
     double x;       // at the failing point
     double centre;  // at the centre of the box
   };
-  const Direction e{"or_e_low", "or_e_high", r.or_e_range, s.ranges.or_e.has_value(),
+  const Direction e{Column::or_e_low, Column::or_e_high, r.or_e_range, s.ranges.or_e.has_value(),
                     steps * failure.x[1], steps * centre[1]};
-  const Direction g{"or_g_low", "or_g_high", r.or_g_range, s.ranges.or_g.has_value(),
+  const Direction g{Column::or_g_low, Column::or_g_high, r.or_g_range, s.ranges.or_g.has_value(),
                     failure.x[0], centre[0]};
   const auto named = [&](const Direction& d, bool low) {
     return beyond_reach(low ? d.low_field : d.high_field,
@@ -335,7 +338,7 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
   if (search::reach_at(centre)) {
     const Direction& d = std::fabs(e.centre) >= std::fabs(g.centre) ? e : g;
     if (!d.given || std::fabs(std::log(s.design.ror)) >= std::fabs(d.centre)) {
-      return beyond_reach("ror", values::format_number(s.design.ror), where);
+      return beyond_reach(Column::ror, values::format_number(s.design.ror), where);
     }
     return named(d, far_end(d.range));
   }
@@ -402,31 +405,31 @@ std::optional<Error> check(const Scenario& s) {
   const Design& d = s.design;
   if (auto e = check_exposure(d)) return e;
   const Rule design_rules[] = {
-      {"gene_prevalence", d.gene_prevalence, probability(d.gene_prevalence),
+      {Column::gene_prevalence, d.gene_prevalence, probability(d.gene_prevalence),
        "must be greater than 0 and less than 1"},
-      {"controls_per_case", d.controls_per_case, positive(d.controls_per_case),
+      {Column::controls_per_case, d.controls_per_case, positive(d.controls_per_case),
        "must be greater than 0"},
-      {"or_e", d.or_e, positive(d.or_e), "must be greater than 0"},
-      {"or_g", d.or_g, positive(d.or_g), "must be greater than 0"},
-      {"ror", d.ror, positive(d.ror), "must be greater than 0"},
-      {"alpha", s.settings.alpha, probability(s.settings.alpha),
+      {Column::or_e, d.or_e, positive(d.or_e), "must be greater than 0"},
+      {Column::or_g, d.or_g, positive(d.or_g), "must be greater than 0"},
+      {Column::ror, d.ror, positive(d.ror), "must be greater than 0"},
+      {Column::alpha, s.settings.alpha, probability(s.settings.alpha),
        "must be greater than 0 and less than 1"},
   };
   if (auto e = first_failure(design_rules)) return e;
   if (!quantile_holds(s.settings.alpha)) {
-    return invalid("alpha", s.settings.alpha,
+    return invalid(Column::alpha, s.settings.alpha,
                    "is too small: the normal tail cannot be computed below about 1e-298");
   }
   if (s.mode == Mode::power) {
-    const Rule rules[] = {{"cases", s.cases, positive(s.cases), "must be greater than 0"}};
+    const Rule rules[] = {{Column::cases, s.cases, positive(s.cases), "must be greater than 0"}};
     if (auto e = first_failure(rules)) return e;
   } else {
-    const Rule rules[] = {{"power", s.target_power, probability(s.target_power),
+    const Rule rules[] = {{Column::power, s.target_power, probability(s.target_power),
                            "must be greater than 0 and less than 1"}};
     if (auto e = first_failure(rules)) return e;
   }
-  if (auto e = check_range(s.ranges.or_e, "or_e_low", "or_e_high")) return e;
-  return check_range(s.ranges.or_g, "or_g_low", "or_g_high");
+  if (auto e = check_range(s.ranges.or_e, Column::or_e_low, Column::or_e_high)) return e;
+  return check_range(s.ranges.or_g, Column::or_g_low, Column::or_g_high);
 }
 
 namespace {
@@ -614,33 +617,44 @@ double carrier_prevalence(double allele_frequency, GeneticModel model) {
 }
 
 std::optional<Error> check_allele_frequency(double allele_frequency) {
-  const Rule rules[] = {{"allele_frequency", allele_frequency, probability(allele_frequency),
+  const Rule rules[] = {{Column::allele_frequency, allele_frequency, probability(allele_frequency),
                          "must be greater than 0 and less than 1"}};
   return first_failure(rules);
 }
 
+// The names are the choices of their columns, in the order of the
+// enumerations.
 std::string_view name(SearchMethod method) {
-  return method == SearchMethod::global ? "global" : "centre";
+  return column(Column::search).choices[static_cast<std::size_t>(method)];
 }
-std::string_view name(Mode mode) { return mode == Mode::power ? "power" : "size"; }
+std::string_view name(Mode mode) {
+  return column(Column::mode).choices[static_cast<std::size_t>(mode)];
+}
 std::string_view name(GeneticModel model) {
-  return model == GeneticModel::dominant ? "dominant" : "recessive";
+  return column(Column::genetic_model).choices[static_cast<std::size_t>(model)];
 }
 
-std::optional<SearchMethod> parse_search_method(std::string_view text) {
-  if (text == "global") return SearchMethod::global;
-  if (text == "centre") return SearchMethod::centre;
+namespace {
+
+template <class Enum>
+std::optional<Enum> parse_choice(Column c, std::string_view text) {
+  const auto& choices = column(c).choices;
+  for (std::size_t i = 0; i < choices.size(); ++i) {
+    if (!text.empty() && text == choices[i]) return static_cast<Enum>(i);
+  }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<SearchMethod> parse_search_method(std::string_view text) {
+  return parse_choice<SearchMethod>(Column::search, text);
 }
 std::optional<Mode> parse_mode(std::string_view text) {
-  if (text == "power") return Mode::power;
-  if (text == "size") return Mode::size;
-  return std::nullopt;
+  return parse_choice<Mode>(Column::mode, text);
 }
 std::optional<GeneticModel> parse_genetic_model(std::string_view text) {
-  if (text == "dominant") return GeneticModel::dominant;
-  if (text == "recessive") return GeneticModel::recessive;
-  return std::nullopt;
+  return parse_choice<GeneticModel>(Column::genetic_model, text);
 }
 
 }  // namespace gxe::plan

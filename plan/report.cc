@@ -335,7 +335,8 @@ std::string trimmed(double x, int decimals) {
   return text;
 }
 
-std::string hanging(std::string_view lead, std::size_t indent, std::string_view text) {
+std::string hanging(std::string_view lead, std::size_t indent, std::string_view text,
+                    std::size_t width) {
   std::string out = left(lead, indent);
   std::size_t column = out.size();
   bool line_start = true;
@@ -345,7 +346,7 @@ std::string hanging(std::string_view lead, std::size_t indent, std::string_view 
     const std::string_view word = text.substr(at, blank - at);
     at = blank + 1;
     if (word.empty()) continue;
-    if (!line_start && column + 1 + word.size() > kTableWidth) {
+    if (!line_start && column + 1 + word.size() > width) {
       out += '\n' + std::string(indent, ' ');
       column = indent;
       line_start = true;

@@ -113,9 +113,10 @@ std::string range_text(const Range& r);
 std::string trimmed(double x, int decimals);
 
 // `text` behind `lead`, which takes at least `indent` columns, wrapped at
-// blanks to kTableWidth columns with each continuation line indented by
+// blanks to `width` columns with each continuation line indented by
 // `indent`; ends in a newline. A word longer than a line stays whole.
-std::string hanging(std::string_view lead, std::size_t indent, std::string_view text);
+std::string hanging(std::string_view lead, std::size_t indent, std::string_view text,
+                    std::size_t width = kTableWidth);
 
 // A "label  value" line of the table: the value behind a label of
 // kTableLabelWidth columns, wrapped under its own start.
