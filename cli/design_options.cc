@@ -262,7 +262,9 @@ std::string DesignOptions::message(const plan::RequestError& request_error, Text
   const std::string& typed = *typed_text;
   // A value made of several numbers is quoted whole, then the number the
   // rule is about.
-  if (c == Column::exposure_prevalences || typed.find(':') != std::string::npos) {
+  const bool range = c == Column::or_e_low || c == Column::or_e_high ||
+                     c == Column::or_g_low || c == Column::or_g_high;
+  if (c == Column::exposure_prevalences || range) {
     return option + ": " + values::quoted(typed) + ": " + e.message();
   }
   if (!request_error.item) return option + ": " + values::quoted(typed) + " " + option_rule(e);
