@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
 #include <cmath>
 #include <sstream>
 #include <string>
@@ -181,6 +182,50 @@ TEST_F(OregTest, SolverFailureIsReportedAndTheReportStillFollows) {
   EXPECT_NE(first, prefix + " 1");
   EXPECT_NE(r.out.find("Marginal odds ratio"), std::string::npos);
   EXPECT_EQ(last_line(r.out).substr(0, 15), " 2.00     -1.00");
+}
+
+}  // namespace
+}  // namespace gxe::model
+
+namespace gxe::model {
+namespace {
+
+// The solver's answers against those of the solver it replaced, recorded on
+// random designs (conversion_fixture.csv says how): the same verdict, and the
+// same conditional odds ratios to 1e-9 relative.
+TEST(ConversionFixture, SameAnswersAsTheRecordedSolver) {
+  constexpr double kRelative = 1e-9;
+  std::ifstream in(GXE_MODEL_FIXTURES "/conversion_fixture.csv");
+  ASSERT_TRUE(in) << "no fixture";
+  std::string line;
+  int designs = 0;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#' || line.starts_with("orgm")) continue;
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    for (std::string s; std::getline(fields, s, ',');) f.push_back(s);
+    ASSERT_EQ(f.size(), 9u) << line;
+    const int k = std::stoi(f[3]);
+    const double carriers = std::stod(f[4]);
+    std::vector<int> weights;
+    std::stringstream items(f[5]);
+    for (std::string w; std::getline(items, w, ';');) weights.push_back(std::stoi(w));
+    ASSERT_EQ(static_cast<int>(weights.size()), k) << line;
+    double sum = 0.0;
+    for (const int w : weights) sum += w;
+    std::vector<double> pexp;
+    for (const int w : weights) pexp.push_back(w / sum);
+    const std::array<double, 2> pgen{1.0 - carriers, carriers};
+    double oretbc = 0.0;
+    double orgc = 0.0;
+    const int info = convert_odds_ratios(std::stod(f[0]), std::stod(f[1]), std::stod(f[2]), k,
+                                         pexp, pgen, oretbc, orgc);
+    EXPECT_EQ(info, std::stoi(f[8])) << line;
+    EXPECT_CLOSE(oretbc, std::stod(f[6]), kRelative) << line;
+    EXPECT_CLOSE(orgc, std::stod(f[7]), kRelative) << line;
+    ++designs;
+  }
+  EXPECT_EQ(designs, 300);
 }
 
 }  // namespace
