@@ -22,7 +22,6 @@
 #include <sstream>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <variant>
 #include <vector>
 
