@@ -5,48 +5,72 @@
 #' alternative, for a study of `cases` cases and `controls_per_case` controls
 #' per case.
 #'
-#' @section Rows: `cases`, `ror`, `gene_prevalence`, `controls_per_case` and
-#'   `alpha` take vectors, and the result has one row for every combination of
-#'   their values. In the rows `alpha` changes slowest, then
-#'   `gene_prevalence`, `controls_per_case` and `ror`, and `cases` fastest,
-#'   each in the order given (as the command line's lists). Every other
-#'   argument takes a single value (a range two values), shared by all rows.
+#' @section Rows: `cases`, `ror`, `gene_prevalence` (or `allele_frequency`),
+#'   `controls_per_case` and `alpha` take vectors, and the result has one row
+#'   for every combination of their values, at most 10000. The rows are laid
+#'   out by the planning library, in the command line's order: `alpha`
+#'   changes slowest, then the gene, `controls_per_case` and `ror`, and
+#'   `cases` fastest, each in the order given. Every other argument takes a
+#'   single value (a range two values), shared by all rows.
+#'
+#' @section Defaults: An argument left `NULL` is not given, as an option left
+#'   out of the command line: it takes the command line's default
+#'   (`controls_per_case` 1, `or_e` and `or_g` 1, `alpha` 0.05, `search`
+#'   `"global"`, `simulate` 0, `seed` 1, the ranges the conversion's point),
+#'   or, for `ror`, the exposure (`quantiles` or `exposure_prevalences`) and
+#'   the gene (`gene_prevalence`, or `allele_frequency` with
+#'   `genetic_model`), stops the call because it must be given.
 #'
 #' @param cases Number of cases; the study has `controls_per_case` controls
 #'   for each. Positive; need not be whole.
 #' @param ror ROR^tb under the alternative: the ratio of the top-versus-bottom
 #'   exposure odds ratios of carriers and of non-carriers. Positive.
-#' @param gene_prevalence Carrier prevalence among controls, between 0 and 1
-#'   (see [carrier_prevalence()] to get it from an allele frequency).
+#' @param gene_prevalence Carrier prevalence among controls, between 0 and 1.
+#'   Give this, or `allele_frequency` with `genetic_model`.
 #' @param quantiles The exposure in this many categories of equal frequency
 #'   among controls, a whole number from 2 to 100. Give this or
 #'   `exposure_prevalences`, not both.
 #' @param exposure_prevalences The prevalences of the exposure categories
 #'   among controls, lowest category first, from 2 to 100 values summing to 1.
-#' @param controls_per_case Number of controls per case (c), positive.
+#' @param controls_per_case Number of controls per case (c), positive;
+#'   1 when not given.
 #' @param or_e OR^tb(E|G=0) under the null: the odds ratio of the top against
-#'   the bottom exposure category. Positive.
-#' @param or_g OR(G|E=0) under the null: the gene's odds ratio. Positive.
+#'   the bottom exposure category. Positive; 1 when not given.
+#' @param or_g OR(G|E=0) under the null: the gene's odds ratio. Positive; 1
+#'   when not given.
 #' @param or_e_range,or_g_range The range of OR^tb(E|G=0) and of OR(G|E=0)
 #'   under the alternative that is searched, as `c(low, high)`; a single
 #'   value, or equal bounds, fixes the odds ratio. `NULL` (the default) takes
 #'   the conditional odds ratio that keeps the marginal odds ratios at `or_e`
 #'   and `or_g` (the `or_e_conditional` and `or_g_conditional` columns).
-#' @param alpha Two-sided level of the test, between 0 and 1.
+#' @param alpha Two-sided level of the test, between 0 and 1; 0.05 when not
+#'   given.
 #' @param search How the box is searched: `"global"` (from the best points of
 #'   a grid over the box, each refined: the true extremes) or `"centre"` (one
 #'   local search from the centre of the box, as the interactive calculator
-#'   does it; faster, but can stop at a local extreme).
+#'   does it; faster, but can stop at a local extreme). `"global"` when not
+#'   given.
 #' @param simulate Number of studies to simulate at the least and at the most
 #'   favourable point of each calculation, to check the asymptotic power
-#'   against the Wald test that will really be run; 0 (the default) for no
-#'   simulation. Adds the `sim_*` and `wald_power_*` columns.
-#' @param seed Seed of the simulation, a whole number from 0 to 2^53: the
-#'   simulated powers depend on it alone (not on the number of cores used).
-#'   The default is the command line's, so that both give the same numbers.
+#'   against the Wald test that will really be run, a whole number from 0 to
+#'   1e9; 0 (when not given) for no simulation. Adds the `sim_*` and
+#'   `wald_power_*` columns.
+#' @param seed Seed of the simulation, a whole number from 0 to 2147483647:
+#'   the simulated powers depend on it alone (not on the number of cores
+#'   used). When not given, the command line's seed, 1, so that both give the
+#'   same numbers.
+#' @param allele_frequency Frequency q of the risk allele, between 0 and 1,
+#'   instead of `gene_prevalence`: the carrier prevalence is the one
+#'   [carrier_prevalence()] gives under `genetic_model`. A vector gives one
+#'   row per value, as `gene_prevalence` does.
+#' @param genetic_model How many copies of the risk allele make a carrier:
+#'   `"dominant"` (one) or `"recessive"` (two); given with
+#'   `allele_frequency` only.
 #'
-#' @return A data.frame with one row per calculation and the columns of the
-#'   command line's csv output:
+#' @return A data.frame of class `gxe_plan` with one row per calculation and
+#'   the columns of the command line's csv output (see [print.gxe_plan()] for
+#'   how it prints; `as.data.frame()` or `summary()` give the plain
+#'   data.frame):
 #'   \describe{
 #'     \item{`mode`}{`"power"` or `"size"`.}
 #'     \item{`cases`, `power`}{the number of cases (power calculations) or
@@ -89,9 +113,11 @@
 #'   one without an answer, as the command line reports it: its result
 #'   columns are `NA` and `error` says why.
 #'
-#' @section Errors: An input out of its range stops the call with the message
-#'   the command line prints (for example `gene_prevalence = 1.5: must be
-#'   greater than 0 and less than 1`), before anything is calculated. A
+#' @section Errors: An input out of its range stops the call, before anything
+#'   is calculated, with the rule the command line and batch files state for
+#'   it, the argument and its value in front (for example `gene_prevalence =
+#'   1.5: must be greater than 0 and less than 1`, or `cases[2] = -1: must be
+#'   greater than 0` for the second value of a vector). A
 #'   calculation that has no answer for valid inputs gives its row with the
 #'   `error` column filled and a warning.
 #'
@@ -100,28 +126,29 @@
 #' @examples
 #' # 500 cases and as many controls, exposure in quartiles, carrier
 #' # prevalence 0.3; the nuisance odds ratios fixed at 2 and 1.5:
-#' gxe_power(500, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
-#'           or_e_range = 2, or_g_range = 1.5)
+#' gxe_power(500, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2,
+#'           or_g = 1.5, or_e_range = 2, or_g_range = 1.5)
 #'
 #' # Ranges for both, and three study sizes:
 #' p <- gxe_power(c(500, 1000, 1500), ror = 2, gene_prevalence = 0.3,
-#'                or_e = 2, or_g = 1.5,
+#'                quantiles = 4, or_e = 2, or_g = 1.5,
 #'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' p
 #' p[, c("cases", "power_min", "power_max")]
 #'
 #' # The asymptotic power checked by simulating 2000 studies at each extreme:
-#' s <- gxe_power(500, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
-#'                or_e_range = c(1.5, 2.5), or_g_range = c(1, 2), simulate = 2000)
+#' s <- gxe_power(500, ror = 2, allele_frequency = 0.16, genetic_model = "dominant",
+#'                quantiles = 4, or_e = 2, or_g = 1.5, or_e_range = c(1.5, 2.5),
+#'                or_g_range = c(1, 2), simulate = 2000)
+#' s
 #' s[, c("power_min", "sim_power_min", "sim_se_min", "power_max", "sim_power_max")]
 #' @export
-gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
-                      exposure_prevalences = NULL, controls_per_case = 1,
-                      or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                      alpha = 0.05, search = "global", simulate = 0, seed = 1) {
-  calculate("power", cases, ror, gene_prevalence,
-            quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
-            exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
-            or_g_range, alpha, search, simulate, seed, call = sys.call())
+gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
+                      exposure_prevalences = NULL, controls_per_case = NULL,
+                      or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
+                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
+                      allele_frequency = NULL, genetic_model = NULL) {
+  calculate("power", given(environment()), sys.call())
 }
 
 #' Study size for a target power
@@ -136,38 +163,38 @@ gxe_power <- function(cases, ror, gene_prevalence, quantiles = 4,
 #' @inheritParams gxe_power
 #' @param power Target power, between 0 and 1 (above `alpha`).
 #'
-#' @section Rows: `power`, `ror`, `gene_prevalence`, `controls_per_case` and
-#'   `alpha` take vectors, and the result has one row for every combination of
-#'   their values. In the rows `alpha` changes slowest, then
-#'   `gene_prevalence`, `controls_per_case` and `ror`, and `power` fastest.
-#'   Every other argument takes a single value (a range two values).
+#' @section Rows: `power`, `ror`, `gene_prevalence` (or `allele_frequency`),
+#'   `controls_per_case` and `alpha` take vectors, and the result has one row
+#'   for every combination of their values, at most 10000, in the library's
+#'   order: `alpha` changes slowest, then the gene, `controls_per_case` and
+#'   `ror`, and `power` fastest. Every other argument takes a single value (a
+#'   range two values). Defaults as in [gxe_power()].
 #'
-#' @section Errors: An input out of its range stops the call with the message
-#'   the command line prints. A calculation without an answer (no study size
+#' @section Errors: An input out of its range stops the call with the rule
+#'   the command line states. A calculation without an answer (no study size
 #'   reaches the target when ROR^tb = 1, or a target not above `alpha`) gives
 #'   its row with the `error` column filled and a warning.
 #'
-#' @return A data.frame with one row per calculation and the columns of
-#'   [gxe_power()]; `power` holds the target and `cases` is `NA`.
+#' @return A data.frame of class `gxe_plan` with one row per calculation and
+#'   the columns of [gxe_power()]; `power` holds the target and `cases` is
+#'   `NA`.
 #' @examples
 #' # The size that gives 80 % power when the nuisance odds ratios are 2 and 1.5:
-#' gxe_size(0.8, ror = 2, gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
-#'          or_e_range = 2, or_g_range = 1.5)
+#' gxe_size(0.8, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2,
+#'          or_g = 1.5, or_e_range = 2, or_g_range = 1.5)
 #'
 #' # Sizes for two targets and three interactions, one control or two per case:
 #' s <- gxe_size(c(0.8, 0.9), ror = c(1.5, 2, 3), gene_prevalence = 0.3,
-#'               controls_per_case = c(1, 2), or_e = 2, or_g = 1.5,
+#'               quantiles = 4, controls_per_case = c(1, 2), or_e = 2, or_g = 1.5,
 #'               or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
 #' s[, c("power", "ror", "controls_per_case", "size", "n_cases")]
 #' @export
-gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
-                     exposure_prevalences = NULL, controls_per_case = 1,
-                     or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                     alpha = 0.05, search = "global", simulate = 0, seed = 1) {
-  calculate("size", power, ror, gene_prevalence,
-            quantiles = if (missing(quantiles) && !is.null(exposure_prevalences)) NULL else quantiles,
-            exposure_prevalences, controls_per_case, or_e, or_g, or_e_range,
-            or_g_range, alpha, search, simulate, seed, call = sys.call())
+gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
+                     exposure_prevalences = NULL, controls_per_case = NULL,
+                     or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
+                     alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
+                     allele_frequency = NULL, genetic_model = NULL) {
+  calculate("size", given(environment()), sys.call())
 }
 
 #' Carrier prevalence from an allele frequency
@@ -186,7 +213,7 @@ gxe_size <- function(power, ror, gene_prevalence, quantiles = 4,
 #' carrier_prevalence(c(0.1, 0.2, 0.3), model = "recessive")
 #'
 #' # As the gene prevalence of a calculation:
-#' gxe_power(1000, ror = 2, gene_prevalence = carrier_prevalence(0.16),
+#' gxe_power(1000, ror = 2, gene_prevalence = carrier_prevalence(0.16), quantiles = 4,
 #'           or_e_range = c(1, 2), or_g_range = c(1, 1.5))[, c("power_min", "power_max")]
 #' @export
 carrier_prevalence <- function(allele_frequency, model = c("dominant", "recessive")) {
@@ -199,45 +226,47 @@ carrier_prevalence <- function(allele_frequency, model = c("dominant", "recessiv
 
 # --- Shared by the calculations ------------------------------------------------
 
-# Lays out the rows (every combination of the list arguments, the last one
-# fastest), has the engine check and calculate them, and gives the columns as
-# a data.frame, with a warning for the rows that have no answer.
-calculate <- function(mode, value, ror, gene_prevalence, quantiles,
-                      exposure_prevalences, controls_per_case, or_e, or_g,
-                      or_e_range, or_g_range, alpha, search, simulate, seed, call) {
-  numbers(if (mode == "power") "cases" else "power", value, call)
-  numbers("ror", ror, call)
-  numbers("gene_prevalence", gene_prevalence, call)
-  numbers("controls_per_case", controls_per_case, call)
-  numbers("alpha", alpha, call)
-  shared <- design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
-                   search, call)
-  one_number("simulate", simulate, call)
-  one_number("seed", seed, call)
-  grid <- expand.grid(value = as.numeric(value), ror = as.numeric(ror),
-                      controls_per_case = as.numeric(controls_per_case),
-                      gene_prevalence = as.numeric(gene_prevalence),
-                      alpha = as.numeric(alpha), KEEP.OUT.ATTRS = FALSE)
-  rows_of(relay(calculate_rows(mode, grid$value, grid$ror, grid$gene_prevalence,
-                               grid$controls_per_case, grid$alpha, shared,
-                               as.numeric(simulate), as.numeric(seed)), call), call)
+# Has the engine lay out, check and calculate the rows of the arguments as
+# given, and gives them as a gxe_plan, with a warning for the rows that have
+# no answer.
+calculate <- function(mode, args, call) {
+  found <- relay(calculate_rows(mode, checked(args, call)), call)
+  structure(rows_of(found$columns, call), class = c("gxe_plan", "data.frame"),
+            reports = found$reports, notes = found$notes)
 }
 
-# The inputs every calculation of a call shares, checked for their type and
-# length (the engine checks their values), as the engine takes them.
-design <- function(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
-                   search, call) {
-  one_number("or_e", or_e, call)
-  one_number("or_g", or_g, call)
-  if (!is.null(quantiles)) one_number("quantiles", quantiles, call)
-  if (!is.null(exposure_prevalences)) numbers("exposure_prevalences", exposure_prevalences, call)
-  one_text("search", search, call)
-  list(quantiles = as.numeric(quantiles),
-       exposure_prevalences = as.numeric(exposure_prevalences),
-       or_e = as.numeric(or_e), or_g = as.numeric(or_g),
-       or_e_range = range_of("or_e_range", or_e_range, call),
-       or_g_range = range_of("or_g_range", or_g_range, call),
-       search = search)
+# The arguments bound in a function's frame, NULL for those not given.
+given <- function(frame) {
+  names <- ls(frame)
+  values <- lapply(names, function(n) {
+    if (eval(call("missing", as.name(n)), frame)) NULL else get(n, frame)
+  })
+  names(values) <- names
+  values
+}
+
+# R's own checks of the design arguments, by the form in which the engine
+# takes each: a vector of numbers, one number, a range (one number or two) or
+# one text. Which values are allowed is the engine's to say.
+argument_forms <- c(
+  cases = "numbers", power = "numbers", ror = "numbers", gene_prevalence = "numbers",
+  allele_frequency = "numbers", controls_per_case = "numbers", alpha = "numbers",
+  exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
+  or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
+  simulate = "number", seed = "number")
+
+# The arguments given (NULL: not given), checked for their form.
+checked <- function(args, call) {
+  for (name in names(args)) {
+    x <- args[[name]]
+    if (is.null(x)) next
+    switch(argument_forms[[name]],
+           numbers = numbers(name, x, call),
+           number = one_number(name, x, call),
+           range = range_of(name, x, call),
+           text = one_text(name, x, call))
+  }
+  args
 }
 
 # The engine's columns as a data.frame, with a warning for the rows that have
@@ -291,14 +320,12 @@ one_text <- function(name, x, call) {
   }
 }
 
-# A range as the engine takes it: c(low, high), or nothing when not given.
+# A range: c(low, high), or one value for both.
 range_of <- function(name, x, call) {
-  if (is.null(x)) return(numeric(0))
   numbers(name, x, call)
   if (length(x) > 2) {
     refuse(sprintf("%s: is c(low, high), not %d values", name, length(x)), call)
   }
-  rep_len(as.numeric(x), 2)
 }
 
 # A short text for a value in a message.

@@ -10,12 +10,15 @@
 #' ROR^tb, from `from` to `to`, both ends exactly as given. The argument that
 #' names the curves may be a vector, one curve per value: `ror` for a curve
 #' over cases; `cases` (power) or `power` (study size) for a curve over ror.
-#' Every other argument of the design takes a single value.
+#' Every other argument of the design takes a single value, with the
+#' defaults of [gxe_power()]; the axis's own argument is not given.
 #'
-#' @param over The x axis: `"cases"` or `"ror"`.
+#' @param over The x axis: `"cases"` or `"ror"`; it must be given, as on the
+#'   command line.
 #' @param from,to The first and the last value on the x axis, positive,
 #'   `from < to`.
-#' @param points Number of points of each curve, from 2 to 1000.
+#' @param points Number of points of each curve, a whole number from 2 to
+#'   1000; 40 when not given. At most 10000 points in all.
 #' @param ... The design, as the arguments of [gxe_power()] (a power curve)
 #'   or of [gxe_size()] (a size curve, when `power` is given; over ror only),
 #'   less the one on the x axis.
@@ -26,68 +29,37 @@
 #' @examples
 #' # Power against the number of cases for two interactions:
 #' curve <- gxe_curve("cases", from = 200, to = 2000, points = 10, ror = c(1.8, 2.2),
-#'                    gene_prevalence = 0.3, or_e = 2, or_g = 1.5,
+#'                    gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5,
 #'                    or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
 #' head(curve[, c("ror", "cases", "power_min", "power_max")])
 #' plot(curve, target = 0.8)
 #'
 #' # The study size for 80 % and 90 % power against ROR^tb:
 #' sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 10, power = c(0.8, 0.9),
-#'                    gene_prevalence = 0.3, or_e = 2, or_g = 1.5)
+#'                    gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5)
 #' plot(sizes)
 #' @export
-gxe_curve <- function(over = c("cases", "ror"), from, to, points = 40, ...) {
+gxe_curve <- function(over, from, to, points = NULL, ...) {
   call <- sys.call()
-  if (missing(over)) over <- "cases"
   one_text("over", over, call)
   one_number("from", from, call)
   one_number("to", to, call)
-  one_number("points", points, call)
+  if (!is.null(points)) one_number("points", points, call)
   args <- list(...)
   if (length(args) && (is.null(names(args)) || any(!nzchar(names(args))))) {
     refuse("the design arguments of a curve are named: ror = 2, gene_prevalence = 0.3, ...", call)
   }
-  unknown <- setdiff(names(args), names(formals(curve_design)))
+  unknown <- setdiff(names(args), curve_arguments)
   if (length(unknown)) {
     refuse(sprintf("%s: is not an argument of a curve", paste(unknown, collapse = ", ")), call)
   }
-  if (over %in% names(args)) {
-    refuse(sprintf("%s: is the x axis of the curve, set by from and to", over), call)
-  }
-  if (all(c("cases", "power") %in% names(args))) {
-    refuse("cases, power: give the cases of a power curve or the target power of a size curve, not both", call)
-  }
-  mode <- if ("power" %in% names(args)) "size" else "power"
-  series <- if (over == "cases") "ror" else if (mode == "size") "power" else "cases"
-  if (!series %in% names(args)) {
-    refuse(sprintf("%s: must be given for a %s curve over %s", series, mode, over), call)
-  }
-  point <- do.call(curve_design, c(args, list(call = call)), quote = TRUE)
-  numbers(series, args[[series]], call)
-  structure(
-    rows_of(relay(curve_rows(mode, over, from, to, points, as.numeric(args[[series]]),
-                             point$gene_prevalence, point$controls_per_case, point$alpha,
-                             point$design), call), call),
-    class = c("gxe_curve", "data.frame"), over = over)
+  structure(rows_of(relay(curve_rows(over, from, to, points, checked(args, call)), call), call),
+            class = c("gxe_curve", "data.frame"), over = over)
 }
 
-# The design of a curve: the single-valued arguments checked and gathered as
-# the engine takes them (the series and the axis are set apart by the caller).
-curve_design <- function(cases = NULL, power = NULL, ror = NULL, gene_prevalence,
-                         quantiles = 4, exposure_prevalences = NULL, controls_per_case = 1,
-                         or_e = 1, or_g = 1, or_e_range = NULL, or_g_range = NULL,
-                         alpha = 0.05, search = "global", call) {
-  if (missing(gene_prevalence)) refuse("gene_prevalence: must be given", call)
-  if (!is.null(power) && !is.null(ror)) one_number("power", power, call)
-  one_number("gene_prevalence", gene_prevalence, call)
-  one_number("controls_per_case", controls_per_case, call)
-  one_number("alpha", alpha, call)
-  if (missing(quantiles) && !is.null(exposure_prevalences)) quantiles <- NULL
-  list(gene_prevalence = as.numeric(gene_prevalence),
-       controls_per_case = as.numeric(controls_per_case), alpha = as.numeric(alpha),
-       design = design(quantiles, exposure_prevalences, or_e, or_g, or_e_range, or_g_range,
-                       search, call))
-}
+# The design arguments a curve takes: those of a calculation, less the
+# simulation check.
+curve_arguments <- setdiff(names(argument_forms), c("simulate", "seed"))
 
 # The curves of a gxe_curve, as lists of row indices named after the value
 # that makes each curve.
@@ -118,7 +90,7 @@ axis_title <- function(over) {
 #' @return `x`, invisibly.
 #' @examples
 #' curve <- gxe_curve("ror", from = 1.2, to = 3, points = 12, cases = 1000,
-#'                    gene_prevalence = 0.3, or_e_range = c(1, 2), or_g_range = c(1, 1.5))
+#'                    gene_prevalence = 0.3, quantiles = 4, or_e_range = c(1, 2), or_g_range = c(1, 1.5))
 #' plot(curve, target = 0.9)
 #' @export
 plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-1], ...) {
@@ -170,7 +142,7 @@ plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-
 #' @return A ggplot object.
 #' @examplesIf requireNamespace("ggplot2", quietly = TRUE)
 #' curve <- gxe_curve("cases", from = 200, to = 2000, points = 10, ror = 2,
-#'                    gene_prevalence = 0.3, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#'                    gene_prevalence = 0.3, quantiles = 4, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
 #' ggplot2::autoplot(curve)
 #' @exportS3Method ggplot2::autoplot
 autoplot.gxe_curve <- function(object, target = 0.8, ...) {

@@ -1,8 +1,10 @@
-// The bridge between R and the planning library: R hands over the rows it
-// has laid out (one value per row for the inputs that make combinations, one
-// value for the others) or a curve to draw, every calculation is checked
-// before any is made, and the results come back as a list of columns named
-// as the command line's csv columns.
+// The bridge between R and the planning library. R hands over the arguments
+// of a call as given (one named list, NULL for an argument not given), after
+// its own checks of their types; here they become the library's request,
+// whose expansion lays out the rows, applies every rule and default and
+// refuses a wrong input before anything is calculated. The answers come back
+// as a list of columns named and typed as the library's column table says,
+// with the table and the notes the command line prints for each row.
 //
 // R's rules for compiled code hold here: nothing is written to the process's
 // standard streams and the process is never ended. The engine's console is
@@ -13,10 +15,9 @@
 
 #include <Rcpp.h>
 
+#include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -25,18 +26,19 @@
 #include <vector>
 
 #include "console/console.h"
+#include "plan/columns.h"
 #include "plan/curve.h"
-#include "values/number.h"
 #include "plan/plan.h"
+#include "plan/report.h"
+#include "plan/request.h"
 #include "plan/row.h"
 #include "plan/simulation.h"
-#include "simulate/simulate.h"
 
 namespace {
 
 namespace plan = gxe::plan;
 namespace console = gxe::console;
-namespace simulate = gxe::simulate;
+using plan::Column;
 
 // ---------------------------------------------------------------------------
 // The engine's console for the length of one call.
@@ -69,163 +71,170 @@ class ConsoleCapture {
 };
 
 // ---------------------------------------------------------------------------
-// Inputs.
+// Errors, as R shows them: "search = \"x\": is not one of global, centre",
+// an item of a vector by its place, "cases[2] = -1: must be greater than 0",
+// and the other inputs a rule names by their argument names, which are the
+// column names.
 
-// A number as messages show it: shortest round-trip form, NA for R's NA.
-std::string number_text(double x) { return std::isnan(x) ? "NA" : values::format_number(x); }
-
-[[noreturn]] void refuse(const char* field, std::string value, const char* rule) {
-  Rcpp::stop(plan::Error{plan::Error::Kind::invalid_input, field, std::move(value), rule}.message());
+std::string r_message(const plan::RequestError& e) {
+  const plan::Error& error = e.error;
+  if (!e.item || error.value.empty()) return error.message();
+  return error.input + "[" + std::to_string(*e.item + 1) + "] = " + error.value + ": " +
+         error.plain_rule();
 }
 
-// A whole number that arrives as an R number: one within far more than the
-// allowed range is passed on for the library's own check, anything else is
-// refused here with the same rule, before a conversion to int could change it.
-int whole_of(double x, const char* field, const char* rule) {
-  constexpr double kLargest = 1e6;  // far above any allowed value, far below INT_MAX
-  if (!(std::fabs(x) <= kLargest && x == std::trunc(x))) refuse(field, number_text(x), rule);
-  return static_cast<int>(x);
+[[noreturn]] void refuse(const plan::Error& error) { Rcpp::stop(error.message()); }
+
+// ---------------------------------------------------------------------------
+// The request, from R's arguments. R has checked their types: numeric
+// vectors without NA, one number where the request holds one, a range of one
+// or two numbers, one text.
+
+// The arguments that are lists of the request, and those that are one number.
+struct ListArgument {
+  Column column;
+  std::vector<double> plan::Request::*list;
+};
+struct NumberArgument {
+  Column column;
+  std::optional<double> plan::Request::*number;
+};
+
+constexpr ListArgument kListArguments[] = {
+    {Column::cases, &plan::Request::cases},
+    {Column::power, &plan::Request::power},
+    {Column::ror, &plan::Request::ror},
+    {Column::gene_prevalence, &plan::Request::gene_prevalence},
+    {Column::allele_frequency, &plan::Request::allele_frequency},
+    {Column::controls_per_case, &plan::Request::controls_per_case},
+    {Column::alpha, &plan::Request::alpha},
+    {Column::exposure_prevalences, &plan::Request::exposure_prevalences},
+};
+constexpr NumberArgument kNumberArguments[] = {
+    {Column::quantiles, &plan::Request::quantiles},
+    {Column::or_e, &plan::Request::or_e},
+    {Column::or_g, &plan::Request::or_g},
+};
+
+// A text argument that must be one of its column's choices.
+template <class T, class Parse>
+T choice_of(Column c, SEXP value, Parse parse) {
+  const std::string text = Rcpp::as<std::string>(value);
+  if (const std::optional<plan::Error> e = plan::choice_error(c, text)) refuse(*e);
+  return *parse(text);
 }
 
-std::optional<plan::Range> range_of(const Rcpp::NumericVector& r) {
-  if (r.size() == 0) return std::nullopt;
-  if (r.size() != 2) Rcpp::stop("a range is two numbers, low and high");
-  return plan::Range{r[0], r[1]};
+// One number, or two as low and high; a single value fixes the odds ratio.
+plan::Range range_of(SEXP value) {
+  const std::vector<double> r = Rcpp::as<std::vector<double>>(value);
+  return {r.front(), r.back()};
 }
 
-plan::SearchMethod search_of(const std::string& text) {
-  if (auto method = plan::parse_search_method(text)) return *method;
-  refuse("search", values::quoted(text), "must be \"global\" or \"centre\"");
-}
-
-plan::Mode mode_of(const std::string& text) {
-  if (auto mode = plan::parse_mode(text)) return *mode;
-  Rcpp::stop("unknown calculation \"" + text + "\"");
-}
-
-// The inputs every calculation of a call shares, from R's list `design`:
-// quantiles, exposure_prevalences, or_e, or_g, or_e_range and or_g_range
-// (each of length 0 when not given), search.
-plan::Scenario base_scenario(const std::string& mode, const Rcpp::List& design) {
-  plan::Scenario base;
-  base.mode = mode_of(mode);
-  const Rcpp::NumericVector quantiles = design["quantiles"];
-  if (quantiles.size() != 0) {
-    constexpr const char* kRule = "must be a whole number from 2 to 100";
-    // The library reads 0 quantiles as "not given"; given, 0 is refused.
-    if (quantiles[0] == 0.0) refuse("quantiles", "0", kRule);
-    base.design.quantiles = whole_of(quantiles[0], "quantiles", kRule);
+// The request of `args` in `mode` and, when `settings` is given, the
+// simulation settings among them (simulate, seed).
+plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
+                         plan::SimulationSettings* settings = nullptr) {
+  plan::Request r;
+  r.mode = mode;
+  if (args.size() == 0) return r;
+  const Rcpp::CharacterVector names = args.names();
+  for (R_xlen_t i = 0; i < args.size(); ++i) {
+    const std::string name = Rcpp::as<std::string>(names[i]);
+    SEXP value = args[i];
+    if (Rf_isNull(value)) continue;
+    bool known = false;
+    for (const ListArgument& a : kListArguments) {
+      if (name != plan::column_name(a.column)) continue;
+      r.*a.list = Rcpp::as<std::vector<double>>(value);
+      known = true;
+    }
+    for (const NumberArgument& a : kNumberArguments) {
+      if (name != plan::column_name(a.column)) continue;
+      r.*a.number = Rcpp::as<double>(value);
+      known = true;
+    }
+    if (known) continue;
+    if (name == "or_e_range") {
+      r.ranges.or_e = range_of(value);
+    } else if (name == "or_g_range") {
+      r.ranges.or_g = range_of(value);
+    } else if (name == plan::column_name(Column::search)) {
+      r.search = choice_of<plan::SearchMethod>(Column::search, value, plan::parse_search_method);
+    } else if (name == plan::column_name(Column::genetic_model)) {
+      r.genetic_model =
+          choice_of<plan::GeneticModel>(Column::genetic_model, value, plan::parse_genetic_model);
+    } else if (settings != nullptr && name == "simulate") {
+      settings->replicates = Rcpp::as<double>(value);
+    } else if (settings != nullptr && name == "seed") {
+      settings->seed = Rcpp::as<double>(value);
+    } else {
+      Rcpp::stop("internal error: no design argument " + name);
+    }
   }
-  base.design.exposure_prevalences =
-      Rcpp::as<std::vector<double>>(design["exposure_prevalences"]);
-  base.design.or_e = Rcpp::as<double>(design["or_e"]);
-  base.design.or_g = Rcpp::as<double>(design["or_g"]);
-  base.ranges.or_e = range_of(design["or_e_range"]);
-  base.ranges.or_g = range_of(design["or_g_range"]);
-  base.settings.search = search_of(Rcpp::as<std::string>(design["search"]));
-  return base;
+  return r;
 }
 
 // ---------------------------------------------------------------------------
 // Rows. The columns and their values are the planning library's rows, the
-// ones the command line writes; here each column becomes an R vector of one
-// kind, an empty cell NA.
-
-enum class Kind { number, flag, text };
-
-using plan::Column;
-
-// The kind of R vector of each column, in the order of plan::Column; the
-// exposure prevalences are one text, joined by ';' as the csv writes them.
-constexpr std::array<Kind, plan::kColumnCount> kKinds = {
-    Kind::text,    // mode
-    Kind::number,  // cases
-    Kind::number,  // power
-    Kind::number,  // quantiles
-    Kind::text,    // exposure_prevalences
-    Kind::number,  // gene_prevalence
-    Kind::number,  // controls_per_case
-    Kind::number,  // or_e
-    Kind::number,  // or_g
-    Kind::number,  // ror
-    Kind::number,  // or_e_low
-    Kind::number,  // or_e_high
-    Kind::number,  // or_g_low
-    Kind::number,  // or_g_high
-    Kind::number,  // alpha
-    Kind::text,    // search
-    Kind::number,  // size
-    Kind::number,  // n_cases
-    Kind::number,  // n_controls
-    Kind::number,  // power_min
-    Kind::number,  // or_g_at_min
-    Kind::number,  // or_e_at_min
-    Kind::flag,    // small_cells_at_min
-    Kind::number,  // power_max
-    Kind::number,  // or_g_at_max
-    Kind::number,  // or_e_at_max
-    Kind::flag,    // small_cells_at_max
-    Kind::flag,    // flat
-    Kind::number,  // or_e_conditional
-    Kind::number,  // or_g_conditional
-    Kind::number,  // solver_info
-    Kind::text,    // error
-};
-static_assert(kKinds.size() == plan::kColumnNames.size());
+// ones the command line writes; each column becomes an R vector of its
+// kind in the column table (numbers and counts as numbers, flags as
+// logicals, texts and lists as texts), an empty cell NA.
 
 // A calculation's row: the planning library's cells, then, with a
-// simulation check, the cells of its columns (plan::kSimulationColumnNames).
+// simulation check, the cells of its columns, and the table the command
+// line prints for it with its notes.
 struct Row {
   plan::Row cells;
   std::array<plan::Cell, plan::kSimulationColumnCount> simulation;
+  std::string report;
+  std::vector<std::string> notes;
 };
 
-// The kinds of the simulation check's columns (plan::kSimulationColumnNames):
-// numbers, then the two flags of an unreliable simulated power.
-constexpr std::array<Kind, plan::kSimulationColumnCount> kSimulationKinds = {
-    Kind::number, Kind::number, Kind::number, Kind::number, Kind::number, Kind::number,
-    Kind::number, Kind::number, Kind::number, Kind::flag,   Kind::flag,
-};
+// The cell of the i-th column: the row's columns, then the simulation's,
+// as the column table lists them.
+const plan::Cell& cell_at(const Row& row, std::size_t i) {
+  return i < plan::kColumnCount ? row.cells.cells[i] : row.simulation[i - plan::kColumnCount];
+}
 
 [[noreturn]] void wrong_kind(std::string_view column) {
   Rcpp::stop("internal error: an unexpected value in column " + std::string(column));
 }
 
-// One column of R vectors of type V from the cells `cell_of(row)`, each
-// holding a T or empty (NA).
-template <class V, class T, class CellOf>
-V values_of(const std::vector<Row>& rows, std::string_view name, CellOf cell_of) {
+// One column of R vectors of type V from the i-th cells, each holding a T
+// or empty (NA).
+template <class V, class T>
+V values_of(const std::vector<Row>& rows, std::size_t i) {
   V v(static_cast<R_xlen_t>(rows.size()), V::get_na());
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const plan::Cell& cell = cell_of(rows[i]);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const plan::Cell& cell = cell_at(rows[r], i);
     if (auto x = std::get_if<T>(&cell)) {
-      v[static_cast<R_xlen_t>(i)] = *x;
+      v[static_cast<R_xlen_t>(r)] = *x;
     } else if (!std::holds_alternative<std::monostate>(cell)) {
-      wrong_kind(name);
+      wrong_kind(plan::row_column_name(i));
     }
   }
   return v;
 }
 
-// One column of the kind `kind` from the cells `cell_of(row)`.
-template <class CellOf>
-SEXP column_of(const std::vector<Row>& rows, std::string_view name, Kind kind, CellOf cell_of) {
-  switch (kind) {
-    case Kind::number:
-      return values_of<Rcpp::NumericVector, double>(rows, name, cell_of);
-    case Kind::flag:
-      return values_of<Rcpp::LogicalVector, bool>(rows, name, cell_of);
-    case Kind::text:
+SEXP column_of(const std::vector<Row>& rows, std::size_t i) {
+  switch (plan::kColumns[i].kind) {
+    case plan::ColumnKind::number:
+    case plan::ColumnKind::whole_number:
+      return values_of<Rcpp::NumericVector, double>(rows, i);
+    case plan::ColumnKind::flag:
+      return values_of<Rcpp::LogicalVector, bool>(rows, i);
+    case plan::ColumnKind::text:
+    case plan::ColumnKind::numbers:
       break;
   }
   Rcpp::CharacterVector v(static_cast<R_xlen_t>(rows.size()), NA_STRING);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const plan::Cell& cell = cell_of(rows[i]);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    const plan::Cell& cell = cell_at(rows[r], i);
     if (std::holds_alternative<std::string>(cell) ||
         std::holds_alternative<std::vector<double>>(cell)) {
-      v[static_cast<R_xlen_t>(i)] = plan::cell_text(cell);
+      v[static_cast<R_xlen_t>(r)] = plan::cell_text(cell);
     } else if (!std::holds_alternative<std::monostate>(cell)) {
-      wrong_kind(name);
+      wrong_kind(plan::row_column_name(i));
     }
   }
   return v;
@@ -236,76 +245,39 @@ Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
   const std::size_t count = plan::kColumnCount + (simulated ? plan::kSimulationColumnCount : 0);
   Rcpp::List columns(count);
   Rcpp::CharacterVector names(count);
-  for (std::size_t c = 0; c < plan::kColumnCount; ++c) {
-    const std::string_view name = plan::kColumnNames[c];
-    names[c] = std::string(name);
-    columns[c] = column_of(rows, name, kKinds[c],
-                           [c](const Row& r) -> const plan::Cell& { return r.cells.cells[c]; });
-  }
-  for (std::size_t s = 0; simulated && s < plan::kSimulationColumnCount; ++s) {
-    const std::string_view name = plan::kSimulationColumnNames[s];
-    names[plan::kColumnCount + s] = std::string(name);
-    columns[plan::kColumnCount + s] =
-        column_of(rows, name, kSimulationKinds[s],
-                  [s](const Row& r) -> const plan::Cell& { return r.simulation[s]; });
+  for (std::size_t i = 0; i < count; ++i) {
+    names[i] = std::string(plan::row_column_name(i));
+    columns[i] = column_of(rows, i);
   }
   columns.attr("names") = names;
   return columns;
 }
 
-// ---------------------------------------------------------------------------
-// The simulation check.
-
-// How many studies to simulate at each extreme (0: no check) and from which
-// seed, as R gives them.
-struct Simulation {
-  long replicates = 0;
-  std::uint64_t seed = 0;
-};
-
-Simulation simulation_of(double replicates, double seed) {
-  constexpr double kLargestSeed = 9007199254740992.0;  // 2^53: every whole number below is exact
-  if (!(replicates >= 0 && replicates <= static_cast<double>(simulate::kMaxReplicates) &&
-        replicates == std::trunc(replicates))) {
-    refuse("simulate", number_text(replicates),
-           "must be a whole number of simulated studies from 0 (no simulation) to 1e9");
+// The row of an answer, with its table and notes.
+Row row_of(const plan::Scenario& s, const plan::Answer& a) {
+  const plan::Simulation* simulation = a.simulation ? &*a.simulation : nullptr;
+  Row row{plan::make_row(s, a.outcome), plan::simulation_cells(simulation),
+          plan::report(s, a.outcome, simulation), {}};
+  for (const plan::Note& note : plan::notes(s, a.outcome, simulation)) {
+    row.notes.push_back(note.text);
   }
-  if (!(seed >= 0 && seed <= kLargestSeed && seed == std::trunc(seed))) {
-    refuse("seed", number_text(seed), "must be a whole number from 0 to 2^53");
-  }
-  return {static_cast<long>(replicates), static_cast<std::uint64_t>(seed)};
+  return row;
 }
 
-// The simulation check of an answered calculation at its two extremes, as
-// the command line makes it: an answer whose check cannot be made becomes a
-// calculation without an answer.
-void check_by_simulation(const plan::Scenario& s, plan::Outcome& o, const Simulation& sim,
-                         Row& row) {
-  simulate::Options options;
-  options.replicates = sim.replicates;
-  options.seed = sim.seed;
-  // Called on this thread while the workers run: an interrupt from R stops them.
-  options.progress = [](long, long) { Rcpp::checkUserInterrupt(); };
-  if (const std::optional<plan::Simulation> found = plan::check_by_simulation(s, o, options)) {
-    row.simulation = plan::simulation_cells(&*found);
-  }
-}
-
-}  // namespace
-
-namespace {
-
-// Runs the calculations with the console bound to strings; what the engine
+// Answers the scenarios with the console bound to strings; what the engine
 // would have printed, or its request to end the program, becomes an R error.
-template <class Calculate>
-std::vector<Row> run_captured(std::size_t count, Calculate calculate) {
+// An interrupt from R stops the calculations between rows and, through the
+// progress of a simulation check, within one.
+std::vector<Row> answer_all(const std::vector<plan::Scenario>& scenarios,
+                            const plan::SimulationSettings& settings) {
   std::vector<Row> rows;
-  rows.reserve(count);
+  rows.reserve(scenarios.size());
   const ConsoleCapture capture;
-  for (std::size_t i = 0; i < count; ++i) {
+  const plan::Progress progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+  for (const plan::Scenario& s : scenarios) {
     Rcpp::checkUserInterrupt();
     try {
-      rows.push_back(calculate(i));
+      rows.push_back(row_of(s, plan::answer(s, settings, progress)));
     } catch (const console::ProgramEnd& end) {
       Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
                  "): " + capture.written());
@@ -319,93 +291,81 @@ std::vector<Row> run_captured(std::size_t count, Calculate calculate) {
 
 }  // namespace
 
-// Power ("power") or sample-size ("size") calculations, one per row. `value`
-// holds the cases or the target power of each row; `ror`, `gene_prevalence`,
-// `controls_per_case` and `alpha` one value per row as well (R lays out the
-// combinations); `design` the inputs shared by all rows (base_scenario);
-// `simulate` studies are simulated at both extremes of each row from `seed`
-// (none when 0).
+// Power ("power") or sample-size ("size") calculations: one row per
+// combination of the vectors in `args`, the arguments of the R call as given
+// (NULL when not given), in the library's row order. Returns the columns,
+// and for each row the table the command line prints and its notes.
 // [[Rcpp::export]]
-Rcpp::List calculate_rows(const std::string& mode, const Rcpp::NumericVector& value,
-                          const Rcpp::NumericVector& ror,
-                          const Rcpp::NumericVector& gene_prevalence,
-                          const Rcpp::NumericVector& controls_per_case,
-                          const Rcpp::NumericVector& alpha, const Rcpp::List& design,
-                          double simulate, double seed) {
-  const R_xlen_t n = value.size();
-  for (const Rcpp::NumericVector* v : {&ror, &gene_prevalence, &controls_per_case, &alpha}) {
-    if (v->size() != n) Rcpp::stop("the per-row inputs differ in length");
-  }
-  const plan::Scenario base = base_scenario(mode, design);
-  const Simulation sim = simulation_of(simulate, seed);
+Rcpp::List calculate_rows(const std::string& mode, const Rcpp::List& args) {
+  const std::optional<plan::Mode> m = plan::parse_mode(mode);
+  if (!m) Rcpp::stop("internal error: no calculation " + mode);
+  plan::SimulationSettings settings;
+  const plan::Request request = request_of(*m, args, &settings);
+  if (const std::optional<plan::Error> e = plan::check(settings)) refuse(*e);
+  const plan::Expansion expansion = plan::expand(request);
+  if (!expansion.ok()) Rcpp::stop(r_message(*expansion.error));
 
-  // Every row is checked before the first is calculated: a wrong input stops
-  // the call before any time is spent.
-  std::vector<plan::Scenario> scenarios(static_cast<std::size_t>(n), base);
-  for (R_xlen_t i = 0; i < n; ++i) {
-    plan::Scenario& s = scenarios[static_cast<std::size_t>(i)];
-    (s.mode == plan::Mode::power ? s.cases : s.target_power) = value[i];
-    s.design.ror = ror[i];
-    s.design.gene_prevalence = gene_prevalence[i];
-    s.design.controls_per_case = controls_per_case[i];
-    s.settings.alpha = alpha[i];
-    if (auto e = plan::check(s)) Rcpp::stop(e->message());
+  const std::vector<Row> rows = answer_all(expansion.scenarios, settings);
+  Rcpp::CharacterVector reports(static_cast<R_xlen_t>(rows.size()));
+  Rcpp::List notes(static_cast<R_xlen_t>(rows.size()));
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    reports[static_cast<R_xlen_t>(i)] = rows[i].report;
+    notes[static_cast<R_xlen_t>(i)] = Rcpp::wrap(rows[i].notes);
   }
-  const std::vector<Row> rows = run_captured(scenarios.size(), [&](std::size_t i) {
-    plan::Outcome outcome = plan::run(scenarios[i]);
-    Row row;
-    if (sim.replicates > 0) check_by_simulation(scenarios[i], outcome, sim, row);
-    row.cells = plan::make_row(scenarios[i], outcome);
-    return row;
-  });
-  return columns_of(rows, sim.replicates > 0);
+  return Rcpp::List::create(Rcpp::Named("columns") = columns_of(rows, settings.replicates > 0),
+                            Rcpp::Named("reports") = reports, Rcpp::Named("notes") = notes);
 }
 
-// The points of curves over "cases" or "ror", curve by curve in axis order:
-// one curve per value of `series` (ROR^tb values over cases; over ror, cases
-// for power curves or target powers for size curves).
+// The points of curves along `over` ("cases" or "ror") from `from` to `to`,
+// curve by curve in axis order; `points` NULL for the library's number;
+// `args` the design as given, the vector that names the curves among them.
 // [[Rcpp::export]]
-Rcpp::List curve_rows(const std::string& mode, const std::string& over, double from, double to,
-                      double points, const Rcpp::NumericVector& series, double gene_prevalence,
-                      double controls_per_case, double alpha, const Rcpp::List& design) {
-  plan::CurveQuery query;
-  query.base = base_scenario(mode, design);
-  query.base.design.gene_prevalence = gene_prevalence;
-  query.base.design.controls_per_case = controls_per_case;
-  query.base.settings.alpha = alpha;
-  if (over != "cases" && over != "ror") {
-    refuse("over", values::quoted(over), "must be \"cases\" or \"ror\"");
-  }
-  query.over = over == "cases" ? plan::Axis::cases : plan::Axis::ror;
-  query.from = from;
-  query.to = to;
-  query.points = whole_of(points, "points", "must be from 2 to 1000");
-  query.series.assign(series.begin(), series.end());
-  if (auto e = plan::check(query)) Rcpp::stop(e->message());
+Rcpp::List curve_rows(const std::string& over, double from, double to, SEXP points,
+                      const Rcpp::List& args) {
+  if (const std::optional<plan::Error> e = plan::choice_error(Column::over, over)) refuse(*e);
+  const double count =
+      Rf_isNull(points) ? plan::CurveQuery{}.points : Rcpp::as<double>(points);
+  const plan::CurveExpansion curve =
+      plan::expand_curve(request_of(plan::Mode::power, args),
+                         over == "cases" ? plan::Axis::cases : plan::Axis::ror, from, to, count);
+  if (!curve.ok()) Rcpp::stop(r_message(*curve.error));
 
-  const std::vector<plan::CurvePoint> curve = plan::curve_points(query);
-  return columns_of(run_captured(curve.size(), [&](std::size_t i) {
-    return Row{plan::make_row(curve[i].scenario, plan::run(curve[i].scenario)), {}};
-  }), false);
+  std::vector<plan::Scenario> scenarios;
+  for (const plan::CurvePoint& p : plan::curve_points(curve.query)) {
+    scenarios.push_back(p.scenario);
+  }
+  return columns_of(answer_all(scenarios, plan::SimulationSettings{}), false);
 }
 
-// The seed the simulation library (and the command line) start from when none
-// is given.
+// The columns of the inputs that vectors make rows of, in the order of the
+// columns: those that can differ between the rows of one call.
 // [[Rcpp::export]]
-double default_seed() { return static_cast<double>(simulate::kDefaultSeed); }
+Rcpp::CharacterVector list_columns() {
+  Rcpp::CharacterVector names;
+  for (std::size_t i = 0; i < plan::kInputColumns; ++i) {
+    const auto c = static_cast<Column>(i);
+    if (c == Column::power ||
+        std::find(plan::kListOrder.begin(), plan::kListOrder.end(), c) != plan::kListOrder.end()) {
+      names.push_back(std::string(plan::row_column_name(i)));
+    }
+  }
+  return names;
+}
 
-// Carrier prevalence under Hardy-Weinberg equilibrium, element by element.
+// Carrier prevalence under Hardy-Weinberg equilibrium, element by element;
+// `model` is R's name for the genetic model.
 // [[Rcpp::export]]
 Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_frequency,
                                           const std::string& model) {
-  const auto genetic_model = plan::parse_genetic_model(model);
-  if (!genetic_model) {
-    refuse("model", values::quoted(model), "must be \"dominant\" or \"recessive\"");
+  if (std::optional<plan::Error> e = plan::choice_error(Column::genetic_model, model)) {
+    e->input = "model";
+    refuse(*e);
   }
+  const plan::GeneticModel genetic_model = *plan::parse_genetic_model(model);
   Rcpp::NumericVector prevalence(allele_frequency.size());
   for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {
-    if (auto e = plan::check_allele_frequency(allele_frequency[i])) Rcpp::stop(e->message());
-    prevalence[i] = plan::carrier_prevalence(allele_frequency[i], *genetic_model);
+    if (auto e = plan::check_allele_frequency(allele_frequency[i])) refuse(*e);
+    prevalence[i] = plan::carrier_prevalence(allele_frequency[i], genetic_model);
   }
   return prevalence;
 }
