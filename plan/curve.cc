@@ -133,14 +133,14 @@ std::optional<RequestError> check_curve_inputs(const Request& r, Axis over) {
     }
     if (cases) {
       return curve_error(Column::cases, "",
-                         "is the axis with {over} cases, from {from} to {to}");
+                         "is the axis of a curve over cases, set by {from} and {to}");
     }
     if (r.ror.empty()) {
       return curve_error(Column::ror, "", "is required with {over} cases: one curve per value");
     }
   } else {
     if (!r.ror.empty()) {
-      return curve_error(Column::ror, "", "is the axis with {over} ror, from {from} to {to}");
+      return curve_error(Column::ror, "", "is the axis of a curve over ror, set by {from} and {to}");
     }
     if (!cases && !power) {
       return curve_error(Column::cases, "",
@@ -158,7 +158,7 @@ std::optional<RequestError> check_curve_inputs(const Request& r, Axis over) {
     if (list->size() > 1) {
       return curve_error(c, joined(*list),
                          "is a list, but a curve takes one value here; lists go in {ror}, "
-                         "{cases} or {power}, one curve each (run one curve command per value)");
+                         "{cases} or {power}, one curve each");
     }
   }
   return std::nullopt;

@@ -90,7 +90,7 @@ std::optional<RequestError> gene_values(const Request& r, std::vector<double>& c
   const bool by_allele = !r.allele_frequency.empty();
   if (!by_allele) {
     if (r.genetic_model) {
-      return refused(Column::genetic_model, std::string(name(*r.genetic_model)),
+      return refused(Column::genetic_model, values::quoted(name(*r.genetic_model)),
                      "goes with " + ref(Column::allele_frequency) + ": give both, or " +
                          ref(Column::gene_prevalence));
     }

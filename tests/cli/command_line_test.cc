@@ -204,20 +204,20 @@ const Case kCases[] = {
      "gxeplan: --points: \"1001\" must be a whole number from 2 to 1000"},
     {CURVE "--over cases --from 1 --to 100 --ror 2 --alpha 0.05,0.01", 0,
      "gxeplan: --alpha: \"0.05,0.01\" is a list, but a curve takes one value here; lists go in "
-     "--ror, --cases or --power, one curve each (run one curve command per value)"},
+     "--ror, --cases or --power, one curve each"},
     {CURVE "--over cases --from 1 --to 100 --ror 2,0", 0,
      "gxeplan: --ror: \"0\" in \"2,0\" must be greater than 0"},
     {CURVE "--over ror --from 1 --to 3 --cases 0", 0,
      "gxeplan: --cases: \"0\" must be greater than 0"},
     {CURVE "--over ror --from 1 --to 3 --ror 2 --cases 5", 0,
-     "gxeplan: --ror is the axis with --over ror, from --from to --to"},
+     "gxeplan: --ror is the axis of a curve over ror, set by --from and --to"},
     {CURVE "--over ror --from 1 --to 3", 0,
      "gxeplan: --cases or --power is required with --over ror: --cases for curves of power, "
      "--power for curves of the study size needed"},
     {CURVE "--over cases --from 1 --to 3", 0,
      "gxeplan: --ror is required with --over cases: one curve per value"},
     {CURVE "--over cases --from 1 --to 3 --ror 2 --cases 5", 0,
-     "gxeplan: --cases is the axis with --over cases, from --from to --to"},
+     "gxeplan: --cases is the axis of a curve over cases, set by --from and --to"},
     {CURVE "--over cases --from 1 --to 3 --ror 2 --power 0.8", 0,
      "gxeplan: --power is a curve of the study size needed, drawn against ROR^tb (--over ror); "
      "against the number of cases the curves are of power"},

@@ -327,7 +327,9 @@ Rcpp::List curve_rows(const std::string& over, double from, double to, SEXP poin
       Rf_isNull(points) ? plan::CurveQuery{}.points : Rcpp::as<double>(points);
   const plan::CurveExpansion curve =
       plan::expand_curve(request_of(plan::Mode::power, args),
-                         over == "cases" ? plan::Axis::cases : plan::Axis::ror, from, to, count);
+                         over == plan::column(Column::over).choices[0] ? plan::Axis::cases
+                                                                       : plan::Axis::ror,
+                         from, to, count);
   if (!curve.ok()) Rcpp::stop(r_message(*curve.error));
 
   std::vector<plan::Scenario> scenarios;
