@@ -8,9 +8,11 @@
 // the carrier prevalence of an allele and the limit on the number of rows
 // are the same everywhere.
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "plan/columns.h"
