@@ -8,10 +8,12 @@
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "console/console.h"
 #include "plan/plan.h"
 #include "tests/plan/example.h"
 
@@ -106,6 +108,11 @@ std::vector<Job> jobs() {
 TEST(Concurrency, EveryResultIsTheOneComputedAlone) {
   constexpr int kThreads = 4;
   constexpr int kRounds = 20;
+  // The console is one for the whole process: no calculation may write to it.
+  std::istringstream in;
+  std::ostringstream out;
+  std::ostringstream err;
+  console::bind(in, out, err);
   const std::vector<Job> all = jobs();
   std::vector<Fingerprint> alone;
   for (const Job& job : all) alone.push_back(job.run());
@@ -122,6 +129,8 @@ TEST(Concurrency, EveryResultIsTheOneComputedAlone) {
     });
   }
   for (std::thread& thread : threads) thread.join();
+  console::bind_standard();
+  EXPECT_EQ(out.str() + err.str(), "");
 
   for (int t = 0; t < kThreads; ++t) {
     ASSERT_EQ(got[t].size(), kRounds * all.size());
