@@ -64,14 +64,14 @@ struct AltOdr {
 
 // The records of one calculation.
 struct Records {
-  Hypothesis null;           // the model under the null hypothesis (beg = 0)
-  Hypothesis alt;            // the model under the alternative
-  CellTable cells;           // table of the most recent fit
-  int cellmin = 0;           // threshold of the expected-count check
-  double pow0 = 0.0;         // target power (sample-size calculations)
-  double size = 0.0;         // total number of subjects, cases plus controls
+  Hypothesis null;            // the model under the null hypothesis (beg = 0)
+  Hypothesis alt;             // the model under the alternative
+  CellTable cells;            // table of the most recent fit
+  int cellmin = 0;            // threshold of the expected-count check
+  double pow0 = 0.0;          // target power (sample-size calculations)
+  double size = 0.0;          // total number of subjects, cases plus controls
   std::array<double, 2> z{};  // z(1) critical value, z(2) quantile of 1 - power
-  AltOdr altodr;             // working record of the odds-ratio conversion
+  AltOdr altodr;              // working record of the odds-ratio conversion
 };
 
 }  // namespace gxe::model
