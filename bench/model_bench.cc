@@ -20,64 +20,67 @@ using namespace gxe;
 
 // k quantiles, probg 0.3, one control per case, OR(G|E=0) 1.5,
 // OR^tb(E|G=0) 2, ROR^tb 2, 500 cases, target power 0.8.
-void store_design(int k) {
-  model::reset_records();
-  model::cells.ncat = k;
-  for (int e = 0; e < k; ++e) model::null.pexp[e] = 1.0 / k;
-  model::null.pgen = {0.7, 0.3};
-  model::null.ccr = 1.0;
-  model::null.bg = std::log(1.5);
-  model::null.be = std::log(2.0) / (k - 1);
-  model::alt.pexp = model::null.pexp;
-  model::alt.pgen = model::null.pgen;
-  model::alt.ccr = 1.0;
-  model::alt.beg = std::log(2.0) / (k - 1);
-  model::size = 1000.0;
-  model::z = {model::kCriticalValue, -0.8416212335729143};
+model::Records design_records(int k) {
+  model::Records rec;
+  rec.cells.ncat = k;
+  for (int e = 0; e < k; ++e) rec.null.pexp[e] = 1.0 / k;
+  rec.null.pgen = {0.7, 0.3};
+  rec.null.ccr = 1.0;
+  rec.null.bg = std::log(1.5);
+  rec.null.be = std::log(2.0) / (k - 1);
+  rec.alt.pexp = rec.null.pexp;
+  rec.alt.pgen = rec.null.pgen;
+  rec.alt.ccr = 1.0;
+  rec.alt.beg = std::log(2.0) / (k - 1);
+  rec.size = 1000.0;
+  rec.z = {model::kCriticalValue, -0.8416212335729143};
+  return rec;
 }
 
 std::array<double, 2> point(int k) { return {std::log(1.7), std::log(1.6) / (k - 1)}; }
 
 void BM_power3(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  store_design(k);
+  model::Records rec = design_records(k);
   const auto x = point(k);
   for (auto _ : state) {
     double pw = 0.0;
-    model::power3(2, x, pw);
+    model::power3(rec, 2, x, pw);
     benchmark::DoNotOptimize(pw);
   }
 }
 
 void BM_dpower3(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  store_design(k);
+  model::Records rec = design_records(k);
+  derivatives::Records grad;
   const auto x = point(k);
   for (auto _ : state) {
     std::array<double, 2> g{};
-    derivatives::dpower3(2, x, g);
+    derivatives::dpower3(rec, grad, 2, x, g);
     benchmark::DoNotOptimize(g);
   }
 }
 
 void BM_sample(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  store_design(k);
+  model::Records rec = design_records(k);
   const auto x = point(k);
   for (auto _ : state) {
     double ss = 0.0;
-    model::sample(2, x, ss);
+    model::sample(rec, 2, x, ss);
     benchmark::DoNotOptimize(ss);
   }
 }
 
 void BM_dsample(benchmark::State& state) {
   const int k = static_cast<int>(state.range(0));
-  store_design(k);
+  model::Records rec = design_records(k);
+  derivatives::Records grad;
   const auto x = point(k);
   for (auto _ : state) {
     std::array<double, 2> g{};
-    derivatives::dsample(2, x, g);
+    derivatives::dsample(rec, grad, 2, x, g);
     benchmark::DoNotOptimize(g);
   }
 }
@@ -91,6 +94,7 @@ void BM_oreg(benchmark::State& state) {
   std::array<double, model::kMaxCategories> pexp{};
   pexp.fill(0.25);
   std::array<double, 2> pgen{0.7, 0.3};
+  model::Records rec;
   for (auto _ : state) {
     double orgm = 1.5;
     double oretbm = 2.0;
@@ -98,7 +102,7 @@ void BM_oreg(benchmark::State& state) {
     int k = 4;
     double oretbc = 0.0;
     double orgc = 0.0;
-    model::oreg(orgm, oretbm, ror, k, pexp, pgen, oretbc, orgc);
+    model::oreg(rec, orgm, oretbm, ror, k, pexp, pgen, oretbc, orgc);
     benchmark::DoNotOptimize(oretbc);
     benchmark::DoNotOptimize(orgc);
   }

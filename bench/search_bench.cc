@@ -9,29 +9,29 @@
 #include <string>
 
 #include "console/console.h"
-#include "model/records.h"
 #include "search/search.h"
 
 namespace {
 
 using gxe::search::Box;
+using gxe::search::Records;
 
 // k quantiles, gene prevalence 0.3, c = 1, null odds ratios 2 and 1.5,
 // ROR^tb = 2, 500 cases; OR(G|E=0) in [0.5, 2], OR^tb(E|G=0) in [1, 4].
-void store_design(int k, Box& lower, Box& upper) {
-  namespace m = gxe::model;
-  m::reset_records();
-  m::cells.ncat = k;
-  for (int e = 0; e < k; ++e) m::null.pexp[e] = 1.0 / k;
-  m::null.pgen = {0.7, 0.3};
-  m::null.ccr = 1.0;
-  m::size = 1000.0;
-  m::null.be = std::log(2.0) / (k - 1);
-  m::null.bg = std::log(1.5);
-  m::alt.pexp = m::null.pexp;
-  m::alt.pgen = m::null.pgen;
-  m::alt.ccr = 1.0;
-  m::alt.beg = std::log(2.0) / (k - 1);
+void store_design(int k, Records& rec, Box& lower, Box& upper) {
+  gxe::model::Records& m = rec.model;
+  m = gxe::model::Records{};
+  m.cells.ncat = k;
+  for (int e = 0; e < k; ++e) m.null.pexp[e] = 1.0 / k;
+  m.null.pgen = {0.7, 0.3};
+  m.null.ccr = 1.0;
+  m.size = 1000.0;
+  m.null.be = std::log(2.0) / (k - 1);
+  m.null.bg = std::log(1.5);
+  m.alt.pexp = m.null.pexp;
+  m.alt.pgen = m.null.pgen;
+  m.alt.ccr = 1.0;
+  m.alt.beg = std::log(2.0) / (k - 1);
   lower = {std::log(0.5), 0.0};
   upper = {std::log(2.0), std::log(4.0) / (k - 1)};
 }
@@ -51,20 +51,21 @@ void time_calculation(benchmark::State& state, Calculation calculation, Search s
   std::istringstream in;
   std::ostringstream out, err;
   gxe::console::bind(in, out, err);
+  Records rec;
   Box lower, upper;
-  store_design(static_cast<int>(state.range(0)), lower, upper);
+  store_design(static_cast<int>(state.range(0)), rec, lower, upper);
   for (auto _ : state) {
-    calculation(lower, upper);
+    calculation(rec, lower, upper);
     out.str("");
   }
-  report_counts(state, search(lower, upper));
+  report_counts(state, search(rec, lower, upper));
   gxe::console::bind_standard();
 }
 
 void BM_PowerCalculation(benchmark::State& state) {
   time_calculation(state, gxe::search::power_calc,
-                   [](const Box& lower, const Box& upper) {
-                     return gxe::search::power_search(lower, upper);
+                   [](Records& rec, const Box& lower, const Box& upper) {
+                     return gxe::search::power_search(rec, lower, upper);
                    });
 }
 
@@ -72,13 +73,13 @@ void BM_SizeCalculation(benchmark::State& state) {
   constexpr double kTargetPower = 0.8;
   time_calculation(
       state,
-      [](const Box& lower, const Box& upper) {
+      [](Records& rec, const Box& lower, const Box& upper) {
         double power = kTargetPower;  // the driver overwrites its copy
-        gxe::search::ssize_calc(power, lower, upper);
+        gxe::search::ssize_calc(rec, power, lower, upper);
       },
-      [](const Box& lower, const Box& upper) {
+      [](Records& rec, const Box& lower, const Box& upper) {
         double power = kTargetPower;
-        return gxe::search::ssize_search(power, lower, upper);
+        return gxe::search::ssize_search(rec, power, lower, upper);
       });
 }
 

@@ -55,18 +55,18 @@ const std::vector<Design> kDesigns = {
 // The model's asymptotic power at the point, with the null at the same odds
 // ratios and z(1) set for alpha.
 double asymptotic_power(const Design& d, double critical_value) {
-  model::reset_records();
-  model::cells.ncat = d.k;
-  for (int e = 0; e < d.k; ++e) model::null.pexp[e] = 1.0 / d.k;
-  model::null.pgen = {1.0 - d.carrier, d.carrier};
-  model::null.ccr = d.c;
-  model::null.bg = std::log(d.or_g);
-  model::null.be = std::log(d.or_e) / (d.k - 1);
-  model::alt = model::null;
-  model::alt.beg = std::log(d.ror) / (d.k - 1);
-  model::z = {critical_value, 0.0};
+  model::Records rec;
+  rec.cells.ncat = d.k;
+  for (int e = 0; e < d.k; ++e) rec.null.pexp[e] = 1.0 / d.k;
+  rec.null.pgen = {1.0 - d.carrier, d.carrier};
+  rec.null.ccr = d.c;
+  rec.null.bg = std::log(d.or_g);
+  rec.null.be = std::log(d.or_e) / (d.k - 1);
+  rec.alt = rec.null;
+  rec.alt.beg = std::log(d.ror) / (d.k - 1);
+  rec.z = {critical_value, 0.0};
   double pw = 0.0;
-  model::power(d.cases, pw);
+  model::power(rec, d.cases, pw);
   return pw;
 }
 

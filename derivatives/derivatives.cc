@@ -17,31 +17,42 @@ namespace {
 
 namespace impl = model::impl;
 
-// What distinguishes the two chains: their companions and their message.
+// Messages of the two chains when asked for more directions than a Dual has.
+constexpr const char* kSampleTooManyDirections = "Parameter g_p_ is greater than g_pmax_";
+constexpr const char* kPowerTooManyDirections = "Parameter p_p_ is greater than p_pmax_";
+
+// One chain at work: the model records of the calculation, the chain's own
+// companions and its message.
 struct Chain {
+  model::Records& rec;
   HypothesisGradient& alt;
   CellTableGradient& cells;
   const char* too_many_directions;
 };
 
-Chain sample_chain() { return {g_alt, g_cells, "Parameter g_p_ is greater than g_pmax_"}; }
-Chain power_chain() { return {p_alt, p_cells, "Parameter p_p_ is greater than p_pmax_"}; }
+Chain sample_chain(model::Records& rec, Records& grad) {
+  return {rec, grad.g_alt, grad.g_cells, kSampleTooManyDirections};
+}
+Chain power_chain(model::Records& rec, Records& grad) {
+  return {rec, grad.p_alt, grad.p_cells, kPowerTooManyDirections};
+}
 
 // The gradients have room for kDirections components.
-void guard(const Chain& chain, int directions) {
+void guard(const char* too_many_directions, int directions) {
   if (directions > kDirections) {
-    console::message({chain.too_many_directions});
+    console::message({too_many_directions});
     console::end_program(0);
   }
 }
+void guard(const Chain& chain, int directions) { guard(chain.too_many_directions, directions); }
 
 // Stores the search point and its seed: alt.bg = x(1) with gradient column 1,
 // alt.be = x(2) with gradient column 2.
 void seed(const Chain& chain, std::span<const Dual> x) {
   chain.alt.bg = x[0].d;
-  model::alt.bg = x[0].v;
+  chain.rec.alt.bg = x[0].v;
   chain.alt.be = x[1].d;
-  model::alt.be = x[1].v;
+  chain.rec.alt.be = x[1].v;
 }
 
 // The null fit reads only the null record, so its table, intercept and
@@ -49,8 +60,8 @@ void seed(const Chain& chain, std::span<const Dual> x) {
 // as a dual one would, and the gradients are zero by construction.
 Dual fit_null(const Chain& chain) {
   double varh0 = 0.0;
-  model::fs_0(varh0);
-  const int k = impl::bounded_categories(model::cells.ncat);
+  model::fs_0(chain.rec, varh0);
+  const int k = impl::bounded_categories(chain.rec.cells.ncat);
   std::fill_n(chain.cells.cell.begin(), 4 * k, Gradient{});
   return Dual(varh0);
 }
@@ -59,16 +70,17 @@ Dual fit_null(const Chain& chain) {
 // the chain's companions; the table and intercept go to the model records
 // (values) and to the companions (gradients).
 Dual fit_alternative(const Chain& chain) {
-  const int k = impl::bounded_categories(model::cells.ncat);
-  const Dual bg(model::alt.bg, chain.alt.bg);
-  const Dual be(model::alt.be, chain.alt.be);
+  model::Records& rec = chain.rec;
+  const int k = impl::bounded_categories(rec.cells.ncat);
+  const Dual bg(rec.alt.bg, chain.alt.bg);
+  const Dual be(rec.alt.be, chain.alt.be);
   impl::CellArray<Dual> cell;
   Dual b0;
-  const Dual varh1 = impl::fit(model::alt, bg, be, k, cell, b0);
-  model::alt.b0 = b0.v;
+  const Dual varh1 = impl::fit(rec.alt, bg, be, k, cell, b0);
+  rec.alt.b0 = b0.v;
   chain.alt.b0 = b0.d;
   for (int i = 0; i < 4 * k; ++i) {
-    model::cells.cell[i] = cell[i].v;
+    rec.cells.cell[i] = cell[i].v;
     chain.cells.cell[i] = cell[i].d;
   }
   return varh1;
@@ -89,74 +101,78 @@ void power_of_alternative(const Chain& chain, int directions, double ncase, Dual
   const Dual varh0 = fit_null(chain);
   const Dual varh1 = fit_alternative(chain);
   model::require_positive_cases(ncase);
-  pw = impl::power_of(ncase, varh0, varh1, model::alt.beg, model::z[0]);
+  pw = impl::power_of(ncase, varh0, varh1, chain.rec.alt.beg, chain.rec.z[0]);
 }
 
 }  // namespace
 
 // --- Sample-size chain --------------------------------------------------------
 
-void dsample(int n, std::span<const double> x, std::span<double> g) {
+void dsample(model::Records& rec, Records& grad, int n, std::span<const double> x,
+             std::span<double> g) {
   const std::array<Dual, kDirections> xs = seeded(x);
   Dual ss;
-  g_sample(n, n, xs, ss);
+  g_sample(rec, grad, n, n, xs, ss);
   copy_gradient(ss, n, g);
 }
 
-void g_sample(int g_p_, int /*n*/, std::span<const Dual> x, Dual& ss) {
-  const Chain chain = sample_chain();
+void g_sample(model::Records& rec, Records& grad, int g_p_, int /*n*/, std::span<const Dual> x,
+              Dual& ss) {
+  const Chain chain = sample_chain(rec, grad);
   guard(chain, g_p_);
   seed(chain, x);
   const Dual varh0 = fit_null(chain);
   const Dual varh1 = fit_alternative(chain);
-  ss = impl::sample_of(varh0, varh1, model::alt.beg, model::z[0], model::z[1]);
+  ss = impl::sample_of(varh0, varh1, rec.alt.beg, rec.z[0], rec.z[1]);
 }
 
-void g_fs_a(int g_p_, Dual& varh1) {
-  const Chain chain = sample_chain();
+void g_fs_a(model::Records& rec, Records& grad, int g_p_, Dual& varh1) {
+  const Chain chain = sample_chain(rec, grad);
   guard(chain, g_p_);
   varh1 = fit_alternative(chain);
 }
 
-void g_fs_0(int g_p_, Dual& varh0) {
-  const Chain chain = sample_chain();
+void g_fs_0(model::Records& rec, Records& grad, int g_p_, Dual& varh0) {
+  const Chain chain = sample_chain(rec, grad);
   guard(chain, g_p_);
   varh0 = fit_null(chain);
 }
 
 // --- Power chain --------------------------------------------------------------
 
-void dpower3(int n, std::span<const double> x, std::span<double> g) {
+void dpower3(model::Records& rec, Records& grad, int n, std::span<const double> x,
+             std::span<double> g) {
   const std::array<Dual, kDirections> xs = seeded(x);
   Dual pw;
-  p_power3(n, n, xs, pw);
+  p_power3(rec, grad, n, n, xs, pw);
   copy_gradient(pw, n, g);
 }
 
-void p_power3(int p_p_, int /*n*/, std::span<const Dual> x, Dual& pw) {
-  const Chain chain = power_chain();
+void p_power3(model::Records& rec, Records& grad, int p_p_, int /*n*/, std::span<const Dual> x,
+              Dual& pw) {
+  const Chain chain = power_chain(rec, grad);
   guard(chain, p_p_);
   seed(chain, x);
-  power_of_alternative(chain, p_p_, model::study_cases(), pw);
+  power_of_alternative(chain, p_p_, model::study_cases(rec), pw);
 }
 
-void p_power(int p_p_, double ncase, Dual& pw) {
-  power_of_alternative(power_chain(), p_p_, ncase, pw);
+void p_power(model::Records& rec, Records& grad, int p_p_, double ncase, Dual& pw) {
+  power_of_alternative(power_chain(rec, grad), p_p_, ncase, pw);
 }
 
 void p_normp(int p_p_, const Dual& z, Dual& p, Dual& q, Dual& pdf) {
-  guard(power_chain(), p_p_);
+  guard(kPowerTooManyDirections, p_p_);
   impl::normp(z, p, q, pdf);
 }
 
-void p_fs_a(int p_p_, Dual& varh1) {
-  const Chain chain = power_chain();
+void p_fs_a(model::Records& rec, Records& grad, int p_p_, Dual& varh1) {
+  const Chain chain = power_chain(rec, grad);
   guard(chain, p_p_);
   varh1 = fit_alternative(chain);
 }
 
-void p_fs_0(int p_p_, Dual& varh0) {
-  const Chain chain = power_chain();
+void p_fs_0(model::Records& rec, Records& grad, int p_p_, Dual& varh0) {
+  const Chain chain = power_chain(rec, grad);
   guard(chain, p_p_);
   varh0 = fit_null(chain);
 }

@@ -4,7 +4,8 @@
 // Gradient companions of the model records, one set per derivative chain:
 // `g_alt`, `g_cells` for the sample-size chain and `p_alt`, `p_cells` for the
 // power chain. Each entry is the gradient, with respect to the two search
-// variables, of the field of the same name in model::alt or model::cells.
+// variables, of the field of the same name in the `alt` or `cells` of the
+// model::Records they go with. Like those, they belong to one calculation.
 //
 // Only these entries ever hold something other than zero: bg (1, 0) and
 // be (0, 1), written as the seed by every evaluation; b0 of the alternative
@@ -30,19 +31,19 @@ struct HypothesisGradient {
 };
 
 struct CellTableGradient {
-  std::array<Gradient, 4 * model::kMaxCategories> cell{};  // same order as model::cells.cell
+  std::array<Gradient, 4 * model::kMaxCategories> cell{};  // same order as model::CellTable::cell
 
   Gradient& at(int d, int g, int e) { return cell[model::CellTable::index(d, g, e)]; }
   const Gradient& at(int d, int g, int e) const { return cell[model::CellTable::index(d, g, e)]; }
 };
 
-extern HypothesisGradient g_alt;  // sample-size chain
-extern CellTableGradient g_cells;
-extern HypothesisGradient p_alt;  // power chain
-extern CellTableGradient p_cells;
-
-// Every companion back to zeros (tests; the program never needs it).
-void reset_derivative_records();
+// The companions of one calculation.
+struct Records {
+  HypothesisGradient g_alt;  // sample-size chain
+  CellTableGradient g_cells;
+  HypothesisGradient p_alt;  // power chain
+  CellTableGradient p_cells;
+};
 
 }  // namespace gxe::derivatives
 

@@ -99,10 +99,10 @@ int ask_study_type() {
 
 // Steps 2 and 3: the target power (sample size only) and whether the
 // exposure is in quantiles. Any answer but y or n goes back to the power.
-bool ask_target_power_and_quantiles(int study_type) {
+bool ask_target_power_and_quantiles(int study_type, double& pow0) {
   for (;;) {
     if (study_type == kSampleSizeStudy) {
-      ask_real(kTargetPower, model::pow0, "This is not a valid entry !", is_probability);
+      ask_real(kTargetPower, pow0, "This is not a valid entry !", is_probability);
     }
     ask(kUsesQuantiles);
     const char answer = console::read_char();
@@ -114,13 +114,13 @@ bool ask_target_power_and_quantiles(int study_type) {
 // Step 4, prevalence block: the k prevalences of the exposure categories among
 // controls, one request each, asked again as a whole until they add up to 1.
 // The single values are not checked.
-void ask_prevalences(int k) {
+void ask_prevalences(int k, model::Hypothesis& null) {
   for (;;) {
     Layout().text("Enter the prevalence of exp. categories").text(" in controls,").end();
     message({"hitting \"return\" after each value"});
-    for (int e = 0; e < k; ++e) console::read_real(model::null.pexp[e]);
+    for (int e = 0; e < k; ++e) console::read_real(null.pexp[e]);
     double sum = 0.0;
-    for (int e = 0; e < k; ++e) sum += model::null.pexp[e];
+    for (int e = 0; e < k; ++e) sum += null.pexp[e];
     if (std::fabs(1.0 - sum) < kSumTolerance) return;
     message({"Probabilities do not add to 1.0.", sum});
   }
@@ -129,16 +129,17 @@ void ask_prevalences(int k) {
 // Step 12: the conditional odds ratios implied by the alternative when the
 // odds ratios entered under the null are read as marginal ones. The report is
 // for the user only; its results are not kept.
-void show_conditional_odds_ratios(int k, double ror) {
-  double orgm = std::exp(model::null.bg);
-  double oretbm = std::exp((k - 1) * model::null.be);
+void show_conditional_odds_ratios(model::Records& rec, int k, double ror) {
+  model::Hypothesis& null = rec.null;
+  double orgm = std::exp(null.bg);
+  double oretbm = std::exp((k - 1) * null.be);
   double ror_entered = ror;
   int categories = k;
   double oretbc = 0.0;
   double orgc = 0.0;
-  model::oreg(orgm, oretbm, ror_entered, categories,
-              std::span<double>(model::null.pexp.data(), static_cast<std::size_t>(k)),
-              std::span<double>(model::null.pgen), oretbc, orgc);
+  model::oreg(rec, orgm, oretbm, ror_entered, categories,
+              std::span<double>(null.pexp.data(), static_cast<std::size_t>(k)),
+              std::span<double>(null.pgen), oretbc, orgc);
 }
 
 // Steps 13 and 14: a range (lower, upper) of an odds ratio, on one request.
@@ -161,9 +162,10 @@ void ask_range(const char* prompt, std::array<double, 2>& bounds) {
 
 }  // namespace
 
-void init(std::array<double, 2>& lower, std::array<double, 2>& upper, int& study_type) {
-  model::Hypothesis& null = model::null;
-  model::Hypothesis& alt = model::alt;
+void init(model::Records& rec, std::array<double, 2>& lower, std::array<double, 2>& upper,
+          int& study_type) {
+  model::Hypothesis& null = rec.null;
+  model::Hypothesis& alt = rec.alt;
 
   // Answers that go into no record start at 0 in every dialogue; a comma
   // keeps what the previous attempt at the same question left.
@@ -178,14 +180,14 @@ void init(std::array<double, 2>& lower, std::array<double, 2>& upper, int& study
   study_type = ask_study_type();
 
   int k = 0;
-  if (ask_target_power_and_quantiles(study_type)) {
+  if (ask_target_power_and_quantiles(study_type, rec.pow0)) {
     k = ask_category_count(kQuantileCount, k_answer, "Not a valid entry (must be integer >1)!");
     for (int e = 0; e < k; ++e) null.pexp[e] = 1.0 / k;
   } else {
     k = ask_category_count(kCategoryCount, k_answer, "Invalid entry, try again ");
-    ask_prevalences(k);
+    ask_prevalences(k, null);
   }
-  model::cells.ncat = k;
+  rec.cells.ncat = k;
   // A top-versus-bottom odds ratio spans k - 1 steps of the exposure score.
   const double steps = k - 1;
 
@@ -196,8 +198,8 @@ void init(std::array<double, 2>& lower, std::array<double, 2>& upper, int& study
 
   if (study_type == kPowerStudy) {
     // Entered as cases; kept as cases plus controls.
-    ask_real(kCaseCount, model::size, "This is not a valid entry (size > 0.0)!", is_positive);
-    model::size = model::size * (1.0 + null.ccr);
+    ask_real(kCaseCount, rec.size, "This is not a valid entry (size > 0.0)!", is_positive);
+    rec.size = rec.size * (1.0 + null.ccr);
   }
 
   ask_real(kNullExposureOr, oretb, "This is not a valid entry (oretb > 0.0)!", is_positive);
@@ -212,7 +214,7 @@ void init(std::array<double, 2>& lower, std::array<double, 2>& upper, int& study
   alt.ccr = null.ccr;
 
   ask_real(kInteractionRor, ror, "This is not a valid entry (orintb > 0.0)!", is_positive);
-  show_conditional_odds_ratios(k, ror);
+  show_conditional_odds_ratios(rec, k, ror);
   alt.beg = std::log(ror) / steps;
 
   // The exposure range is asked first; the search variables put the gene

@@ -4,8 +4,10 @@
 // The trend-interaction model at one point of the alternative: the fits under
 // both hypotheses, the information matrix and the variance of the interaction
 // estimate, power and sample size, the normal distribution routines and the
-// expected cell-count check. All routines work on the records of
-// model/records.h; none allocates.
+// expected cell-count check. The routines that need the records of
+// model/records.h take those of their calculation as the first argument;
+// none allocates and none keeps any state of its own, so calculations on
+// different records may run at the same time.
 //
 // The arithmetic is written once, as templates over the scalar type
 // (model/fits_impl.h, model/normal_impl.h, model/power_impl.h); the routines
@@ -16,6 +18,7 @@
 #include <span>
 
 #include "model/oreg.h"
+#include "model/records.h"
 
 namespace gxe::model {
 
@@ -25,11 +28,12 @@ inline constexpr double kCriticalValue = 1.959963984540055;
 // --- Information matrix -----------------------------------------------------
 
 // 4 x 4 expected information of the logistic model (b0, bg, be, beg) on the
-// table in `cells`, stored column by column: sum over the cells of
+// table in `rec.cells`, stored column by column: sum over the cells of
 // N pi (1 - pi) x x', N = controls + cases of the cell, pi the modelled case
 // probability, x = (1, g, s, g s). n is the order (4), used only as the
 // leading dimension.
-void hess2(int n, const std::array<double, 4>& mle, std::array<double, 16>& h4);
+void hess2(const Records& rec, int n, const std::array<double, 4>& mle,
+           std::array<double, 16>& h4);
 
 // Element (4, 4) of the inverse of h4: the cofactor of (4, 4) divided by the
 // determinant, both expanded in closed form. All 16 entries are read as
@@ -38,11 +42,11 @@ void myinv(const std::array<double, 16>& h4, double& v);
 
 // --- Fits -------------------------------------------------------------------
 
-// Per-case variance of the estimate of beg under the alternative (`alt`).
-// Writes the alternative's expected table into `cells` and alt.b0.
-void fs_a(double& varh1);
-// The same under the null (`null`); writes `cells` and null.b0.
-void fs_0(double& varh0);
+// Per-case variance of the estimate of beg under the alternative (rec.alt).
+// Writes the alternative's expected table into rec.cells and rec.alt.b0.
+void fs_a(Records& rec, double& varh1);
+// The same under the null (rec.null); writes rec.cells and rec.null.b0.
+void fs_0(Records& rec, double& varh0);
 
 // --- Numerical reach ---------------------------------------------------------
 
@@ -85,34 +89,36 @@ struct FitChecks {
 };
 
 // fs_a and fs_0 with their checks; the same variance, bit for bit.
-void fs_a(FitCheck& fit);
-void fs_0(FitCheck& fit);
+void fs_a(Records& rec, FitCheck& fit);
+void fs_0(Records& rec, FitCheck& fit);
 
 // --- Power and sample size --------------------------------------------------
 
 // Power of the interaction test at x = (bg, be) of the alternative, for
-// size / (1 + ccr) cases. Stores x into alt.bg and alt.be. n is not read.
-void power3(int n, std::span<const double> x, double& pw);
+// rec.size / (1 + ccr) cases. Stores x into rec.alt.bg and rec.alt.be. n is
+// not read.
+void power3(Records& rec, int n, std::span<const double> x, double& pw);
 // The same, with the checks of both fits.
-void power3(int n, std::span<const double> x, double& pw, FitChecks& checks);
+void power3(Records& rec, int n, std::span<const double> x, double& pw, FitChecks& checks);
 
 // Power for `ncase` cases at the current alternative: runs the null fit and
 // then the alternative fit, then require_positive_cases(ncase).
-void power(double ncase, double& pw);
+void power(Records& rec, double ncase, double& pw);
 
-// Number of cases in a study of `size` subjects with alt.ccr controls per
-// case: size / (1 + ccr).
-double study_cases();
+// Number of cases in a study of rec.size subjects with rec.alt.ccr controls
+// per case: size / (1 + ccr).
+double study_cases(const Records& rec);
 
 // Writes "error in power : n <= 0 " with the number and ends the program
 // (status 0) when ncase is not positive or not a number.
 void require_positive_cases(double ncase);
 
 // Number of cases (unrounded) that reaches the power whose normal quantile of
-// 1 - power is z(2), at x = (bg, be) of the alternative. Stores x into alt.
-void sample(int n, std::span<const double> x, double& ss);
+// 1 - power is rec.z(2), at x = (bg, be) of the alternative. Stores x into
+// rec.alt.
+void sample(Records& rec, int n, std::span<const double> x, double& ss);
 // The same, with the checks of both fits.
-void sample(int n, std::span<const double> x, double& ss, FitChecks& checks);
+void sample(Records& rec, int n, std::span<const double> x, double& ss, FitChecks& checks);
 
 // --- Normal distribution ----------------------------------------------------
 
@@ -127,10 +133,10 @@ double norm(double x);
 
 // --- Expected cell-count check ----------------------------------------------
 
-// ok = 1 when every case cell of the alternative at the current alt.bg,
-// alt.be expects at least `cellmin` (= 5) cases in a study of `size`
-// subjects, ok = 0 otherwise. k: number of exposure categories.
-void cell_cnt(int k, int& ok);
+// ok = 1 when every case cell of the alternative at the current rec.alt.bg,
+// rec.alt.be expects at least rec.cellmin (set to 5) cases in a study of
+// rec.size subjects, ok = 0 otherwise. k: number of exposure categories.
+void cell_cnt(Records& rec, int k, int& ok);
 
 }  // namespace gxe::model
 

@@ -34,8 +34,8 @@ int bounded_categories(int k, std::size_t available) {
 // the genotypes pooled must equal the per-step marginal target `ore`.
 // Second condition: the gene odds ratio with all categories pooled must equal
 // the marginal target `org`.
-int func(void* /*p*/, int /*n*/, const double* x, double* fvec, int /*iflag*/) {
-  const AltOdr& a = altodr;
+int func(void* p, int /*n*/, const double* x, double* fvec, int /*iflag*/) {
+  const AltOdr& a = static_cast<const Records*>(p)->altodr;
   const auto r = [&](int s, int g) { return std::exp(x[0] * s + x[1] * g + a.beg * s * g); };
 
   const double w1 = r(1, 0) * a.joint(2, 1) + r(1, 1) * a.joint(2, 2);  // cases, category 2
@@ -60,9 +60,10 @@ int func(void* /*p*/, int /*n*/, const double* x, double* fvec, int /*iflag*/) {
   return 0;
 }
 
-int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
+int convert_odds_ratios(Records& rec, double orgm, double oretbm, double ror, int k,
                         std::span<const double> pexp, std::span<const double> pgen,
                         double& oretbc, double& orgc) {
+  AltOdr& altodr = rec.altodr;
   altodr.org = orgm;
   altodr.ncat = k;
 
@@ -82,16 +83,16 @@ int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
   altodr.ore = std::exp(std::log(oretbm) / steps);
   altodr.beg = std::log(ror) / steps;
 
-  const int info = hybrd1(func, nullptr, kEquations, x.data(), fvec.data(), kSolverTol, work.data(),
+  const int info = hybrd1(func, &rec, kEquations, x.data(), fvec.data(), kSolverTol, work.data(),
                           kWorkLength);
   orgc = std::exp(x[1]);
   oretbc = std::exp(steps * x[0]);
   return info;
 }
 
-void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
-          std::span<double> pgen, double& oretbc, double& orgc) {
-  const int info = convert_odds_ratios(orgm, oretbm, ror, k, pexp, pgen, oretbc, orgc);
+void oreg(Records& rec, double& orgm, double& oretbm, double& ror, int& k,
+          std::span<double> pexp, std::span<double> pgen, double& oretbc, double& orgc) {
+  const int info = convert_odds_ratios(rec, orgm, oretbm, ror, k, pexp, pgen, oretbc, orgc);
   if (info != 1) console::message({"problem with solver: info = ", info});
 
   console::message({});

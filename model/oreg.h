@@ -11,13 +11,15 @@
 
 #include <span>
 
+#include "model/records.h"
+
 namespace gxe::model {
 
-// The conversion alone, without a word on the console: fills record `altodr`,
+// The conversion alone, without a word on the console: fills rec.altodr,
 // solves the two conditions and returns the solver's verdict (1: converged;
 // otherwise the results are the solver's last iterate). Arguments as for
 // `oreg`, all by value or read only.
-int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
+int convert_odds_ratios(Records& rec, double orgm, double oretbm, double ror, int k,
                         std::span<const double> pexp, std::span<const double> pgen,
                         double& oretbc, double& orgc);
 
@@ -26,14 +28,15 @@ int convert_odds_ratios(double orgm, double oretbm, double ror, int k,
 // ror: ROR^tb as entered (not logged); k: number of exposure categories
 // (k > 1); pexp (k entries) and pgen (2 entries): control distributions.
 // Results: oretbc = conditional OR^tb(E|G=0), orgc = conditional OR(G|E=0).
-// Fills record `altodr` before solving.
-void oreg(double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
+// Fills rec.altodr before solving.
+void oreg(Records& rec, double& orgm, double& oretbm, double& ror, int& k, std::span<double> pexp,
           std::span<double> pgen, double& oretbc, double& orgc);
 
 // Residuals of the two conditions at x = (conditional per-step log OR of
 // exposure among non-carriers, conditional log OR of the gene at E = 0), in
-// the callback form of the nonlinear-equation solver. Reads `altodr`; p and
-// iflag are not used. Always returns 0 (never asks the solver to stop).
+// the callback form of the nonlinear-equation solver. p points to the
+// model::Records of the calculation, whose `altodr` is read; n and iflag are
+// not used. Always returns 0 (never asks the solver to stop).
 int func(void* p, int n, const double* x, double* fvec, int iflag);
 
 }  // namespace gxe::model

@@ -9,7 +9,7 @@
 
 namespace gxe::model {
 
-double study_cases() { return size / (1.0 + alt.ccr); }
+double study_cases(const Records& rec) { return rec.size / (1.0 + rec.alt.ccr); }
 
 void require_positive_cases(double ncase) {
   // Also stops on a number of cases that does not compare (not a number).
@@ -22,42 +22,43 @@ void require_positive_cases(double ncase) {
 namespace {
 
 // Both fits with their checks, then the power for ncase cases.
-double checked_power(double ncase, FitChecks& checks) {
-  fs_0(checks.null);
-  fs_a(checks.alt);
+double checked_power(Records& rec, double ncase, FitChecks& checks) {
+  fs_0(rec, checks.null);
+  fs_a(rec, checks.alt);
   require_positive_cases(ncase);
-  return impl::power_of(ncase, checks.null.variance, checks.alt.variance, alt.beg, z[0]);
+  return impl::power_of(ncase, checks.null.variance, checks.alt.variance, rec.alt.beg, rec.z[0]);
 }
 
 }  // namespace
 
-void power3(int n, std::span<const double> x, double& pw) {
+void power3(Records& rec, int n, std::span<const double> x, double& pw) {
   FitChecks checks;
-  power3(n, x, pw, checks);
+  power3(rec, n, x, pw, checks);
 }
 
-void power3(int /*n*/, std::span<const double> x, double& pw, FitChecks& checks) {
-  alt.bg = x[0];
-  alt.be = x[1];
-  pw = checked_power(study_cases(), checks);
+void power3(Records& rec, int /*n*/, std::span<const double> x, double& pw, FitChecks& checks) {
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
+  pw = checked_power(rec, study_cases(rec), checks);
 }
 
-void power(double ncase, double& pw) {
+void power(Records& rec, double ncase, double& pw) {
   FitChecks checks;
-  pw = checked_power(ncase, checks);
+  pw = checked_power(rec, ncase, checks);
 }
 
-void sample(int n, std::span<const double> x, double& ss) {
+void sample(Records& rec, int n, std::span<const double> x, double& ss) {
   FitChecks checks;
-  sample(n, x, ss, checks);
+  sample(rec, n, x, ss, checks);
 }
 
-void sample(int /*n*/, std::span<const double> x, double& ss, FitChecks& checks) {
-  alt.bg = x[0];
-  alt.be = x[1];
-  fs_0(checks.null);
-  fs_a(checks.alt);
-  ss = impl::sample_of(checks.null.variance, checks.alt.variance, alt.beg, z[0], z[1]);
+void sample(Records& rec, int /*n*/, std::span<const double> x, double& ss, FitChecks& checks) {
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
+  fs_0(rec, checks.null);
+  fs_a(rec, checks.alt);
+  ss = impl::sample_of(checks.null.variance, checks.alt.variance, rec.alt.beg, rec.z[0],
+                       rec.z[1]);
 }
 
 }  // namespace gxe::model

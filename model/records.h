@@ -1,7 +1,7 @@
 #ifndef GXE_MODEL_RECORDS_H_
 #define GXE_MODEL_RECORDS_H_
 
-// Process-wide records of the trend-interaction model.
+// The records of the trend-interaction model: the state of one calculation.
 //
 // The model: among controls G and E are independent, P(G=g, E=e | control) =
 // pgen(g+1) * pexp(e); the log odds of being a case is
@@ -10,9 +10,13 @@
 // Every count and variance is per case enrolled: a study with n cases has
 // n*ccr controls, n times the counts and 1/n times the variances.
 //
-// The records live for the whole run and start as zeros. The dialogue fills
-// the design, the searches set alt.bg and alt.be before every evaluation, and
-// every fit rewrites its record's b0 and the table in `cells`.
+// One value of `Records` belongs to one calculation and is passed down to
+// every routine that reads or writes it: a calculation touches no other
+// state, so calculations on different values may run at the same time. A
+// value starts as zeros; the dialogue keeps one for the whole run and fills
+// the design, the planning library makes one per call. The searches set
+// alt.bg and alt.be before every evaluation, and every fit rewrites its
+// hypothesis' b0 and the table in `cells`.
 
 #include <array>
 
@@ -58,17 +62,17 @@ struct AltOdr {
   double joint(int e, int g) const { return pjoint[(e - 1) + kMaxCategories * (g - 1)]; }
 };
 
-extern Hypothesis null;  // the model under the null hypothesis (beg = 0)
-extern Hypothesis alt;   // the model under the alternative
-extern CellTable cells;  // table of the most recent fit
-extern int cellmin;      // threshold of the expected-count check
-extern double pow0;      // target power (sample-size calculations)
-extern double size;      // total number of subjects, cases plus controls
-extern std::array<double, 2> z;  // z(1) critical value, z(2) quantile of 1 - power
-extern AltOdr altodr;
-
-// Every record back to zeros (tests; the program itself never needs it).
-void reset_records();
+// The records of one calculation.
+struct Records {
+  Hypothesis null;            // the model under the null hypothesis (beg = 0)
+  Hypothesis alt;             // the model under the alternative
+  CellTable cells;            // table of the most recent fit
+  int cellmin = 0;            // threshold of the expected-count check
+  double pow0 = 0.0;          // target power (sample-size calculations)
+  double size = 0.0;          // total number of subjects, cases plus controls
+  std::array<double, 2> z{};  // z(1) critical value, z(2) quantile of 1 - power
+  AltOdr altodr;              // working record of the odds-ratio conversion
+};
 
 }  // namespace gxe::model
 

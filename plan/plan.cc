@@ -8,7 +8,6 @@
 #include <span>
 #include <utility>
 
-#include "derivatives/records.h"
 #include "model/model.h"
 #include "model/oreg.h"
 #include "model/power_impl.h"
@@ -22,57 +21,6 @@ namespace {
 
 static_assert(kMaxCategories == model::kMaxCategories);
 constexpr double kDefaultAlpha = 0.05;
-
-// ---------------------------------------------------------------------------
-// The process-wide records of the engine, saved on entry and put back on
-// every way out, so that a calculation leaves no trace in them.
-
-class RecordsGuard {
- public:
-  RecordsGuard()
-      : null_(model::null),
-        alt_(model::alt),
-        cells_(model::cells),
-        cellmin_(model::cellmin),
-        pow0_(model::pow0),
-        size_(model::size),
-        z_(model::z),
-        altodr_(model::altodr),
-        g_alt_(derivatives::g_alt),
-        g_cells_(derivatives::g_cells),
-        p_alt_(derivatives::p_alt),
-        p_cells_(derivatives::p_cells) {}
-  RecordsGuard(const RecordsGuard&) = delete;
-  RecordsGuard& operator=(const RecordsGuard&) = delete;
-  ~RecordsGuard() {
-    model::null = null_;
-    model::alt = alt_;
-    model::cells = cells_;
-    model::cellmin = cellmin_;
-    model::pow0 = pow0_;
-    model::size = size_;
-    model::z = z_;
-    model::altodr = altodr_;
-    derivatives::g_alt = g_alt_;
-    derivatives::g_cells = g_cells_;
-    derivatives::p_alt = p_alt_;
-    derivatives::p_cells = p_cells_;
-  }
-
- private:
-  model::Hypothesis null_;
-  model::Hypothesis alt_;
-  model::CellTable cells_;
-  int cellmin_;
-  double pow0_;
-  double size_;
-  std::array<double, 2> z_;
-  model::AltOdr altodr_;
-  derivatives::HypothesisGradient g_alt_;
-  derivatives::CellTableGradient g_cells_;
-  derivatives::HypothesisGradient p_alt_;
-  derivatives::CellTableGradient p_cells_;
-};
 
 // ---------------------------------------------------------------------------
 // Errors.
@@ -164,20 +112,21 @@ void box_of(const Range& or_g, const Range& or_e, int k, search::Box& lower, sea
 
 // Stores the design in the model records as the dialogue does: the null
 // (beg = 0) with its odds ratios, the alternative's fixed fields, k.
-void store_design(const Design& d, int k) {
-  model::cells.ncat = k;
+void store_design(model::Records& rec, const Design& d, int k) {
+  rec.cells.ncat = k;
   const std::vector<double> p = d.prevalences();
-  std::copy_n(p.begin(), k, model::null.pexp.begin());
-  model::null.pgen = {1.0 - d.gene_prevalence, d.gene_prevalence};
-  model::null.ccr = d.controls_per_case;
+  model::Hypothesis& null = rec.null;
+  std::copy_n(p.begin(), k, null.pexp.begin());
+  null.pgen = {1.0 - d.gene_prevalence, d.gene_prevalence};
+  null.ccr = d.controls_per_case;
   const double steps = k - 1;
-  model::null.be = std::log(d.or_e) / steps;
-  model::null.bg = std::log(d.or_g);
-  model::null.beg = 0.0;
-  model::alt.pgen = model::null.pgen;
-  model::alt.pexp = model::null.pexp;
-  model::alt.ccr = model::null.ccr;
-  model::alt.beg = std::log(d.ror) / steps;
+  null.be = std::log(d.or_e) / steps;
+  null.bg = std::log(d.or_g);
+  null.beg = 0.0;
+  rec.alt.pgen = null.pgen;
+  rec.alt.pexp = null.pexp;
+  rec.alt.ccr = null.ccr;
+  rec.alt.beg = std::log(d.ror) / steps;
 }
 
 Extreme extreme_of(double power, const search::Box& x, int ok, int k) {
@@ -186,10 +135,11 @@ Extreme extreme_of(double power, const search::Box& x, int ok, int k) {
 
 // The conversion and the box: fills the conversion fields and the ranges of
 // the result, or says why there is no box to search.
-std::optional<Error> convert_and_box(const Design& d, const Ranges& ranges, int k, Result& r) {
+std::optional<Error> convert_and_box(model::Records& rec, const Design& d, const Ranges& ranges,
+                                     int k, Result& r) {
   r.solver_info = model::convert_odds_ratios(
-      d.or_g, d.or_e, d.ror, k, std::span<const double>(model::null.pexp.data(), k),
-      std::span<const double>(model::null.pgen), r.or_e_conditional, r.or_g_conditional);
+      rec, d.or_g, d.or_e, d.ror, k, std::span<const double>(rec.null.pexp.data(), k),
+      std::span<const double>(rec.null.pgen), r.or_e_conditional, r.or_g_conditional);
   const bool converted = r.converted();
   if ((!ranges.or_e || !ranges.or_g) && !converted) {
     return no_answer("the conversion of the odds ratios to conditional ones did not converge "
@@ -262,8 +212,8 @@ Error beyond_reach(Column field, std::string value, const std::string& where) {
 // set to a neutral value (odds ratio 1, carriers half the controls, one
 // control per case, equally frequent exposure categories) and the null
 // refitted; the input whose neutral value leaves the least cancellation is
-// the one named (the first when none helps). Leaves the design stored as it
-// found it.
+// the one named (the first when none helps). Each refit has records of its
+// own.
 Error null_beyond_reach(const Design& d, int k) {
   std::string prevalences;
   for (double p : d.prevalences()) {
@@ -288,16 +238,16 @@ Error null_beyond_reach(const Design& d, int k) {
   for (const Suspect& suspect : suspects) {
     Design neutral = d;
     suspect.neutral(neutral);
-    store_design(neutral, k);
+    model::Records rec;
+    store_design(rec, neutral, k);
     model::FitCheck fit;
-    model::fs_0(fit);
+    model::fs_0(rec, fit);
     const bool usable = std::isfinite(fit.variance) && fit.variance > 0.0;
     if (usable && fit.cancellation < least) {
       named = &suspect;
       least = fit.cancellation;
     }
   }
-  store_design(d, k);
   return beyond_reach(named->field, named->value, "under the null");
 }
 
@@ -308,7 +258,8 @@ Error null_beyond_reach(const Design& d, int k) {
 // moves with ror, so ror is named for it. When the centre is within reach,
 // the box reaches too far: of the ranges that are not a single point, the
 // one whose odds ratio at x is farther from 1, by its bound nearer to x.
-Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& failure,
+Error alternative_beyond_reach(search::Records& rec, const Scenario& s,
+                               const search::OutOfReach& failure,
                                const search::Box& lower, const search::Box& upper, int k,
                                const Result& r) {
   const double steps = k - 1;
@@ -335,7 +286,7 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
     return std::fabs(std::log(range.low)) > std::fabs(std::log(range.high));  // true: low
   };
 
-  if (search::reach_at(centre)) {
+  if (search::reach_at(rec, centre)) {
     const Direction& d = std::fabs(e.centre) >= std::fabs(g.centre) ? e : g;
     if (!d.given || std::fabs(std::log(s.design.ror)) >= std::fabs(d.centre)) {
       return beyond_reach(Column::ror, values::format_number(s.design.ror), where);
@@ -350,7 +301,9 @@ Error alternative_beyond_reach(const Scenario& s, const search::OutOfReach& fail
   return named(d, nearer_low);
 }
 
-// Common entry: checks, keeps the records, stores the design, converts.
+// Common entry: checks, makes the records of this calculation, stores the
+// design, converts. The records are the call's own and nothing else is
+// written, so that calls on different threads never meet.
 template <class Body>
 Outcome calculate(const Scenario& s, Body body) {
   Outcome out;
@@ -358,10 +311,10 @@ Outcome calculate(const Scenario& s, Body body) {
     out.error = std::move(e);
     return out;
   }
-  const RecordsGuard guard;
+  search::Records rec;
   const int k = s.design.categories();
-  store_design(s.design, k);
-  if (auto e = convert_and_box(s.design, s.ranges, k, out.result)) {
+  store_design(rec.model, s.design, k);
+  if (auto e = convert_and_box(rec.model, s.design, s.ranges, k, out.result)) {
     out.error = std::move(e);
     return out;
   }
@@ -369,11 +322,11 @@ Outcome calculate(const Scenario& s, Body body) {
   search::Box upper;
   box_of(out.result.or_g_range, out.result.or_e_range, k, lower, upper);
   try {
-    out.error = body(lower, upper, out.result);
+    out.error = body(rec, lower, upper, out.result);
   } catch (const search::OutOfReach& failure) {
     out.error = failure.fit == search::OutOfReach::Fit::null
                     ? null_beyond_reach(s.design, k)
-                    : alternative_beyond_reach(s, failure, lower, upper, k, out.result);
+                    : alternative_beyond_reach(rec, s, failure, lower, upper, k, out.result);
   }
   return out;
 }
@@ -435,13 +388,17 @@ std::optional<Error> check(const Scenario& s) {
 namespace {
 
 // The least and the most favourable power over the box [lower, upper] for
-// `cases` cases and c * cases controls: the calculation of power_over, inside
-// the records a calculation has set up.
-std::optional<Error> powers_for(const Design& design, double cases, const search::Box& lower,
-                                const search::Box& upper, const Settings& settings, Result& r) {
-  model::size = cases * (1.0 + design.controls_per_case);
-  const search::Extremes e = search::power_search(lower, upper, search_options(settings));
-  r.size = model::size;
+// `cases` cases and c * cases controls: the calculation of power_over, on
+// the records a calculation has set up. The cases were checked positive (or
+// are a need rounded up), so the number of cases the model takes back from
+// the size, size / (1 + c), is positive too and the model's stop on a
+// number of cases that is not positive, which would print, is never reached.
+std::optional<Error> powers_for(search::Records& rec, const Design& design, double cases,
+                                const search::Box& lower, const search::Box& upper,
+                                const Settings& settings, Result& r) {
+  rec.model.size = cases * (1.0 + design.controls_per_case);
+  const search::Extremes e = search::power_search(rec, lower, upper, search_options(settings));
+  r.size = rec.model.size;
   r.n_cases = cases;
   r.n_controls = cases * design.controls_per_case;
   fill_extremes(e, r);
@@ -454,14 +411,14 @@ std::optional<Error> powers_for(const Design& design, double cases, const search
 // null's (a strong interaction) this floor can pass a low target power, and
 // the formula's sample size, the root of sqrt(n) |beg| = z1 sqrt(varh0) -
 // z2 sqrt(varh1), then has no meaning: that right side is negative.
-double power_without_cases(const search::Box& x) {
-  model::alt.bg = x[0];
-  model::alt.be = x[1];
+double power_without_cases(model::Records& rec, const search::Box& x) {
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
   double varh0 = 0.0;
   double varh1 = 0.0;
-  model::fs_0(varh0);
-  model::fs_a(varh1);
-  return model::impl::power_of(0.0, varh0, varh1, model::alt.beg, model::z[0]);
+  model::fs_0(rec, varh0);
+  model::fs_a(rec, varh1);
+  return model::impl::power_of(0.0, varh0, varh1, rec.alt.beg, rec.z[0]);
 }
 
 // Bound on the steps of the search for the smallest whole number of cases.
@@ -486,16 +443,17 @@ double whole_controls(double cases, double controls_per_case) {
 Outcome power_over(const Design& design, double cases, const Ranges& ranges,
                    const Settings& settings) {
   const Scenario s{Mode::power, design, cases, 0.0, ranges, settings};
-  return calculate(s, [&](const search::Box& lower, const search::Box& upper, Result& r) {
-    return powers_for(design, cases, lower, upper, settings, r);
+  return calculate(s, [&](search::Records& rec, const search::Box& lower,
+                          const search::Box& upper, Result& r) {
+    return powers_for(rec, design, cases, lower, upper, settings, r);
   });
 }
 
 Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
                  const Settings& settings) {
   const Scenario s{Mode::size, design, 0.0, target_power, ranges, settings};
-  return calculate(s, [&](const search::Box& lower, const search::Box& upper,
-                          Result& r) -> std::optional<Error> {
+  return calculate(s, [&](search::Records& rec, const search::Box& lower,
+                          const search::Box& upper, Result& r) -> std::optional<Error> {
     if (design.ror == 1.0) {
       return no_answer("no sample size reaches the target power when ROR^tb = 1: "
                        "there is no interaction to detect");
@@ -506,15 +464,15 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                        ": any study reaches it");
     }
     const search::Options options = search_options(settings);
-    model::z[0] = options.critical_value;
-    model::z[1] = model::mynormi(1.0 - target_power);
-    const search::Need need = search::largest_need(lower, upper, options);
+    rec.model.z[0] = options.critical_value;
+    rec.model.z[1] = model::mynormi(1.0 - target_power);
+    const search::Need need = search::largest_need(rec, lower, upper, options);
     if (!(std::isfinite(need.cases) && need.cases > 0.0)) {
       return no_answer("the number of cases needed is not a finite number for this design: the "
                        "information about the interaction is degenerate (an exposure category "
                        "or genotype without subjects?)");
     }
-    if (const double floor = power_without_cases(need.x); floor >= target_power) {
+    if (const double floor = power_without_cases(rec.model, need.x); floor >= target_power) {
       return no_answer(
           "the large-sample formula gives a power of " + short_number(floor) +
           " to a study of no size at all at " + point_text(need.x, design.categories()) +
@@ -535,7 +493,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     double cases = std::ceil(need.cases);
     for (int step = 0;; ++step) {
       Result at = r;
-      if (auto e = powers_for(design, cases, lower, upper, settings, at)) return e;
+      if (auto e = powers_for(rec, design, cases, lower, upper, settings, at)) return e;
       runs.insert(runs.end(), at.searches.begin(), at.searches.end());
       if (at.least.power >= target_power) {
         r = std::move(at);
@@ -549,7 +507,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
       const double steps = design.categories() - 1;
       const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / steps};
       double needed = 0.0;
-      model::sample(2, x, needed);
+      model::sample(rec.model, 2, x, needed);
       // One case more (one unit in the last place beyond 2^53), or the need
       // there rounded up when it is larger; a need that is not a number is
       // passed over (std::max keeps its first argument then).
@@ -564,21 +522,21 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
 
 namespace {
 
-// One evaluation of the engine at a point, the records kept as they were.
+// One evaluation of the engine at a point, on model records of its own.
 template <class Evaluate>
 double at_point(const Scenario& s, double or_g, double or_e, Evaluate evaluate) {
   const Ranges point{Range{or_e, or_e}, Range{or_g, or_g}};
   Scenario checked = s;
   checked.ranges = point;
   if (check(checked)) return std::nan("");
-  const RecordsGuard guard;
+  model::Records rec;
   const int k = s.design.categories();
-  store_design(s.design, k);
+  store_design(rec, s.design, k);
   search::Box lower;
   search::Box upper;
   box_of(*point.or_g, *point.or_e, k, lower, upper);
-  model::z[0] = critical_value(s.settings.alpha);
-  return evaluate(lower);
+  rec.z[0] = critical_value(s.settings.alpha);
+  return evaluate(rec, lower);
 }
 
 }  // namespace
@@ -586,10 +544,10 @@ double at_point(const Scenario& s, double or_g, double or_e, Evaluate evaluate) 
 double power_at(const Design& design, double cases, double or_g, double or_e,
                 const Settings& settings) {
   const Scenario s{Mode::power, design, cases, 0.0, {}, settings};
-  return at_point(s, or_g, or_e, [&](const search::Box& x) {
-    model::size = cases * (1.0 + design.controls_per_case);
+  return at_point(s, or_g, or_e, [&](model::Records& rec, const search::Box& x) {
+    rec.size = cases * (1.0 + design.controls_per_case);
     double pw = 0.0;
-    model::power3(2, x, pw);
+    model::power3(rec, 2, x, pw);
     return pw;
   });
 }
@@ -597,10 +555,10 @@ double power_at(const Design& design, double cases, double or_g, double or_e,
 double cases_needed_at(const Design& design, double target_power, double or_g, double or_e,
                        const Settings& settings) {
   const Scenario s{Mode::size, design, 0.0, target_power, {}, settings};
-  return at_point(s, or_g, or_e, [&](const search::Box& x) {
-    model::z[1] = model::mynormi(1.0 - target_power);
+  return at_point(s, or_g, or_e, [&](model::Records& rec, const search::Box& x) {
+    rec.z[1] = model::mynormi(1.0 - target_power);
     double n = 0.0;
-    model::sample(2, x, n);
+    model::sample(rec, 2, x, n);
     return n;
   });
 }

@@ -7,18 +7,18 @@
 // files, curves, the R package) calls these functions.
 //
 // A calculation is one power or sample-size calculation of the engine: the
-// design is stored in the model records, the box of the two nuisance odds
-// ratios of the alternative is searched with the bound-constrained minimizer
-// and the exact gradients, and the least and the most favourable points are
-// reported. Nothing is printed and the process is never ended: what the
-// dialogue would print (the conversion's solver problem, the stop on a number
-// of cases that is not positive) comes back as a field of the result or as an
-// error.
+// design is stored in model records of the call's own, the box of the two
+// nuisance odds ratios of the alternative is searched with the
+// bound-constrained minimizer and the exact gradients, and the least and the
+// most favourable points are reported. Nothing is printed and the process is
+// never ended: what the dialogue would print (the conversion's solver
+// problem, the stop on a number of cases that is not positive) comes back as
+// a field of the result or as an error.
 //
-// Not thread-safe: the engine works on process-wide records. Each call stores
-// its design in them and puts back what was there before it returns, so an
-// interactive dialogue in the same process sees its own records unchanged,
-// but two calls must never run at the same time.
+// Thread-safe: the library has no global state. Every call works on records
+// it makes for itself and reads nothing but its arguments, so calls may run
+// at the same time on different threads (a batch or a curve spread over the
+// cores), and an interactive dialogue in the same process never sees them.
 
 #include <optional>
 #include <string>

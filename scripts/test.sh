@@ -4,7 +4,9 @@
 # and R CMD check (failing on an ERROR or a WARNING), then a clang build with
 # AddressSanitizer + UndefinedBehaviorSanitizer, whose fuzz targets (libFuzzer;
 # the dialogue's, the command line's and the batch file's) then get a
-# 60-second smoke run over their seed corpora.
+# 60-second smoke run over their seed corpora. In between, a clang build of
+# the libraries with ThreadSanitizer runs the test of calculations on several
+# threads at once, failing on any data race it reports.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}"
 cd "$GXE_ROOT"
@@ -22,6 +24,8 @@ GXE_CLI="$GXE_ROOT/build/werror/gxeplan" R_MAKEVARS_USER="$GXE_ROOT/r/check.mk" 
   bash "$GXE_ROOT/r/build-package.sh" --check </dev/null || status=1
 echo "R package: $((SECONDS - r_start)) s"
 run_suite asan || status=1
+echo "== ThreadSanitizer: calculations on several threads"
+{ gxe_build tsan && ctest --preset tsan --no-tests=error </dev/null; } || status=1
 echo "== fuzz smoke run (60 s)"
 gxe_fuzz 60 || status=1
 exit $status

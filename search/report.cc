@@ -91,17 +91,17 @@ void write_size_warning() {
   console::message({"Suspect values : some cell counts when d=1", " where less than 5."});
 }
 
-void power_calc(const Box& lower, const Box& upper) {
+void power_calc(Records& rec, const Box& lower, const Box& upper) {
   write_header();
   Layout().text(std::string(40, '-')).text(std::string(40, '-')).end();
-  const Extremes r = power_search(lower, upper);
+  const Extremes r = power_search(rec, lower, upper);
   write_row(r);
   write_power_explanation();
   if (r.okmin == 0 || r.okmax == 0) write_power_warning();
 }
 
-void ssize_calc(double& power, const Box& lower, const Box& upper) {
-  if (model::alt.beg == 0.0) {
+void ssize_calc(Records& rec, double& power, const Box& lower, const Box& upper) {
+  if (rec.model.alt.beg == 0.0) {
     // ROR^tb = 1: the alternative has no interaction, so no number of cases
     // reaches the target power (the formula divides by beg = 0).
     console::message({"No sample size reaches the target power when ROR^tb = 1."});
@@ -109,7 +109,7 @@ void ssize_calc(double& power, const Box& lower, const Box& upper) {
   }
   write_header();
   Layout().text(std::string(36, '-')).text(std::string(44, '-')).end();
-  const Extremes r = ssize_search(power, lower, upper);
+  const Extremes r = ssize_search(rec, power, lower, upper);
   write_row(r);
   write_size_explanation();
   if (r.okmin == 0 || r.okmax == 0) write_size_warning();

@@ -61,13 +61,13 @@ std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks&
 
 // The quantity at x; with `check`, OutOfReach is thrown when a fit is out of
 // reach there.
-double value_at(Quantity q, mn::CVec x, bool check) {
+double value_at(Records& rec, Quantity q, mn::CVec x, bool check) {
   double f = 0.0;
   model::FitChecks checks;
   if (q == Quantity::power) {
-    model::power3(kN, x, f, checks);
+    model::power3(rec.model, kN, x, f, checks);
   } else {
-    model::sample(kN, x, f, checks);
+    model::sample(rec.model, kN, x, f, checks);
   }
   if (check) {
     if (auto failure = first_out_of_reach(x, checks)) throw *failure;
@@ -80,33 +80,36 @@ struct Objective {
   double sign;
   bool report_failures;
   bool check_reach = false;
+  Records* rec = nullptr;  // the calculation's records, set by `checked`
 
   void operator()(int /*n*/, mn::CVec x, int& nf, double& f, int& /*ui*/, double& /*ur*/,
                   UserRoutine& /*uf*/) const {
-    f = sign * value_at(quantity, x, check_reach);
+    f = sign * value_at(*rec, quantity, x, check_reach);
     if (report_failures && !std::isfinite(f)) nf = 0;
   }
 
   void operator()(int n, mn::CVec x, int& nf, mn::Vec g, int& /*ui*/, double& /*ur*/,
                   UserRoutine& /*uf*/) const {
     if (quantity == Quantity::power) {
-      derivatives::dpower3(n, x, g);
+      derivatives::dpower3(rec->model, rec->gradients, n, x, g);
     } else {
-      derivatives::dsample(n, x, g);
+      derivatives::dsample(rec->model, rec->gradients, n, x, g);
     }
     for (double& gi : g) gi = sign * gi;
     if (report_failures && !(std::isfinite(g[0]) && std::isfinite(g[1]))) nf = 0;
   }
 };
 
-// The objectives of the dialogue's searches, by their names there, and the
-// same with the reach check.
+// The objectives of the dialogue's searches, by their names there; `checked`
+// puts an objective on the records of a calculation, with the reach check
+// the options ask for.
 constexpr Objective calcfmn{Quantity::power, 1.0, false};  // power (and its gradient)
 constexpr Objective calcfmx{Quantity::power, -1.0, false};  // -power
 constexpr Objective csamp{Quantity::cases, -1.0, false};    // -cases needed
 
-Objective checked(Objective objective, const Options& options) {
+Objective checked(Objective objective, Records& rec, const Options& options) {
   objective.check_reach = options.check_reach;
+  objective.rec = &rec;
   return objective;
 }
 
@@ -149,16 +152,16 @@ Bounds bounds_of(const Box& lower, const Box& upper) {
   return {lower[0], upper[0], lower[1], upper[1]};
 }
 
-double power_at(const Box& x, const Options& options) {
-  return value_at(Quantity::power, x, options.check_reach);
+double power_at(Records& rec, const Box& x, const Options& options) {
+  return value_at(rec, Quantity::power, x, options.check_reach);
 }
 
 // Puts the alternative at x and checks the expected case counts there.
-int cell_check_at(const Box& x, int k) {
-  model::alt.bg = x[0];
-  model::alt.be = x[1];
+int cell_check_at(Records& rec, const Box& x, int k) {
+  rec.model.alt.bg = x[0];
+  rec.model.alt.be = x[1];
   int ok = 1;
-  model::cell_cnt(k, ok);
+  model::cell_cnt(rec.model, k, ok);
   return ok;
 }
 
@@ -176,7 +179,8 @@ struct Grid {
   int count() const { return side[0] * side[1]; }
 };
 
-Grid grid_of(Quantity quantity, const Box& lower, const Box& upper, const Options& options) {
+Grid grid_of(Records& rec, Quantity quantity, const Box& lower, const Box& upper,
+             const Options& options) {
   Grid grid;
   for (int d = 0; d < kN; ++d) grid.side[d] = lower[d] < upper[d] ? kGridSide : 1;
   const auto coordinate = [&](int d, int i) {
@@ -188,7 +192,7 @@ Grid grid_of(Quantity quantity, const Box& lower, const Box& upper, const Option
     for (int i = 0; i < grid.side[0]; ++i) {
       const int p = grid.at(i, j);
       grid.x[p] = {coordinate(0, i), coordinate(1, j)};
-      grid.f[p] = value_at(quantity, grid.x[p], options.check_reach);
+      grid.f[p] = value_at(rec, quantity, grid.x[p], options.check_reach);
     }
   }
   return grid;
@@ -224,19 +228,22 @@ int best_starts(const Grid& grid, double sign, std::array<int, kGlobalStarts>& s
   return kept;
 }
 
-// Minimises the objective from each start; returns the best end point (the
-// centre when the grid has no start at all).
+// Minimises the objective (on its records) from each start; returns the best
+// end point (the centre when the grid has no start at all).
 Box best_of_searches(const Objective& objective, const Grid& grid, const Box& lower,
                      const Box& upper, std::vector<SearchCounts>& searches) {
   std::array<int, kGlobalStarts> starts{};
   const int count = best_starts(grid, objective.sign, starts);
   const Bounds bounds = bounds_of(lower, upper);
+  const auto signed_value = [&objective](const Box& x) {
+    return objective.sign * value_at(*objective.rec, objective.quantity, x, objective.check_reach);
+  };
   Box best = count > 0 ? grid.x[starts[0]] : centre_of(lower, upper);
-  double best_f = objective.sign * value_at(objective.quantity, best, objective.check_reach);
+  double best_f = signed_value(best);
   for (int s = 0; s < count; ++s) {
     Box x = grid.x[starts[s]];
     searches.push_back(minimise(objective, bounds, x, 0.0));
-    const double f = objective.sign * value_at(objective.quantity, x, objective.check_reach);
+    const double f = signed_value(x);
     if (f < best_f || std::isnan(best_f)) {
       best = x;
       best_f = f;
@@ -253,26 +260,26 @@ bool single_point(const Box& lower, const Box& upper) {
 }
 
 // The point of smallest (sign = 1) or largest (sign = -1) power.
-Box power_extreme(double sign, const Box& lower, const Box& upper, const Options& options,
-                  const Grid* grid, std::vector<SearchCounts>& searches) {
+Box power_extreme(Records& rec, double sign, const Box& lower, const Box& upper,
+                  const Options& options, const Grid* grid, std::vector<SearchCounts>& searches) {
   if (options.method == Method::centre) {
     Box x = centre_of(lower, upper);
-    searches.push_back(minimise(checked(sign > 0 ? calcfmn : calcfmx, options),
+    searches.push_back(minimise(checked(sign > 0 ? calcfmn : calcfmx, rec, options),
                                 bounds_of(lower, upper), x, kPowerRfctol));
     return x;
   }
   if (single_point(lower, upper)) return lower;
-  return best_of_searches(checked(Objective{Quantity::power, sign, true}, options), *grid, lower,
-                          upper, searches);
+  return best_of_searches(checked(Objective{Quantity::power, sign, true}, rec, options), *grid,
+                          lower, upper, searches);
 }
 
 // Largest power over the box at the current study size.
-void maximum_power_search(Extremes& r, const Box& lower, const Box& upper, const Options& options,
-                          const Grid* grid) {
-  const Box x = power_extreme(-1.0, lower, upper, options, grid, r.searches);
-  r.pmax = power_at(x, options);
+void maximum_power_search(Records& rec, Extremes& r, const Box& lower, const Box& upper,
+                          const Options& options, const Grid* grid) {
+  const Box x = power_extreme(rec, -1.0, lower, upper, options, grid, r.searches);
+  r.pmax = power_at(rec, x, options);
   r.xmax = x;
-  r.okmax = cell_check_at(x, r.k);
+  r.okmax = cell_check_at(rec, x, r.k);
 }
 
 }  // namespace
@@ -281,10 +288,10 @@ Box centre_of(const Box& lower, const Box& upper) {
   return {(upper[0] + lower[0]) / 2, (upper[1] + lower[1]) / 2};
 }
 
-std::optional<OutOfReach> reach_at(const Box& x) {
+std::optional<OutOfReach> reach_at(Records& rec, const Box& x) {
   double cases = 0.0;
   model::FitChecks checks;
-  model::sample(kN, x, cases, checks);
+  model::sample(rec.model, kN, x, cases, checks);
   return first_out_of_reach(x, checks);
 }
 
@@ -295,27 +302,27 @@ double study_size(double cases, double ccr) {
   return std::trunc(subjects) + 1.0;
 }
 
-Extremes power_search(const Box& lower, const Box& upper, const Options& options) {
+Extremes power_search(Records& rec, const Box& lower, const Box& upper, const Options& options) {
   Extremes r;
-  r.k = model::cells.ncat;
-  r.size = model::size;
-  model::z[0] = options.critical_value;
+  r.k = rec.model.cells.ncat;
+  r.size = rec.model.size;
+  rec.model.z[0] = options.critical_value;
 
   // One grid of power values serves both the minimum and the maximum.
   Grid grid;
   const bool gridded = options.method == Method::global && !single_point(lower, upper);
-  if (gridded) grid = grid_of(Quantity::power, lower, upper, options);
+  if (gridded) grid = grid_of(rec, Quantity::power, lower, upper, options);
 
-  const Box x = power_extreme(1.0, lower, upper, options, &grid, r.searches);
-  r.pmin = power_at(x, options);
+  const Box x = power_extreme(rec, 1.0, lower, upper, options, &grid, r.searches);
+  r.pmin = power_at(rec, x, options);
   r.xmin = x;
-  r.okmin = cell_check_at(x, r.k);
+  r.okmin = cell_check_at(rec, x, r.k);
 
-  maximum_power_search(r, lower, upper, options, &grid);
+  maximum_power_search(rec, r, lower, upper, options, &grid);
   return r;
 }
 
-Need largest_need(const Box& lower, const Box& upper, const Options& options) {
+Need largest_need(Records& rec, const Box& lower, const Box& upper, const Options& options) {
   Need need;
   need.x = centre_of(lower, upper);
   if (!single_point(lower, upper)) {
@@ -323,28 +330,28 @@ Need largest_need(const Box& lower, const Box& upper, const Options& options) {
       // A box collapsed in one direction only is searched like a full one:
       // the minimizer holds the collapsed variable at its only value.
       need.searches.push_back(
-          minimise(checked(csamp, options), bounds_of(lower, upper), need.x, 0.0));
+          minimise(checked(csamp, rec, options), bounds_of(lower, upper), need.x, 0.0));
     } else {
-      const Grid grid = grid_of(Quantity::cases, lower, upper, options);
-      need.x = best_of_searches(checked(Objective{Quantity::cases, -1.0, true}, options), grid,
-                                lower, upper, need.searches);
+      const Grid grid = grid_of(rec, Quantity::cases, lower, upper, options);
+      need.x = best_of_searches(checked(Objective{Quantity::cases, -1.0, true}, rec, options),
+                                grid, lower, upper, need.searches);
     }
   }
-  need.cases = value_at(Quantity::cases, need.x, options.check_reach);
+  need.cases = value_at(rec, Quantity::cases, need.x, options.check_reach);
   return need;
 }
 
-Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
+Extremes powers_at_need(Records& rec, const Need& need, const Box& lower, const Box& upper,
                         const Options& options) {
   Extremes r;
-  r.k = model::cells.ncat;
+  r.k = rec.model.cells.ncat;
   r.searches = need.searches;
-  model::size = study_size(need.cases, model::null.ccr);
-  r.size = model::size;
+  rec.model.size = study_size(need.cases, rec.model.null.ccr);
+  r.size = rec.model.size;
 
-  r.pmin = power_at(need.x, options);
+  r.pmin = power_at(rec, need.x, options);
   r.xmin = need.x;
-  r.okmin = cell_check_at(need.x, r.k);
+  r.okmin = cell_check_at(rec, need.x, r.k);
 
   if (single_point(lower, upper)) {
     r.pmax = r.pmin;
@@ -353,16 +360,19 @@ Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
     return r;
   }
   Grid grid;
-  if (options.method == Method::global) grid = grid_of(Quantity::power, lower, upper, options);
-  maximum_power_search(r, lower, upper, options, &grid);
+  if (options.method == Method::global) {
+    grid = grid_of(rec, Quantity::power, lower, upper, options);
+  }
+  maximum_power_search(rec, r, lower, upper, options, &grid);
   return r;
 }
 
-Extremes ssize_search(double& power, const Box& lower, const Box& upper, const Options& options) {
-  model::z[0] = options.critical_value;
+Extremes ssize_search(Records& rec, double& power, const Box& lower, const Box& upper,
+                      const Options& options) {
+  rec.model.z[0] = options.critical_value;
   power = 1.0 - power;
-  model::z[1] = model::mynormi(power);
-  return powers_at_need(largest_need(lower, upper, options), lower, upper, options);
+  rec.model.z[1] = model::mynormi(power);
+  return powers_at_need(rec, largest_need(rec, lower, upper, options), lower, upper, options);
 }
 
 }  // namespace gxe::search

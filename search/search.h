@@ -12,16 +12,29 @@
 //
 // Each driver is a search part that returns its results and a report part
 // that writes them, so tests and other front ends can use the results alone.
+// Every driver works on the records of its calculation, passed first: the
+// searches keep no state of their own, so calculations on different records
+// may run at the same time.
 
 #include <array>
 #include <optional>
 #include <vector>
 
+#include "derivatives/records.h"
 #include "model/model.h"
+#include "model/records.h"
 
 namespace gxe::search {
 
 using Box = std::array<double, 2>;
+
+// The records of one calculation: the model's, which hold the design and
+// every evaluation's intermediate results, and the gradient companions of the
+// derivative chains.
+struct Records {
+  gxe::model::Records model;  // qualified: the member takes the namespace's name
+  derivatives::Records gradients;
+};
 
 // Work done by one minimizer search, as the minimizer counted it.
 struct SearchCounts {
@@ -44,7 +57,7 @@ enum class Method {
 };
 
 struct Options {
-  double critical_value = model::kCriticalValue;  // z(1 - alpha/2), stored in model::z(1)
+  double critical_value = model::kCriticalValue;  // z(1 - alpha/2), stored in z(1)
   Method method = Method::centre;
   // Check both fits at every point the search evaluates (grid points, every
   // minimizer evaluation, the reported points) and stop at the first one out
@@ -66,7 +79,7 @@ Box centre_of(const Box& lower, const Box& upper);
 
 // The checks of both fits at x (stored into alt.bg and alt.be): the first one
 // that fails, the null's first, or nothing when both are within reach.
-std::optional<OutOfReach> reach_at(const Box& x);
+std::optional<OutOfReach> reach_at(Records& rec, const Box& x);
 
 // Results of one calculation, as the report shows them.
 struct Extremes {
@@ -84,13 +97,14 @@ struct Extremes {
 };
 
 // Power calculation over the box [lower, upper] (search variables), at the
-// study size held in model::size. With options.check_reach, this and the
+// study size held in rec.model.size. With options.check_reach, this and the
 // sample-size searches below throw OutOfReach at the first point out of reach.
-Extremes power_search(const Box& lower, const Box& upper, const Options& options = {});
+Extremes power_search(Records& rec, const Box& lower, const Box& upper,
+                      const Options& options = {});
 
 // The two halves of a sample-size calculation. The first finds the point of
 // the box that needs the most cases for the power whose quantile of
-// 1 - power is in model::z(2); the second fixes the study size from that need
+// 1 - power is in rec.model.z(2); the second fixes the study size from that need
 // and finds the powers it gives. A caller that must not meet the engine's
 // stop on a need that is not a number looks at `cases` in between.
 struct Need {
@@ -98,14 +112,15 @@ struct Need {
   double cases = 0.0;  // cases needed there, unrounded
   std::vector<SearchCounts> searches;
 };
-Need largest_need(const Box& lower, const Box& upper, const Options& options = {});
-Extremes powers_at_need(const Need& need, const Box& lower, const Box& upper,
+Need largest_need(Records& rec, const Box& lower, const Box& upper,
+                  const Options& options = {});
+Extremes powers_at_need(Records& rec, const Need& need, const Box& lower, const Box& upper,
                         const Options& options = {});
 
 // Sample-size calculation: `power` (the caller's copy of the target power) is
-// overwritten with 1 - power. Sets model::z and model::size. The alternative
-// must have an interaction (model::alt.beg != 0).
-Extremes ssize_search(double& power, const Box& lower, const Box& upper,
+// overwritten with 1 - power. Sets z and size of rec.model. The alternative
+// must have an interaction (rec.model.alt.beg != 0).
+Extremes ssize_search(Records& rec, double& power, const Box& lower, const Box& upper,
                       const Options& options = {});
 
 // Rounding of a number of cases n to the study size: the whole part of
@@ -121,8 +136,8 @@ void write_power_warning();
 void write_size_warning();
 
 // The drivers: search and report, as the calculation loop runs them.
-void power_calc(const Box& lower, const Box& upper);
-void ssize_calc(double& power, const Box& lower, const Box& upper);
+void power_calc(Records& rec, const Box& lower, const Box& upper);
+void ssize_calc(Records& rec, double& power, const Box& lower, const Box& upper);
 
 }  // namespace gxe::search
 

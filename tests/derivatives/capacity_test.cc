@@ -20,14 +20,18 @@ using X = std::array<double, 2>;
 
 struct Row {
   const char* name;
-  std::function<void(const X&, X&)> gradient;
-  const CellTableGradient& cells;
+  std::function<void(model::Records&, Records&, const X&, X&)> gradient;
+  CellTableGradient Records::*cells;
 };
 
 TEST(CapacityTest, GradientChainsTreatKAboveTheCapacityAsTheCapacity) {
   const std::vector<Row> rows = {
-      {"dsample", [](const X& x, X& g) { dsample(2, x, g); }, g_cells},
-      {"dpower3", [](const X& x, X& g) { dpower3(2, x, g); }, p_cells},
+      {"dsample",
+       [](model::Records& rec, Records& grad, const X& x, X& g) { dsample(rec, grad, 2, x, g); },
+       &Records::g_cells},
+      {"dpower3",
+       [](model::Records& rec, Records& grad, const X& x, X& g) { dpower3(rec, grad, 2, x, g); },
+       &Records::p_cells},
   };
   const gxe::testing::Design design{.k = model::kMaxCategories, .ror_tb = 0.6, .cases = 800.0};
   const X x{0.3, 0.004};
@@ -35,12 +39,13 @@ TEST(CapacityTest, GradientChainsTreatKAboveTheCapacityAsTheCapacity) {
     std::array<X, 2> g{};
     std::array<CellTableGradient, 2> companions{};
     for (int i = 0; i < 2; ++i) {
-      gxe::testing::store_design(design);
-      reset_derivative_records();
-      model::cells.ncat = i == 0 ? model::kMaxCategories : 1000;
-      r.gradient(x, g[i]);
-      companions[i] = r.cells;
-      EXPECT_EQ(model::cells.ncat, i == 0 ? model::kMaxCategories : 1000) << r.name;
+      model::Records rec;
+      Records grad;
+      gxe::testing::store_design(rec, design);
+      rec.cells.ncat = i == 0 ? model::kMaxCategories : 1000;
+      r.gradient(rec, grad, x, g[i]);
+      companions[i] = grad.*r.cells;
+      EXPECT_EQ(rec.cells.ncat, i == 0 ? model::kMaxCategories : 1000) << r.name;
     }
     EXPECT_EQ(g[1], g[0]) << r.name;
     EXPECT_NE(g[0], (X{0.0, 0.0})) << r.name;

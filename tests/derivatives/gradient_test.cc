@@ -8,6 +8,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,35 +33,37 @@ const X kExamplePoint{std::log(1.5), std::log(2.0) / 3};
 
 std::array<Dual, 2> seeded(const X& x) { return {Dual(x[0], {1.0, 0.0}), Dual(x[1], {0.0, 1.0})}; }
 
-double sample_at(const X& x) {
+double sample_at(model::Records& rec, const X& x) {
   double ss = 0.0;
-  model::sample(2, x, ss);
+  model::sample(rec, 2, x, ss);
   return ss;
 }
 
-double power_at(const X& x) {
+double power_at(model::Records& rec, const X& x) {
   double pw = 0.0;
-  model::power3(2, x, pw);
+  model::power3(rec, 2, x, pw);
   return pw;
 }
 
 // --- Figures of the worked example ---------------------------------------------
 
 TEST(GradientTest, WorkedExample) {
-  store_design(gxe::testing::example_design());  // 500 cases: size 1000
+  model::Records rec;
+  Records grad;
+  store_design(rec, gxe::testing::example_design());  // 500 cases: size 1000
   X g{};
-  dsample(2, kExamplePoint, g);
+  dsample(rec, grad, 2, kExamplePoint, g);
   // Figures to the digits quoted: within half a unit of the last one.
   EXPECT_NEAR(g[0], -7.092825, 5e-7);
   EXPECT_NEAR(g[1], 136.98457, 5e-6);
-  dpower3(2, kExamplePoint, g);
+  dpower3(rec, grad, 2, kExamplePoint, g);
   EXPECT_NEAR(g[0], -0.00025422897, 5e-12);
   EXPECT_NEAR(g[1], 0.0049099540, 5e-11);
   Dual pw;
-  p_power3(2, 2, seeded(kExamplePoint), pw);
+  p_power3(rec, grad, 2, 2, seeded(kExamplePoint), pw);
   EXPECT_NEAR(pw.v, 0.476120, 5e-7);
   Dual ss;
-  g_sample(2, 2, seeded(kExamplePoint), ss);
+  g_sample(rec, grad, 2, 2, seeded(kExamplePoint), ss);
   EXPECT_NEAR(ss.v, 1097.01296, 5e-6);
 }
 
@@ -124,15 +127,18 @@ void expect_gradient(double exact, double fd, double f, const std::string& what)
 
 TEST(GradientTest, SampleSizeAgreesWithCentralDifferences) {
   for (const GridPoint& p : grid()) {
-    store_design(p.design);
+    model::Records rec;
+    Records grad;
+    store_design(rec, p.design);
     X g{};
-    dsample(2, p.x, g);
-    const double f = sample_at(p.x);
+    dsample(rec, grad, 2, p.x, g);
+    const auto sample = [&rec](const X& x) { return sample_at(rec, x); };
+    const double f = sample(p.x);
     for (int i = 0; i < 2; ++i) {
       std::ostringstream what;
       what << "k = " << p.design.k << ", ROR " << p.design.ror_tb << ", x = (" << p.x[0] << ", "
            << p.x[1] << "), component " << i + 1;
-      expect_gradient(g[i], derivative(sample_at, p.x, i, 1e-3), f, what.str());
+      expect_gradient(g[i], derivative(sample, p.x, i, 1e-3), f, what.str());
     }
   }
 }
@@ -140,15 +146,18 @@ TEST(GradientTest, SampleSizeAgreesWithCentralDifferences) {
 TEST(GradientTest, PowerAgreesWithCentralDifferences) {
   int compared = 0;
   for (const GridPoint& p : grid()) {
-    store_design(p.design);
+    model::Records rec;
+    Records grad;
+    store_design(rec, p.design);
     X g{};
-    dpower3(2, p.x, g);
-    const double f = power_at(p.x);
+    dpower3(rec, grad, 2, p.x, g);
+    const auto power = [&rec](const X& x) { return power_at(rec, x); };
+    const double f = power(p.x);
     for (int i = 0; i < 2; ++i) {
       std::ostringstream what;
       what << "k = " << p.design.k << ", ROR " << p.design.ror_tb << ", x = (" << p.x[0] << ", "
            << p.x[1] << "), component " << i + 1;
-      const double fd = derivative(power_at, p.x, i, 1e-3);
+      const double fd = derivative(power, p.x, i, 1e-3);
       compared += std::fabs(fd) > 1e-6;
       expect_gradient(g[i], fd, f, what.str());
     }
@@ -158,14 +167,14 @@ TEST(GradientTest, PowerAgreesWithCentralDifferences) {
 
 // --- Values identical to the double routines, and the same records ----------------
 
-struct Records {
+struct Snapshot {
   double alt_bg, alt_be, alt_b0, null_b0;
   std::array<double, 400> cell;
 };
-Records snapshot() {
-  return {model::alt.bg, model::alt.be, model::alt.b0, model::null.b0, model::cells.cell};
+Snapshot snapshot(const model::Records& rec) {
+  return {rec.alt.bg, rec.alt.be, rec.alt.b0, rec.null.b0, rec.cells.cell};
 }
-void expect_same(const Records& a, const Records& b, const std::string& what) {
+void expect_same(const Snapshot& a, const Snapshot& b, const std::string& what) {
   EXPECT_EQ(a.alt_bg, b.alt_bg) << what;
   EXPECT_EQ(a.alt_be, b.alt_be) << what;
   EXPECT_EQ(a.alt_b0, b.alt_b0) << what;
@@ -176,23 +185,25 @@ void expect_same(const Records& a, const Records& b, const std::string& what) {
 TEST(GradientTest, ValuesAndRecordsAreThoseOfTheDoubleRoutines) {
   for (const GridPoint& p : grid()) {
     const std::string what = "k = " + std::to_string(p.design.k);
-    store_design(p.design);
-    const double ss = sample_at(p.x);
-    const Records after_sample = snapshot();
-    store_design(p.design);
+    model::Records rec;
+    Records grad;
+    store_design(rec, p.design);
+    const double ss = sample_at(rec, p.x);
+    const Snapshot after_sample = snapshot(rec);
+    store_design(rec, p.design);
     Dual dss;
-    g_sample(2, 2, seeded(p.x), dss);
+    g_sample(rec, grad, 2, 2, seeded(p.x), dss);
     EXPECT_EQ(dss.v, ss) << what;
-    expect_same(snapshot(), after_sample, what);
+    expect_same(snapshot(rec), after_sample, what);
 
-    store_design(p.design);
-    const double pw = power_at(p.x);
-    const Records after_power = snapshot();
-    store_design(p.design);
+    store_design(rec, p.design);
+    const double pw = power_at(rec, p.x);
+    const Snapshot after_power = snapshot(rec);
+    store_design(rec, p.design);
     Dual dpw;
-    p_power3(2, 2, seeded(p.x), dpw);
+    p_power3(rec, grad, 2, 2, seeded(p.x), dpw);
     EXPECT_EQ(dpw.v, pw) << what;
-    expect_same(snapshot(), after_power, what);
+    expect_same(snapshot(rec), after_power, what);
   }
 }
 
@@ -202,77 +213,73 @@ TEST(GradientTest, ValuesAndRecordsAreThoseOfTheDoubleRoutines) {
 TEST(GradientTest, CompanionsHoldTheGradientsOfTheAlternative) {
   struct Chain {
     const char* name;
-    std::function<void(const X&)> evaluate;
-    const HypothesisGradient& alt;
-    const CellTableGradient& cells;
+    void (*evaluate)(model::Records&, Records&, int, std::span<const double>, std::span<double>);
+    HypothesisGradient Records::*alt;
+    CellTableGradient Records::*cells;
+    HypothesisGradient Records::*other_alt;  // of the other chain
   };
-  const std::vector<Chain> chains = {
-      {"sample",
-       [](const X& x) {
-         X g{};
-         dsample(2, x, g);
-       },
-       g_alt, g_cells},
-      {"power",
-       [](const X& x) {
-         X g{};
-         dpower3(2, x, g);
-       },
-       p_alt, p_cells},
+  const Chain chains[] = {
+      {"sample", dsample, &Records::g_alt, &Records::g_cells, &Records::p_alt},
+      {"power", dpower3, &Records::p_alt, &Records::p_cells, &Records::g_alt},
   };
   const Design d{.k = 6, .probg = 0.2, .ccr = 2.0, .ror_tb = 3.0};
   const X x{0.4, -0.1};
-  for (const Chain& c : chains) {
-    store_design(d);
-    reset_derivative_records();
-    c.evaluate(x);
-    EXPECT_EQ(c.alt.bg, (Gradient{1.0, 0.0})) << c.name;
-    EXPECT_EQ(c.alt.be, (Gradient{0.0, 1.0})) << c.name;
+  for (const Chain& chain : chains) {
+    model::Records rec;
+    Records grad;
+    store_design(rec, d);
+    X gradient{};
+    chain.evaluate(rec, grad, 2, x, gradient);
+    const HypothesisGradient& alt = grad.*chain.alt;
+    const CellTableGradient& cells = grad.*chain.cells;
+    EXPECT_EQ(alt.bg, (Gradient{1.0, 0.0})) << chain.name;
+    EXPECT_EQ(alt.be, (Gradient{0.0, 1.0})) << chain.name;
     // grad S / S from the table itself: the case-weighted mean of grad eta.
     Gradient mean{};
     for (int g = 1; g <= 2; ++g) {
       for (int e = 1; e <= d.k; ++e) {
-        mean[0] += model::cells.at(2, g, e) * (g - 1);
-        mean[1] += model::cells.at(2, g, e) * (e - 1);
+        mean[0] += rec.cells.at(2, g, e) * (g - 1);
+        mean[1] += rec.cells.at(2, g, e) * (e - 1);
       }
     }
-    EXPECT_CLOSE(c.alt.b0[0], -mean[0], 1e-13) << c.name;
-    EXPECT_CLOSE(c.alt.b0[1], -mean[1], 1e-13) << c.name;
+    EXPECT_CLOSE(alt.b0[0], -mean[0], 1e-13) << chain.name;
+    EXPECT_CLOSE(alt.b0[1], -mean[1], 1e-13) << chain.name;
     for (int g = 1; g <= 2; ++g) {
       for (int e = 1; e <= d.k; ++e) {
-        EXPECT_EQ(c.cells.at(1, g, e), (Gradient{0.0, 0.0})) << c.name;
-        const double cell = model::cells.at(2, g, e);
-        EXPECT_NEAR(c.cells.at(2, g, e)[0], cell * ((g - 1) - mean[0]), 1e-14) << c.name;
-        EXPECT_NEAR(c.cells.at(2, g, e)[1], cell * ((e - 1) - mean[1]), 1e-14) << c.name;
+        EXPECT_EQ(cells.at(1, g, e), (Gradient{0.0, 0.0})) << chain.name;
+        const double cell = rec.cells.at(2, g, e);
+        EXPECT_NEAR(cells.at(2, g, e)[0], cell * ((g - 1) - mean[0]), 1e-14) << chain.name;
+        EXPECT_NEAR(cells.at(2, g, e)[1], cell * ((e - 1) - mean[1]), 1e-14) << chain.name;
       }
     }
     // Untouched by this chain: the other chain's companions.
-    const HypothesisGradient& other = &c.alt == &g_alt ? p_alt : g_alt;
-    EXPECT_EQ(other.bg, (Gradient{0.0, 0.0})) << c.name;
+    EXPECT_EQ((grad.*chain.other_alt).bg, (Gradient{0.0, 0.0})) << chain.name;
   }
 }
 
 TEST(GradientTest, NullFitHasZeroGradientAndAlternativeFitMatchesDifferences) {
-  store_design(Design{.k = 7, .ror_tb = 0.3});
+  model::Records rec;
+  Records grad;
+  store_design(rec, Design{.k = 7, .ror_tb = 0.3});
   Dual varh0;
-  g_fs_0(2, varh0);
+  g_fs_0(rec, grad, 2, varh0);
   EXPECT_EQ(varh0.d, (Gradient{0.0, 0.0}));
   double v0 = 0.0;
-  model::fs_0(v0);
+  model::fs_0(rec, v0);
   EXPECT_EQ(varh0.v, v0);
 
   const X x{0.2, 0.15};
-  g_alt.bg = {1.0, 0.0};
-  g_alt.be = {0.0, 1.0};
-  model::alt.bg = x[0];
-  model::alt.be = x[1];
+  grad.g_alt.bg = {1.0, 0.0};
+  grad.g_alt.be = {0.0, 1.0};
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
   Dual varh1;
-  g_fs_a(2, varh1);
-  const auto fs_a_at = [](const X& y) {
-    model::alt.bg = y[0];
-    model::alt.be = y[1];
+  g_fs_a(rec, grad, 2, varh1);
+  const auto fs_a_at = [&rec](const X& y) {
+    rec.alt.bg = y[0];
+    rec.alt.be = y[1];
     double v = 0.0;
-    model::fs_a(v);
+    model::fs_a(rec, v);
     return v;
   };
   for (int i = 0; i < 2; ++i) EXPECT_CLOSE(varh1.d[i], derivative(fs_a_at, x, i, 1e-3), 1e-8);
@@ -335,8 +342,7 @@ class StopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     console::bind(in_, out_, err_);
-    store_design(gxe::testing::example_design());
-    reset_derivative_records();
+    store_design(rec_, gxe::testing::example_design());
   }
   void TearDown() override { console::bind_standard(); }
 
@@ -353,6 +359,8 @@ class StopTest : public ::testing::Test {
     EXPECT_EQ(out_.str(), line + "\n") << what;
   }
 
+  model::Records rec_;
+  Records grad_;
   std::istringstream in_;
   std::ostringstream out_;
   std::ostringstream err_;
@@ -373,37 +381,39 @@ TEST_F(StopTest, MoreThanTwoDirectionsStopsBeforeAnyRecordIsWritten) {
     const std::string& line;
   };
   const std::vector<Row> rows = {
-      {"dsample", [&] { dsample(3, x, g); }, g_line},
-      {"g_sample", [&] { g_sample(3, 3, xs, a); }, g_line},
-      {"g_fs_a", [&] { g_fs_a(3, a); }, g_line},
-      {"g_fs_0", [&] { g_fs_0(3, a); }, g_line},
-      {"dpower3", [&] { dpower3(3, x, g); }, p_line},
-      {"p_power3", [&] { p_power3(3, 3, xs, a); }, p_line},
-      {"p_power", [&] { p_power(3, 500.0, a); }, p_line},
+      {"dsample", [&] { dsample(rec_, grad_, 3, x, g); }, g_line},
+      {"g_sample", [&] { g_sample(rec_, grad_, 3, 3, xs, a); }, g_line},
+      {"g_fs_a", [&] { g_fs_a(rec_, grad_, 3, a); }, g_line},
+      {"g_fs_0", [&] { g_fs_0(rec_, grad_, 3, a); }, g_line},
+      {"dpower3", [&] { dpower3(rec_, grad_, 3, x, g); }, p_line},
+      {"p_power3", [&] { p_power3(rec_, grad_, 3, 3, xs, a); }, p_line},
+      {"p_power", [&] { p_power(rec_, grad_, 3, 500.0, a); }, p_line},
       {"p_normp", [&] { p_normp(3, Dual(1.0), a, b, c); }, p_line},
-      {"p_fs_a", [&] { p_fs_a(3, a); }, p_line},
-      {"p_fs_0", [&] { p_fs_0(3, a); }, p_line},
+      {"p_fs_a", [&] { p_fs_a(rec_, grad_, 3, a); }, p_line},
+      {"p_fs_0", [&] { p_fs_0(rec_, grad_, 3, a); }, p_line},
   };
   for (const Row& r : rows) {
-    const Records before = snapshot();
+    const Snapshot before = snapshot(rec_);
     expect_stop(r.call, r.line, r.name);
-    expect_same(snapshot(), before, r.name);
-    EXPECT_EQ(g_alt.bg, (Gradient{0.0, 0.0})) << r.name;
-    EXPECT_EQ(p_alt.bg, (Gradient{0.0, 0.0})) << r.name;
+    expect_same(snapshot(rec_), before, r.name);
+    EXPECT_EQ(grad_.g_alt.bg, (Gradient{0.0, 0.0})) << r.name;
+    EXPECT_EQ(grad_.p_alt.bg, (Gradient{0.0, 0.0})) << r.name;
     EXPECT_EQ(g, (std::array<double, 3>{})) << r.name;
   }
 }
 
 TEST_F(StopTest, PowerChainStopsOnANonPositiveNumberOfCasesAfterBothFits) {
-  model::null.b0 = 99.0;
-  model::alt.b0 = 99.0;
-  model::size = 0.0;
+  rec_.null.b0 = 99.0;
+  rec_.alt.b0 = 99.0;
+  rec_.size = 0.0;
   X g{};
-  expect_stop([&] { dpower3(2, kExamplePoint, g); }, " error in power : n <= 0   0.", "dpower3");
-  EXPECT_NE(model::null.b0, 99.0);
-  EXPECT_NE(model::alt.b0, 99.0);
+  expect_stop([&] { dpower3(rec_, grad_, 2, kExamplePoint, g); }, " error in power : n <= 0   0.",
+              "dpower3");
+  EXPECT_NE(rec_.null.b0, 99.0);
+  EXPECT_NE(rec_.alt.b0, 99.0);
   Dual pw;
-  expect_stop([&] { p_power(2, -2.0, pw); }, " error in power : n <= 0  -2.", "p_power");
+  expect_stop([&] { p_power(rec_, grad_, 2, -2.0, pw); }, " error in power : n <= 0  -2.",
+              "p_power");
 }
 
 }  // namespace

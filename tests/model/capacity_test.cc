@@ -38,62 +38,63 @@ Design full_design(double cases) {
 // `k`; the number for an over-capacity k must equal the number for k = 100.
 struct Row {
   const char* name;
-  std::function<void()> prepare;
-  std::function<double(int)> compute;
+  std::function<void(Records&)> prepare;
+  std::function<double(Records&, int)> compute;
   double at_capacity;  // expected at k = 100; NaN: not checked
 };
 
 TEST(CapacityTest, CategoryCountsAboveTheCapacityActAsTheCapacity) {
   const std::array<double, 2> x{0.2, -0.01};
   const std::vector<Row> rows = {
-      {"cell_cnt, all cells pass", [] { store_design(full_design(1e6)); },
-       [](int k) {
+      {"cell_cnt, all cells pass", [](Records& rec) { store_design(rec, full_design(1e6)); },
+       [](Records& rec, int k) {
          int ok = -1;
-         cell_cnt(k, ok);
+         cell_cnt(rec, k, ok);
          return static_cast<double>(ok);
        },
        1.0},
-      {"cell_cnt, some cells fail", [] { store_design(full_design(100.0)); },
-       [](int k) {
+      {"cell_cnt, some cells fail", [](Records& rec) { store_design(rec, full_design(100.0)); },
+       [](Records& rec, int k) {
          int ok = -1;
-         cell_cnt(k, ok);
+         cell_cnt(rec, k, ok);
          return static_cast<double>(ok);
        },
        0.0},
-      {"sample", [] { store_design(full_design(500.0)); },
-       [&x](int k) {
-         cells.ncat = k;
+      {"sample", [](Records& rec) { store_design(rec, full_design(500.0)); },
+       [&x](Records& rec, int k) {
+         rec.cells.ncat = k;
          double ss = 0.0;
-         sample(2, x, ss);
+         sample(rec, 2, x, ss);
          return ss;
        },
        kUnchecked},
       // The second residual pools all categories; the first uses only two.
       {"func, gene residual",
-       [] {
-         reset_records();
-         altodr.beg = 0.01;
-         altodr.ore = 1.1;
-         altodr.org = 1.4;
+       [](Records& rec) {
+         rec = Records{};
+         rec.altodr.beg = 0.01;
+         rec.altodr.ore = 1.1;
+         rec.altodr.org = 1.4;
          for (int e = 1; e <= kMaxCategories; ++e) {
-           altodr.joint(e, 1) = 0.7 / kMaxCategories;
-           altodr.joint(e, 2) = 0.3 / kMaxCategories;
+           rec.altodr.joint(e, 1) = 0.7 / kMaxCategories;
+           rec.altodr.joint(e, 2) = 0.3 / kMaxCategories;
          }
        },
-       [](int k) {
-         altodr.ncat = k;
+       [](Records& rec, int k) {
+         rec.altodr.ncat = k;
          const std::array<double, 2> xs{0.02, 0.3};
          std::array<double, 2> fvec{};
-         func(nullptr, 2, xs.data(), fvec.data(), 1);
+         func(&rec, 2, xs.data(), fvec.data(), 1);
          return fvec[1];
        },
        kUnchecked},
   };
   for (const Row& r : rows) {
-    r.prepare();
-    const double at_capacity = r.compute(kMaxCategories);
-    r.prepare();
-    EXPECT_EQ(r.compute(kOverCapacity), at_capacity) << r.name;
+    Records rec;
+    r.prepare(rec);
+    const double at_capacity = r.compute(rec, kMaxCategories);
+    r.prepare(rec);
+    EXPECT_EQ(r.compute(rec, kOverCapacity), at_capacity) << r.name;
     if (!std::isnan(r.at_capacity)) {
       EXPECT_EQ(at_capacity, r.at_capacity) << r.name;
     }
@@ -107,7 +108,7 @@ TEST(CapacityTest, OregReadsNoMorePrevalencesThanItIsGiven) {
   std::ostringstream out;
   std::ostringstream err;
   console::bind(in, out, err);
-  reset_records();
+  Records rec;
   std::vector<double> pexp(kMaxCategories);  // on the heap: a read past it is caught
   for (int e = 0; e < kMaxCategories; ++e) pexp[e] = (1.0 + e % 4) / 250.0;
   std::array<double, 2> pgen{0.7, 0.3};
@@ -117,12 +118,13 @@ TEST(CapacityTest, OregReadsNoMorePrevalencesThanItIsGiven) {
   int k = kOverCapacity;
   double oretbc = 0.0;
   double orgc = 0.0;
-  oreg(orgm, oretbm, ror, k, std::span<double>(pexp), std::span<double>(pgen), oretbc, orgc);
+  oreg(rec, orgm, oretbm, ror, k, std::span<double>(pexp), std::span<double>(pgen), oretbc,
+       orgc);
   console::bind_standard();
-  EXPECT_EQ(altodr.ncat, kOverCapacity);
+  EXPECT_EQ(rec.altodr.ncat, kOverCapacity);
   for (int e = 1; e <= kMaxCategories; ++e) {
-    EXPECT_EQ(altodr.joint(e, 1), pexp[e - 1] * 0.7) << e;
-    EXPECT_EQ(altodr.joint(e, 2), pexp[e - 1] * 0.3) << e;
+    EXPECT_EQ(rec.altodr.joint(e, 1), pexp[e - 1] * 0.7) << e;
+    EXPECT_EQ(rec.altodr.joint(e, 2), pexp[e - 1] * 0.3) << e;
   }
   EXPECT_TRUE(std::isfinite(oretbc));
   EXPECT_TRUE(std::isfinite(orgc));

@@ -54,26 +54,28 @@ TEST(CellCntTest, Thresholds) {
       {"protective gene", {.k = 4, .probg = 0.3, .or_g = 0.01, .ror_tb = 1, .cases = 1000}, 0},
   };
   for (const Row& r : rows) {
-    store_design(r.design);
-    cellmin = 0;
+    Records rec;
+    store_design(rec, r.design);
+    rec.cellmin = 0;
     int ok = -1;
-    cell_cnt(r.design.k, ok);
+    cell_cnt(rec, r.design.k, ok);
     EXPECT_EQ(ok, r.ok) << r.name;
-    EXPECT_EQ(cellmin, 5) << r.name;
+    EXPECT_EQ(rec.cellmin, 5) << r.name;
   }
 }
 
 // The check uses the alternative at its current point and the study size,
 // not the table of the last fit.
 TEST(CellCntTest, ReadsTheAlternativeNotTheCellTable) {
-  store_design({.k = 4, .probg = 0.2, .or_g = 1, .or_e_tb = 1, .ror_tb = 1, .cases = 200});
-  cells.cell.fill(0.0);
+  Records rec;
+  store_design(rec, {.k = 4, .probg = 0.2, .or_g = 1, .or_e_tb = 1, .ror_tb = 1, .cases = 200});
+  rec.cells.cell.fill(0.0);
   int ok = -1;
-  cell_cnt(4, ok);
+  cell_cnt(rec, 4, ok);
   EXPECT_EQ(ok, 1);
-  for (const double c : cells.cell) EXPECT_EQ(c, 0.0);
-  alt.bg = -3.0;  // OR(G|E=0) = 0.05 at the current point
-  cell_cnt(4, ok);
+  for (const double c : rec.cells.cell) EXPECT_EQ(c, 0.0);
+  rec.alt.bg = -3.0;  // OR(G|E=0) = 0.05 at the current point
+  cell_cnt(rec, 4, ok);
   EXPECT_EQ(ok, 0);
 }
 

@@ -1,7 +1,7 @@
 #ifndef GXE_TESTS_MODEL_DESIGN_H_
 #define GXE_TESTS_MODEL_DESIGN_H_
 
-// Study designs for the model and derivative tests, stored into the model
+// Study designs for the model and derivative tests, stored into model
 // records the way the dialogue stores an entered design.
 
 #include <cmath>
@@ -27,10 +27,14 @@ struct Design {
 // case, OR(G|E=0) 1.5, OR^tb(E|G=0) 2, ROR^tb 2, 500 cases.
 inline Design example_design() { return Design{}; }
 
-inline void store_design(const Design& d) {
+// Stores the design into `rec`, from zeros, as the dialogue stores an entered
+// design; the alternative starts at the null's odds ratios.
+inline void store_design(model::Records& rec, const Design& d) {
   using namespace gxe::model;
-  reset_records();
-  cells.ncat = d.k;
+  rec = Records{};
+  rec.cells.ncat = d.k;
+  Hypothesis& null = rec.null;
+  Hypothesis& alt = rec.alt;
   for (int e = 0; e < d.k; ++e) {
     null.pexp[e] = d.pexp.empty() ? 1.0 / d.k : d.pexp[e];
   }
@@ -45,8 +49,8 @@ inline void store_design(const Design& d) {
   alt.beg = std::log(d.ror_tb) / (d.k - 1);
   alt.bg = null.bg;
   alt.be = null.be;
-  size = d.cases * (1.0 + d.ccr);
-  z = {kCriticalValue, -0.8416212335729143};  // power 0.8
+  rec.size = d.cases * (1.0 + d.ccr);
+  rec.z = {kCriticalValue, -0.8416212335729143};  // power 0.8
 }
 
 }  // namespace gxe::testing

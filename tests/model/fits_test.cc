@@ -78,19 +78,20 @@ std::vector<Design> designs() {
 TEST(CellTableTest, CasesSumToOneControlsToCcrAndTheLogisticModelReproducesTheTable) {
   for (const Design& d : designs()) {
     SCOPED_TRACE(::testing::Message() << "k = " << d.k << ", probg = " << d.probg);
-    store_design(d);
+    Records rec;
+    store_design(rec, d);
     for (const bool alternative : {false, true}) {
       double v = 0.0;
-      alternative ? fs_a(v) : fs_0(v);
-      const Hypothesis& r = alternative ? alt : null;
+      alternative ? fs_a(rec, v) : fs_0(rec, v);
+      const Hypothesis& r = alternative ? rec.alt : rec.null;
       double cases = 0.0;
       double controls = 0.0;
       for (int g = 1; g <= 2; ++g) {
         for (int e = 1; e <= d.k; ++e) {
-          cases += cells.at(2, g, e);
-          controls += cells.at(1, g, e);
+          cases += rec.cells.at(2, g, e);
+          controls += rec.cells.at(1, g, e);
           const double eta = r.b0 + (g - 1) * r.bg + (e - 1) * r.be + (g - 1) * (e - 1) * r.beg;
-          EXPECT_CLOSE(cells.at(2, g, e) / cells.at(1, g, e), std::exp(eta), 1e-12);
+          EXPECT_CLOSE(rec.cells.at(2, g, e) / rec.cells.at(1, g, e), std::exp(eta), 1e-12);
         }
       }
       EXPECT_NEAR(cases, 1.0, 1e-13);
@@ -100,24 +101,26 @@ TEST(CellTableTest, CasesSumToOneControlsToCcrAndTheLogisticModelReproducesTheTa
 }
 
 TEST(CellTableTest, CategoriesBeyondKAreLeftAlone) {
-  store_design({.k = 3});
-  cells.cell.fill(-7.0);
+  Records rec;
+  store_design(rec, {.k = 3});
+  rec.cells.cell.fill(-7.0);
   double v = 0.0;
-  fs_a(v);
-  for (int i = 0; i < static_cast<int>(cells.cell.size()); ++i) {
+  fs_a(rec, v);
+  for (int i = 0; i < static_cast<int>(rec.cells.cell.size()); ++i) {
     if (i < 4 * 3) {
-      EXPECT_GT(cells.cell[i], 0.0) << i;
+      EXPECT_GT(rec.cells.cell[i], 0.0) << i;
     } else {
-      EXPECT_EQ(cells.cell[i], -7.0) << i;
+      EXPECT_EQ(rec.cells.cell[i], -7.0) << i;
     }
   }
 }
 
 TEST(CellTableTest, MoreCategoriesThanTheCapacityStayInsideTheTables) {
-  store_design({.k = 100});
-  cells.ncat = 1000;  // never accepted by the dialogue; must not run past the arrays
+  Records rec;
+  store_design(rec, {.k = 100});
+  rec.cells.ncat = 1000;  // never accepted by the dialogue; must not run past the arrays
   double v = 0.0;
-  fs_a(v);
+  fs_a(rec, v);
   EXPECT_TRUE(std::isfinite(v));
 }
 
@@ -129,16 +132,17 @@ TEST(CellTableTest, MoreCategoriesThanTheCapacityStayInsideTheTables) {
 TEST(Hess2Test, EqualsTheInformationComputedFromTheTableAndIsSymmetric) {
   for (const Design& d : designs()) {
     SCOPED_TRACE(::testing::Message() << "k = " << d.k);
-    store_design(d);
+    Records rec;
+    store_design(rec, d);
     double v = 0.0;
-    fs_a(v);
+    fs_a(rec, v);
     Matrix h4{};
-    hess2(4, {alt.b0, alt.bg, alt.be, alt.beg}, h4);
+    hess2(rec, 4, {rec.alt.b0, rec.alt.bg, rec.alt.be, rec.alt.beg}, h4);
     Matrix expected{};
     for (int g = 0; g <= 1; ++g) {
       for (int s = 0; s < d.k; ++s) {
-        const double ctl = cells.at(1, g + 1, s + 1);
-        const double cas = cells.at(2, g + 1, s + 1);
+        const double ctl = rec.cells.at(1, g + 1, s + 1);
+        const double cas = rec.cells.at(2, g + 1, s + 1);
         const double nw = ctl * cas / (ctl + cas);
         const std::array<double, 4> x{1.0, double(g), double(s), double(g * s)};
         for (int i = 1; i <= 4; ++i) {
@@ -161,11 +165,12 @@ TEST(Hess2Test, EqualsTheInformationComputedFromTheTableAndIsSymmetric) {
 
 TEST(Hess2Test, NullEffectsWithKTwoGiveTheWeightCcrOverOnePlusCcrSquared) {
   const double c = 3.0;
-  store_design({.k = 2, .probg = 0.4, .ccr = c, .or_g = 1.0, .or_e_tb = 1.0, .ror_tb = 1.0});
+  Records rec;
+  store_design(rec, {.k = 2, .probg = 0.4, .ccr = c, .or_g = 1.0, .or_e_tb = 1.0, .ror_tb = 1.0});
   double v = 0.0;
-  fs_0(v);
+  fs_0(rec, v);
   Matrix h4{};
-  hess2(4, {-std::log(c), 0.0, 0.0, 0.0}, h4);
+  hess2(rec, 4, {-std::log(c), 0.0, 0.0, 0.0}, h4);
   // N w summed over the cells: (1 + c) * c / (1 + c)^2.
   EXPECT_CLOSE(at(h4, 1, 1), c / (1.0 + c), 1e-15);
   // Only the carrier, top-exposure cell enters (4, 4): N = 0.4 * 0.5 * (1 + c).
@@ -202,11 +207,12 @@ TEST(MyinvTest, MatchesTheInverseComputedByElimination) {
 
 TEST(MyinvTest, OnInformationMatricesOfTheDesigns) {
   for (const Design& d : designs()) {
-    store_design(d);
+    Records rec;
+    store_design(rec, d);
     double v = 0.0;
-    fs_a(v);
+    fs_a(rec, v);
     Matrix h4{};
-    hess2(4, {alt.b0, alt.bg, alt.be, alt.beg}, h4);
+    hess2(rec, 4, {rec.alt.b0, rec.alt.bg, rec.alt.be, rec.alt.beg}, h4);
     double inv = 0.0;
     myinv(h4, inv);
     EXPECT_EQ(inv, v) << "k = " << d.k;
@@ -217,14 +223,15 @@ TEST(MyinvTest, OnInformationMatricesOfTheDesigns) {
 // --- Fits -----------------------------------------------------------------------
 
 TEST(FitsTest, WorkedExample) {
-  store_design(gxe::testing::example_design());
+  Records rec;
+  store_design(rec, gxe::testing::example_design());
   double varh0 = 0.0;
   double varh1 = 0.0;
-  fs_0(varh0);
-  fs_a(varh1);
+  fs_0(rec, varh0);
+  fs_a(rec, varh1);
   EXPECT_NEAR(varh0, 7.3998, 5e-5);
   EXPECT_NEAR(varh1, 7.6055, 5e-5);
-  EXPECT_NEAR(null.b0, -0.5195, 5e-5);
+  EXPECT_NEAR(rec.null.b0, -0.5195, 5e-5);
   // Seven digits of both, as implied by the sample size of the example.
   EXPECT_CLOSE(varh0, 7.399758, 1e-7);
   EXPECT_CLOSE(varh1, 7.6054905, 1e-7);
@@ -233,27 +240,29 @@ TEST(FitsTest, WorkedExample) {
 TEST(FitsTest, AlternativeWithoutInteractionAtTheNullPointEqualsTheNull) {
   for (Design d : designs()) {
     d.ror_tb = 1.0;
-    store_design(d);
+    Records rec;
+    store_design(rec, d);
     double varh0 = 0.0;
     double varh1 = 0.0;
-    fs_0(varh0);
-    fs_a(varh1);
+    fs_0(rec, varh0);
+    fs_a(rec, varh1);
     EXPECT_EQ(varh0, varh1) << "k = " << d.k;
-    EXPECT_EQ(null.b0, alt.b0) << "k = " << d.k;
+    EXPECT_EQ(rec.null.b0, rec.alt.b0) << "k = " << d.k;
   }
 }
 
 TEST(FitsTest, EachFitLeavesItsOwnTableAndIntercept) {
-  store_design(Design{.k = 5, .ror_tb = 3.0});
+  Records rec;
+  store_design(rec, Design{.k = 5, .ror_tb = 3.0});
   double v = 0.0;
-  fs_a(v);
-  const std::array<double, 400> alt_table = cells.cell;
-  const double alt_b0 = alt.b0;
-  fs_0(v);
-  EXPECT_NE(cells.cell, alt_table);
-  fs_a(v);
-  EXPECT_EQ(cells.cell, alt_table);
-  EXPECT_EQ(alt.b0, alt_b0);
+  fs_a(rec, v);
+  const std::array<double, 400> alt_table = rec.cells.cell;
+  const double alt_b0 = rec.alt.b0;
+  fs_0(rec, v);
+  EXPECT_NE(rec.cells.cell, alt_table);
+  fs_a(rec, v);
+  EXPECT_EQ(rec.cells.cell, alt_table);
+  EXPECT_EQ(rec.alt.b0, alt_b0);
 }
 
 }  // namespace

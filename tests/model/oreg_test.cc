@@ -35,10 +35,7 @@ struct Result {
 
 class OregTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    reset_records();
-    console::bind(in_, out_, err_);
-  }
+  void SetUp() override { console::bind(in_, out_, err_); }
   void TearDown() override { console::bind_standard(); }
 
   Result run(const Conversion& c) {
@@ -50,8 +47,9 @@ class OregTest : public ::testing::Test {
     double ror = c.ror;
     int k = c.k;
     Result r;
+    Records rec;
     out_.str("");
-    oreg(orgm, oretbm, ror, k, pexp, pgen, r.oretbc, r.orgc);
+    oreg(rec, orgm, oretbm, ror, k, pexp, pgen, r.oretbc, r.orgc);
     r.out = out_.str();
     EXPECT_EQ(err_.str(), "");
     return r;
@@ -218,8 +216,9 @@ TEST(ConversionFixture, SameAnswersAsTheRecordedSolver) {
     const std::array<double, 2> pgen{1.0 - carriers, carriers};
     double oretbc = 0.0;
     double orgc = 0.0;
-    const int info = convert_odds_ratios(std::stod(f[0]), std::stod(f[1]), std::stod(f[2]), k,
-                                         pexp, pgen, oretbc, orgc);
+    Records rec;
+    const int info = convert_odds_ratios(rec, std::stod(f[0]), std::stod(f[1]), std::stod(f[2]),
+                                         k, pexp, pgen, oretbc, orgc);
     EXPECT_EQ(info, std::stoi(f[8])) << line;
     EXPECT_CLOSE(oretbc, std::stod(f[6]), kRelative) << line;
     EXPECT_CLOSE(orgc, std::stod(f[7]), kRelative) << line;

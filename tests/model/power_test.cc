@@ -167,32 +167,34 @@ TEST(MynormiTest, EndsForEveryInput) {
 // --- power, power3, sample ----------------------------------------------------------
 
 TEST(PowerTest, WorkedExample) {
-  store_design(gxe::testing::example_design());
+  Records rec;
+  store_design(rec, gxe::testing::example_design());
   const std::array<double, 2> x{std::log(1.5), std::log(2.0) / 3};
   double pw = 0.0;
-  power3(2, x, pw);
+  power3(rec, 2, x, pw);
   EXPECT_NEAR(pw, 0.476120, 5e-7);
   double ss = 0.0;
-  sample(2, x, ss);
+  sample(rec, 2, x, ss);
   EXPECT_NEAR(ss, 1097.013, 5e-4);
   EXPECT_NEAR(ss, 1097.01296, 5e-6);
 }
 
 TEST(PowerTest, Power3AndSampleStoreThePointAndLeaveTheAlternativeTable) {
-  store_design(Design{.k = 6, .ror_tb = 0.5});
+  Records rec;
+  store_design(rec, Design{.k = 6, .ror_tb = 0.5});
   const std::array<double, 2> x{0.7, -0.2};
   double v = 0.0;
   for (int routine = 0; routine < 2; ++routine) {
-    alt.bg = 0.0;
-    alt.be = 0.0;
-    routine == 0 ? power3(2, x, v) : sample(2, x, v);
-    EXPECT_EQ(alt.bg, 0.7);
-    EXPECT_EQ(alt.be, -0.2);
-    const std::array<double, 400> table = cells.cell;
-    const double b0 = alt.b0;
-    fs_a(v);
-    EXPECT_EQ(cells.cell, table);
-    EXPECT_EQ(alt.b0, b0);
+    rec.alt.bg = 0.0;
+    rec.alt.be = 0.0;
+    routine == 0 ? power3(rec, 2, x, v) : sample(rec, 2, x, v);
+    EXPECT_EQ(rec.alt.bg, 0.7);
+    EXPECT_EQ(rec.alt.be, -0.2);
+    const std::array<double, 400> table = rec.cells.cell;
+    const double b0 = rec.alt.b0;
+    fs_a(rec, v);
+    EXPECT_EQ(rec.cells.cell, table);
+    EXPECT_EQ(rec.alt.b0, b0);
   }
 }
 
@@ -205,13 +207,14 @@ TEST(PowerTest, SampleSizeReachesItsPower) {
       Design{.k = 9, .probg = 0.45, .ccr = 0.5, .or_g = 2.0, .or_e_tb = 0.5, .ror_tb = 1.8}};
   for (const Design& d : designs) {
     for (const double target : {0.3, 0.5, 0.8, 0.95}) {
-      store_design(d);
-      z[1] = mynormi(1.0 - target);
-      const std::array<double, 2> x{alt.bg + 0.2, alt.be - 0.05};
+      Records rec;
+      store_design(rec, d);
+      rec.z[1] = mynormi(1.0 - target);
+      const std::array<double, 2> x{rec.alt.bg + 0.2, rec.alt.be - 0.05};
       double ss = 0.0;
-      sample(2, x, ss);
+      sample(rec, 2, x, ss);
       double pw = 0.0;
-      power(ss, pw);
+      power(rec, ss, pw);
       EXPECT_CLOSE(pw, target, 1e-9) << "k = " << d.k << ", power " << target;
     }
   }
@@ -234,30 +237,32 @@ TEST_F(PowerStopTest, NonPositiveNumberOfCasesStopsAfterBothFits) {
   for (const Row& r :
        {Row{0.0, " error in power : n <= 0   0.\n"}, Row{-5.0, " error in power : n <= 0  -5.\n"},
         Row{kNaN, " error in power : n <= 0 " + console::format_real_item(kNaN) + "\n"}}) {
-    store_design(gxe::testing::example_design());
-    null.b0 = 99.0;
-    alt.b0 = 99.0;
+    Records rec;
+    store_design(rec, gxe::testing::example_design());
+    rec.null.b0 = 99.0;
+    rec.alt.b0 = 99.0;
     out_.str("");
     double pw = -1.0;
     try {
-      power(r.ncase, pw);
+      power(rec, r.ncase, pw);
       ADD_FAILURE() << "power did not stop for " << r.ncase;
     } catch (const console::ProgramEnd& end) {
       EXPECT_EQ(end.status, 0);
     }
     EXPECT_EQ(out_.str(), r.line);
     EXPECT_EQ(pw, -1.0);
-    EXPECT_NE(null.b0, 99.0);  // both fits ran before the test
-    EXPECT_NE(alt.b0, 99.0);
+    EXPECT_NE(rec.null.b0, 99.0);  // both fits ran before the test
+    EXPECT_NE(rec.alt.b0, 99.0);
   }
 }
 
 TEST_F(PowerStopTest, Power3WithSizeZeroStops) {
-  store_design(gxe::testing::example_design());
-  size = 0.0;
+  Records rec;
+  store_design(rec, gxe::testing::example_design());
+  rec.size = 0.0;
   const std::array<double, 2> x{0.1, 0.1};
   double pw = 0.0;
-  EXPECT_THROW(power3(2, x, pw), console::ProgramEnd);
+  EXPECT_THROW(power3(rec, 2, x, pw), console::ProgramEnd);
   EXPECT_EQ(out_.str(), " error in power : n <= 0   0.\n");
 }
 

@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <random>
 #include <string>
 
 #include "console/console.h"
 #include "model/model.h"
-#include "model/records.h"
 #include "tests/plan/example.h"
 
 namespace gxe::plan {
@@ -53,28 +51,6 @@ TEST(Plan, CentreMethodReproducesTheDialoguesRows) {
     const Outcome out = run(Scenario{c.mode, example_design(), c.value, c.value, c.ranges, centre()});
     ASSERT_TRUE(out.ok()) << out.error->message();
     EXPECT_EQ(report_row(out.result), c.row);
-  }
-}
-
-TEST(Plan, LeavesTheRecordsAsItFoundThem) {
-  model::reset_records();
-  model::null.ccr = 3.0;
-  model::alt.bg = 0.25;
-  model::size = 77.0;
-  model::cells.ncat = 7;
-  model::z = {1.0, 2.0};
-  const model::Hypothesis null = model::null;
-  const model::Hypothesis alt = model::alt;
-  const model::CellTable cells = model::cells;
-  for (Mode mode : {Mode::power, Mode::size}) {
-    const Outcome out =
-        run(Scenario{mode, example_design(), 500, 0.8, {Range{1, 3}, Range{0.5, 2}}, {}});
-    ASSERT_TRUE(out.ok());
-    EXPECT_EQ(std::memcmp(&null, &model::null, sizeof null), 0);
-    EXPECT_EQ(std::memcmp(&alt, &model::alt, sizeof alt), 0);
-    EXPECT_EQ(std::memcmp(&cells, &model::cells, sizeof cells), 0);
-    EXPECT_EQ(model::size, 77.0);
-    EXPECT_EQ(model::z[0], 1.0);
   }
 }
 

@@ -20,13 +20,14 @@ namespace {
 // number of cases and control-case ratio.
 std::string power_row(double cases, double ccr) {
   const gxe::testing::Design d{.ccr = ccr, .cases = cases};
-  gxe::testing::store_design(d);
+  Records rec;
+  gxe::testing::store_design(rec.model, d);
   const Box point{std::log(1.5), std::log(2.0) / (d.k - 1)};
   std::istringstream in;
   std::ostringstream out;
   std::ostringstream err;
   console::bind(in, out, err);
-  power_calc(point, point);
+  power_calc(rec, point, point);
   console::bind_standard();
   // Empty line, header, rule, then the row.
   std::istringstream lines(out.str());

@@ -20,7 +20,11 @@ namespace {
 
 using gxe::testing::Design;
 
-void store(const Design& d) { gxe::testing::store_design(d); }
+// The design into records from zeros.
+void store(Records& rec, const Design& d) {
+  rec = Records{};
+  gxe::testing::store_design(rec.model, d);
+}
 
 // The box of the dialogue: OR(G|E=0) in [g_lo, g_hi], OR^tb(E|G=0) in
 // [e_lo, e_hi], in search variables.
@@ -44,13 +48,13 @@ std::string captured(Body body) {
   return out.str();
 }
 
-// Smallest and largest power over a fine grid of the box, at model::size.
+// Smallest and largest power over a fine grid of the box, at the records' size.
 struct Scan {
   double pmin = std::numeric_limits<double>::infinity();
   double pmax = -std::numeric_limits<double>::infinity();
 };
 
-Scan scan_power(const Box& lower, const Box& upper) {
+Scan scan_power(model::Records& rec, const Box& lower, const Box& upper) {
   constexpr int kSteps = 160;
   Scan s;
   for (int i = 0; i <= kSteps; ++i) {
@@ -58,7 +62,7 @@ Scan scan_power(const Box& lower, const Box& upper) {
       const double x[2] = {lower[0] + (upper[0] - lower[0]) * i / kSteps,
                            lower[1] + (upper[1] - lower[1]) * j / kSteps};
       double pw = 0.0;
-      model::power3(2, x, pw);
+      model::power3(rec, 2, x, pw);
       s.pmin = std::min(s.pmin, pw);
       s.pmax = std::max(s.pmax, pw);
     }
@@ -67,7 +71,7 @@ Scan scan_power(const Box& lower, const Box& upper) {
 }
 
 // Largest number of cases needed over the same grid.
-double scan_cases(const Box& lower, const Box& upper) {
+double scan_cases(model::Records& rec, const Box& lower, const Box& upper) {
   constexpr int kSteps = 160;
   double most = 0.0;
   for (int i = 0; i <= kSteps; ++i) {
@@ -75,7 +79,7 @@ double scan_cases(const Box& lower, const Box& upper) {
       const double x[2] = {lower[0] + (upper[0] - lower[0]) * i / kSteps,
                            lower[1] + (upper[1] - lower[1]) * j / kSteps};
       double n = 0.0;
-      model::sample(2, x, n);
+      model::sample(rec, 2, x, n);
       most = std::max(most, n);
     }
   }
@@ -123,14 +127,15 @@ class PowerBoxTest : public ::testing::TestWithParam<BoxCase> {};
 // The extremes the minimizer finds agree with a brute-force scan of the box.
 TEST_P(PowerBoxTest, ExtremesMatchGridScan) {
   const auto& p = GetParam();
-  store(p.design);
+  Records rec;
+  store(rec, p.design);
   Box lower, upper;
   box_of(p.ranges, p.design.k, lower, upper);
-  model::z[0] = 1.959963984540055;
-  const Scan scan = scan_power(lower, upper);
+  rec.model.z[0] = 1.959963984540055;
+  const Scan scan = scan_power(rec.model, lower, upper);
 
-  store(p.design);
-  const Extremes r = power_search(lower, upper);
+  store(rec, p.design);
+  const Extremes r = power_search(rec, lower, upper);
   EXPECT_NEAR(r.pmin, scan.pmin, kPowerTolerance);
   EXPECT_NEAR(r.pmax, scan.pmax, kPowerTolerance);
   EXPECT_LE(r.pmin, r.pmax);
@@ -139,8 +144,8 @@ TEST_P(PowerBoxTest, ExtremesMatchGridScan) {
   EXPECT_EQ(r.size, p.design.cases * (1 + p.design.ccr));
   EXPECT_EQ(r.searches.size(), 2u);
   // After the driver the alternative holds the maximum point.
-  EXPECT_EQ(model::alt.bg, r.xmax[0]);
-  EXPECT_EQ(model::alt.be, r.xmax[1]);
+  EXPECT_EQ(rec.model.alt.bg, r.xmax[0]);
+  EXPECT_EQ(rec.model.alt.be, r.xmax[1]);
 }
 
 class SizeBoxTest : public ::testing::TestWithParam<BoxCase> {};
@@ -151,15 +156,16 @@ class SizeBoxTest : public ::testing::TestWithParam<BoxCase> {};
 TEST_P(SizeBoxTest, SizeFromLeastFavourablePoint) {
   const auto& p = GetParam();
   constexpr double kTarget = 0.8;
-  store(p.design);
+  Records rec;
+  store(rec, p.design);
   Box lower, upper;
   box_of(p.ranges, p.design.k, lower, upper);
-  model::z = {1.959963984540055, model::mynormi(1.0 - kTarget)};
-  const double most_cases = scan_cases(lower, upper);
+  rec.model.z = {1.959963984540055, model::mynormi(1.0 - kTarget)};
+  const double most_cases = scan_cases(rec.model, lower, upper);
 
-  store(p.design);
+  store(rec, p.design);
   double copy = kTarget;
-  const Extremes r = ssize_search(copy, lower, upper);
+  const Extremes r = ssize_search(rec, copy, lower, upper);
   EXPECT_CLOSE(copy, 1.0 - kTarget, 1e-15);
   const double cases = r.size / (1 + p.design.ccr);
   EXPECT_GE(cases, most_cases * (1 - 1e-6));
@@ -168,7 +174,7 @@ TEST_P(SizeBoxTest, SizeFromLeastFavourablePoint) {
   expect_inside(r.xmin, lower, upper);
   expect_inside(r.xmax, lower, upper);
 
-  const Scan scan = scan_power(lower, upper);
+  const Scan scan = scan_power(rec.model, lower, upper);
   EXPECT_NEAR(r.pmax, scan.pmax, kPowerTolerance);
   EXPECT_GE(r.pmax, r.pmin - 1e-12);
 }
@@ -192,15 +198,16 @@ INSTANTIATE_TEST_SUITE_P(Boxes, SizeBoxTest, ::testing::ValuesIn(kBoxes));
 // the other; the collapsed variable keeps its only value.
 TEST(SizeSearch, BoxCollapsedInOneDirectionIsSearched) {
   const Design d;
-  store(d);
+  Records rec;
+  store(rec, d);
   Box lower, upper;
   box_of({1.5, 1.5, 0.5, 4.0}, d.k, lower, upper);
-  model::z = {1.959963984540055, model::mynormi(0.2)};
-  const double most_cases = scan_cases(lower, upper);
+  rec.model.z = {1.959963984540055, model::mynormi(0.2)};
+  const double most_cases = scan_cases(rec.model, lower, upper);
 
-  store(d);
+  store(rec, d);
   double copy = 0.8;
-  const Extremes r = ssize_search(copy, lower, upper);
+  const Extremes r = ssize_search(rec, copy, lower, upper);
   EXPECT_EQ(r.searches.size(), 2u);
   EXPECT_EQ(r.xmin[0], lower[0]);
   EXPECT_EQ(r.xmax[0], lower[0]);
@@ -233,14 +240,15 @@ TEST(Reach, EverySearchStopsAtThePointOutOfReach) {
                      (size ? ", size" : ", power"));
         Box lower, upper;
         box_of(c.box, c.design.k, lower, upper);
+        Records rec;
         const auto search = [&](bool check) {
-          store(c.design);
+          store(rec, c.design);
           double power = 0.8;
           const Options options{model::kCriticalValue, method, check};
           if (size) {
-            ssize_search(power, lower, upper, options);
+            ssize_search(rec, power, lower, upper, options);
           } else {
-            power_search(lower, upper, options);
+            power_search(rec, lower, upper, options);
           }
         };
         try {
@@ -260,7 +268,7 @@ TEST(Reach, EverySearchStopsAtThePointOutOfReach) {
             EXPECT_GE(failure.x[i], lower[i]);
             EXPECT_LE(failure.x[i], upper[i]);
           }
-          const std::optional<OutOfReach> again = reach_at(failure.x);
+          const std::optional<OutOfReach> again = reach_at(rec, failure.x);
           ASSERT_TRUE(again.has_value());
           EXPECT_EQ(again->fit, c.fit);
         }
@@ -280,10 +288,11 @@ const char kHeader[] =
 
 TEST(Report, PowerWorkedExample) {
   const Design d;
-  store(d);
+  Records rec;
+  store(rec, d);
   Box lower, upper;
   box_of({1.5, 1.5, 2.0, 2.0}, d.k, lower, upper);
-  const std::string text = captured([&] { power_calc(lower, upper); });
+  const std::string text = captured([&] { power_calc(rec, lower, upper); });
   EXPECT_EQ(text, std::string(kHeader) + kRule80 +
                       "    1000       0.4761       1.5000       2.0000       0.4761       1.5000"
                       "       2.0000\n"
@@ -294,18 +303,19 @@ TEST(Report, PowerWorkedExample) {
 
 TEST(Report, SizeWorkedExample) {
   const Design d;
-  store(d);
+  Records rec;
+  store(rec, d);
   Box lower, upper;
   box_of({1.5, 1.5, 2.0, 2.0}, d.k, lower, upper);
   double copy = 0.8;
-  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
+  const std::string text = captured([&] { ssize_calc(rec, copy, lower, upper); });
   EXPECT_EQ(text, std::string(kHeader) + kRule80 +
                       "    2195       0.8002       1.5000       2.0000       0.8002       1.5000"
                       "       2.0000\n"
                       "\nThe values of OR(G|E=0) and OR^tb(E|G=0)\n"
                       "are the values under the alternative that produced the \n"
                       "minimum and maximum power over the interval given as input.\n\n");
-  EXPECT_EQ(model::size, 2195.0);
+  EXPECT_EQ(rec.model.size, 2195.0);
 }
 
 // A design whose cells are thin: 20 quantiles, 5 % carriers, a strong
@@ -329,24 +339,25 @@ TEST(Report, SmallCellWarnings) {
   Box lower, upper;
   box_of({1.0, 2.0, 1.0, 3.0}, thin.k, lower, upper);
 
-  store(thin);
-  const std::string power_text = captured([&] { power_calc(lower, upper); });
+  Records rec;
+  store(rec, thin);
+  const std::string power_text = captured([&] { power_calc(rec, lower, upper); });
   EXPECT_NE(power_text.find(
                 "\n Suspect values : some cell counts when d=1                 where less than 5.\n"),
             std::string::npos)
       << power_text;
 
-  store(thin);
+  store(rec, thin);
   double copy = 0.2;
-  const std::string size_text = captured([&] { ssize_calc(copy, lower, upper); });
+  const std::string size_text = captured([&] { ssize_calc(rec, copy, lower, upper); });
   EXPECT_NE(size_text.find("\n Suspect values : some cell counts when d=1 where less than 5.\n"),
             std::string::npos)
       << size_text;
 
   const Design ample;  // 500 cases: at least ~27 expected cases per cell
-  store(ample);
+  store(rec, ample);
   box_of({1.5, 1.5, 2.0, 2.0}, ample.k, lower, upper);
-  const std::string quiet = captured([&] { power_calc(lower, upper); });
+  const std::string quiet = captured([&] { power_calc(rec, lower, upper); });
   EXPECT_EQ(quiet.find("Suspect"), std::string::npos);
 }
 
@@ -354,15 +365,16 @@ TEST(Report, SmallCellWarnings) {
 // point are still checked.
 TEST(Report, SinglePointBoxStillChecksCells) {
   const Design thin = thin_design();
-  store(thin);
+  Records rec;
+  store(rec, thin);
   Box lower, upper;
   box_of({1.0, 1.0, 1.0, 1.0}, thin.k, lower, upper);
   double copy = 0.2;
   Extremes r;
-  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
-  store(thin);
+  const std::string text = captured([&] { ssize_calc(rec, copy, lower, upper); });
+  store(rec, thin);
   copy = 0.2;
-  r = ssize_search(copy, lower, upper);
+  r = ssize_search(rec, copy, lower, upper);
   EXPECT_TRUE(r.searches.empty());
   EXPECT_EQ(r.okmin, 0);
   EXPECT_EQ(r.okmax, 0);
@@ -373,11 +385,12 @@ TEST(Report, SinglePointBoxStillChecksCells) {
 TEST(Report, NoSizeWithoutInteraction) {
   Design d;
   d.ror_tb = 1.0;
-  store(d);
+  Records rec;
+  store(rec, d);
   Box lower, upper;
   box_of({1.0, 2.0, 1.0, 3.0}, d.k, lower, upper);
   double copy = 0.8;
-  const std::string text = captured([&] { ssize_calc(copy, lower, upper); });
+  const std::string text = captured([&] { ssize_calc(rec, copy, lower, upper); });
   EXPECT_EQ(text, " No sample size reaches the target power when ROR^tb = 1.\n");
 }
 
