@@ -5,7 +5,10 @@
 # a box around the null odds ratios), runs the release build on it and prints
 # the figures with the machine's load.
 #
-#   bash bench/batch_throughput.sh [rows] [seed]      (default 10000 rows, seed 1)
+#   bash bench/batch_throughput.sh [rows] [seed] [threads]
+#
+# (default 10000 rows, seed 1, threads 0: every core; 1 calculates one row
+# after the other).
 #
 # Builds the release preset first when needed. The designs file and the
 # output are kept in a scratch folder that is removed at the end.
@@ -14,6 +17,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 
 rows=${1:-10000}
 seed=${2:-1}
+threads=${3:-0}
 gxe_build release gxeplan
 gxeplan="$GXE_ROOT/build/release/gxeplan"
 scratch=$(mktemp -d)
@@ -49,12 +53,13 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 start=$(date +%s.%N)
 status=0
 /usr/bin/time -f '%U %S %M' -o "$scratch/time" \
-  "$gxeplan" batch "$scratch/designs.csv" >"$scratch/out.csv" 2>"$scratch/err" || status=$?
+  "$gxeplan" batch "$scratch/designs.csv" --threads "$threads" >"$scratch/out.csv" \
+  2>"$scratch/err" || status=$?
 end=$(date +%s.%N)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 read -r user system rss_kb <"$scratch/time"
 
-echo "gxeplan batch: $rows random designs (seed $seed), exit status $status"
+echo "gxeplan batch: $rows random designs (seed $seed), --threads $threads, exit status $status"
 tail -n 1 "$scratch/err"
 awk -v rows="$rows" -v start="$start" -v end="$end" -v user="$user" -v sys="$system" \
     -v rss="$rss_kb" 'BEGIN {

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string_view>
 #include <vector>
 
 #include "cli/csv_records.h"
+#include "plan/ordered_work.h"
 #include "plan/row_reader.h"
 #include "values/number.h"
 
@@ -34,6 +36,9 @@ class BatchRun : public RecordSink {
 
   bool stopped() const { return stopped_; }
   BatchSummary& summary() { return summary_; }
+
+  // Writes the rows still in flight.
+  void finish_rows() { work_.finish_all(); }
 
   void finish() {
     if (!summary_.header_read || summary_.end == BatchSummary::End::output_failed) return;
@@ -132,44 +137,68 @@ class BatchRun : public RecordSink {
            "its cells in their columns and empty unread_row to calculate it";
   }
 
+  // One row: what is read of it now, what is calculated of it on any
+  // thread, what is written of it in its turn.
+  struct RowJob {
+    std::size_t number = 0;  // as a spreadsheet numbers it
+    std::size_t blanks = 0;  // blank rows just before it
+    std::string message;     // why it has no calculation, or later no answer
+    plan::Row row;
+    std::optional<plan::Scenario> scenario;
+    plan::Answer answer;
+    std::vector<std::string> carried;  // the carried cells, then unread_row
+  };
+
   void row(const Record& record) {
+    auto job = std::make_shared<RowJob>();
+    job->number = record.row;
     // Blank rows stay in a csv output, so that every row keeps the number
     // its error names when the output is run again.
-    stream_->blank_rows(record.row - last_row_ - 1);
+    job->blanks = record.row - last_row_ - 1;
     last_row_ = record.row;
-    ++summary_.rows;
     const std::string where = "row " + std::to_string(record.row);
-
-    std::string message;
-    plan::Row row;
-    std::optional<plan::Simulation> simulation;
     const std::optional<Unread> kept = unread(record);
     if (kept) {
-      row = plan::row_as_read(layout_, record.fields);
-      message = where + kept->reason;
+      job->row = plan::row_as_read(layout_, record.fields);
+      job->message = where + kept->reason;
     } else if (plan::DesignReading reading = plan::read_design(layout_, record.fields);
                !reading.ok()) {
-      row = plan::row_as_read(layout_, record.fields);
+      job->row = plan::row_as_read(layout_, record.fields);
       const plan::RowProblem& p = *reading.problem;
-      message = where + (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
+      job->message = where + (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
     } else {
-      plan::Answer answer = calculate_(reading.scenario, record.row);
-      row = plan::make_row(reading.scenario, answer.outcome);
-      simulation = std::move(answer.simulation);
-      if (!answer.outcome.ok()) message = where + ": " + answer.outcome.error->message();
+      job->scenario = std::move(reading.scenario);
     }
-    if (!message.empty()) {
-      ++summary_.failed;
-      row[plan::Column::error] = message;
-      if (progress_ != nullptr) progress_->clear();
-      err_ << "gxeplan: " << message << '\n';
-    }
+    for (const std::size_t at : layout_.carried) job->carried.emplace_back(field(record, at));
+    job->carried.emplace_back(kept ? kept->text : std::string_view());
+    work_.add(
+        [this, job] {
+          if (job->scenario) job->answer = calculate_(*job->scenario, job->number);
+        },
+        [this, job] { write_row(*job); });
+  }
 
-    for (std::size_t i = 0; i < layout_.carried.size(); ++i) {
-      carried_[i] = field(record, layout_.carried[i]);
+  // Writes a row in its turn, with its message on the error stream.
+  void write_row(RowJob& job) {
+    if (stopped_) return;
+    stream_->blank_rows(job.blanks);
+    ++summary_.rows;
+    if (job.scenario) {
+      job.row = plan::make_row(*job.scenario, job.answer.outcome);
+      if (!job.answer.outcome.ok()) {
+        job.message = "row " + std::to_string(job.number) + ": " +
+                      job.answer.outcome.error->message();
+      }
     }
-    carried_.back() = kept ? kept->text : std::string_view();
-    stream_->write(row, simulation ? &*simulation : nullptr, carried_);
+    if (!job.message.empty()) {
+      ++summary_.failed;
+      job.row[plan::Column::error] = job.message;
+      if (progress_ != nullptr) progress_->clear();
+      err_ << "gxeplan: " << job.message << '\n';
+    }
+    for (std::size_t i = 0; i < job.carried.size(); ++i) carried_[i] = job.carried[i];
+    const std::optional<plan::Simulation>& simulation = job.answer.simulation;
+    stream_->write(job.row, simulation ? &*simulation : nullptr, carried_);
     if (settings_.flush_each_row) out_.flush();
     if (!out_) return stop(BatchSummary::End::output_failed, "");
     if (progress_ != nullptr) progress_->row_done(summary_.rows);
@@ -186,6 +215,9 @@ class BatchRun : public RecordSink {
   std::size_t last_row_ = 0;  // the row number of the last record
   BatchSummary summary_;
   bool stopped_ = false;
+  // Last: its destructor finishes the rows still in flight while the rest
+  // is there.
+  plan::OrderedWork work_{settings_.threads};
 };
 
 }  // namespace
@@ -196,6 +228,7 @@ BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, const C
   CsvRecords records(settings.delimiter);
   std::vector<char> buffer(1 << 16);
   while (!run.stopped()) {
+    if (!input.ready()) run.finish_rows();
     const long n = input.read(buffer.data(), buffer.size());
     if (n < 0) {
       run.summary().end = BatchSummary::End::unreadable;
@@ -210,6 +243,7 @@ BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, const C
     }
     if (n == 0 || !read) break;
   }
+  run.finish_rows();
   BatchSummary& summary = run.summary();
   if (summary.end == BatchSummary::End::done && !summary.header_read) {
     summary.end = BatchSummary::End::unreadable;
@@ -220,6 +254,5 @@ BatchSummary run_batch(ByteSource& input, const BatchSettings& settings, const C
   if (progress != nullptr) progress->clear();
   return summary;
 }
-
 
 }  // namespace gxe::cli

@@ -27,6 +27,9 @@ class ByteSource {
   // Up to `size` bytes into `buffer`: their number, 0 at the end, -1 when the
   // input cannot be read (errno says why).
   virtual long read(char* buffer, std::size_t size) = 0;
+  // Whether read() would return at once. While it would wait for more input
+  // (a pipe fed as rows are typed), the rows in flight are written first.
+  virtual bool ready() { return true; }
 };
 
 // Shown while the rows are computed.
@@ -47,6 +50,9 @@ struct BatchSettings {
   RowFormat format = RowFormat::csv;
   bool simulated = false;      // the output has the simulation check's columns
   bool flush_each_row = true;  // rows reach a reader as they are computed
+  // Threads calculating rows (0: one per hardware thread; 1: one row after
+  // the other). The output does not depend on it.
+  int threads = 1;
 };
 
 struct BatchSummary {

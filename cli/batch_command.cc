@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "cli/csv_records.h"
 #include "cli/option_checks.h"
 #include "cli/progress.h"
+#include "cli/rows.h"
 #include "cli/status.h"
 #include "cli/whole_file.h"
 #include "plan/columns.h"
@@ -64,6 +66,10 @@ RowFormat format_of(const std::string& text) {
 class FdSource : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
+  bool ready() override {
+    pollfd p{fd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) != 0;  // data, its end, or an error: read() returns at once
+  }
   long read(char* buffer, std::size_t size) override {
     for (;;) {
       const ssize_t n = ::read(fd_, buffer, size);
@@ -268,6 +274,7 @@ int BatchCommand::run(std::ostream& out, std::ostream& err) {
   settings.format = format_of(format_);
   settings.simulated = simulation.replicates > 0;
   settings.flush_each_row = !file.has_value();
+  settings.threads = row_threads(simulation);
   ProgressLine line(err, ProgressLine::error_stream_is_terminal());
   RowsProgress progress(line, in.regular ? input_ : std::string(), settings.delimiter);
   const Calculator calculate = [&](const plan::Scenario& scenario, std::size_t row) {

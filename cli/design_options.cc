@@ -170,7 +170,10 @@ void DesignOptions::add_simulation(CLI::App& app) {
       ->type_name("S")
       ->capture_default_str()
       ->check(setting_check(&plan::SimulationSettings::seed));
-  app.add_option("--threads", threads_, "Threads for the simulation (0: all cores).")
+  app.add_option("--threads", threads_,
+                 "Threads for the calculations and the simulation\n"
+                 "(0: all cores; 1: one row after the other).\n"
+                 "The rows are the same whatever the number.")
       ->type_name("T")
       ->capture_default_str()
       ->check(setting_check(&plan::SimulationSettings::threads));

@@ -23,8 +23,15 @@ using RowWrite = std::function<void(std::size_t i, const plan::Answer& answer)>;
 // What follows "row N" in a message: "" or " (cases 250)".
 using RowLabel = std::function<std::string(std::size_t i)>;
 
-// Returns kAllAnswered, kSomeUnanswered or kOutputFailure (the output could
-// not be written: the rows after it are not calculated).
+// The calculations are spread over `simulation.threads` threads (0: every
+// core), unless each is checked by simulation, which uses them itself; the
+// rows come out in order whatever the number. Returns kAllAnswered,
+// kSomeUnanswered or kOutputFailure (the output could not be written: the
+// rows after it are not calculated).
+// The threads that calculate rows: those of the settings, or one when every
+// row is checked by a simulation on all of them.
+int row_threads(const plan::SimulationSettings& simulation);
+
 int answer_rows(const std::vector<plan::Scenario>& scenarios,
                 const plan::SimulationSettings& simulation, const RowWrite& write,
                 const RowLabel& label, std::ostream& out, std::ostream& err);

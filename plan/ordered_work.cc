@@ -1,0 +1,110 @@
+#include "plan/ordered_work.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace gxe::plan {
+namespace {
+
+// Jobs in flight per thread: enough to keep every thread busy while the
+// calling thread writes, few enough to keep memory bounded.
+constexpr std::size_t kJobsPerThread = 4;
+
+}  // namespace
+
+int thread_count(int threads) {
+  if (threads > 0) return threads;
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+OrderedWork::OrderedWork(int threads)
+    : threads_(thread_count(threads)), window_(kJobsPerThread * static_cast<std::size_t>(threads_)) {
+  if (threads_ == 1) return;
+  for (int i = 0; i < threads_; ++i) workers_.emplace_back([this] { run_workers(); });
+}
+
+OrderedWork::~OrderedWork() {
+  try {
+    finish_all();
+  } catch (...) {  // a destructor does not throw; finish_all() reports it to the caller
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;
+  }
+  changed_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+void OrderedWork::run_workers() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    std::shared_ptr<Job> job;
+    changed_.wait(lock, [&] {
+      if (closing_) return true;
+      const auto next = std::find_if(jobs_.begin(), jobs_.end(),
+                                     [](const std::shared_ptr<Job>& j) { return !j->started; });
+      if (next == jobs_.end()) return false;
+      job = *next;
+      return true;
+    });
+    if (!job) return;  // closing, nothing left to start
+    job->started = true;
+    lock.unlock();
+    try {
+      job->work();
+    } catch (...) {
+      job->failure = std::current_exception();
+    }
+    lock.lock();
+    job->done = true;
+    changed_.notify_all();
+  }
+}
+
+void OrderedWork::finish_front() {
+  std::shared_ptr<Job> job;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return jobs_.front()->done; });
+    job = std::move(jobs_.front());
+    jobs_.pop_front();
+  }
+  changed_.notify_all();
+  if (job->failure) std::rethrow_exception(job->failure);
+  job->finish();
+}
+
+void OrderedWork::add(std::function<void()> work, std::function<void()> finish) {
+  if (threads_ == 1) {
+    work();
+    finish();
+    return;
+  }
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (jobs_.size() < window_) {
+        auto job = std::make_shared<Job>();
+        job->work = std::move(work);
+        job->finish = std::move(finish);
+        jobs_.push_back(std::move(job));
+        break;
+      }
+    }
+    finish_front();
+  }
+  changed_.notify_all();
+}
+
+void OrderedWork::finish_all() {
+  for (;;) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (jobs_.empty()) return;
+    }
+    finish_front();
+  }
+}
+
+}  // namespace gxe::plan

@@ -1,0 +1,72 @@
+#ifndef GXE_PLAN_ORDERED_WORK_H_
+#define GXE_PLAN_ORDERED_WORK_H_
+
+// Work spread over threads and finished in order, for the row loops of the
+// front ends: each job's work (a calculation) runs on one of the threads,
+// and its finish (writing the row) runs on the calling thread in the order
+// the jobs were given, as soon as its work and every earlier job's are done.
+// At most a few jobs per thread are in flight, so a stream of rows of any
+// length runs in bounded memory, and the output does not depend on the
+// number of threads.
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace gxe::plan {
+
+class OrderedWork {
+ public:
+  // `threads` workers (0: one per hardware thread). With one, no thread is
+  // started: each job's work and finish run on the calling thread as it is
+  // given, one row after the other.
+  explicit OrderedWork(int threads);
+  // Finishes every job given (an exception of a work is then dropped: call
+  // finish_all() to see it).
+  ~OrderedWork();
+  OrderedWork(const OrderedWork&) = delete;
+  OrderedWork& operator=(const OrderedWork&) = delete;
+
+  // Gives a job; finishes earlier jobs while too many are in flight. An
+  // exception thrown by a job's work is thrown here or by finish_all(), on
+  // the calling thread, when that job's turn to finish comes.
+  void add(std::function<void()> work, std::function<void()> finish);
+  // Finishes every job given so far.
+  void finish_all();
+
+  int threads() const { return threads_; }
+
+ private:
+  struct Job {
+    std::function<void()> work;
+    std::function<void()> finish;
+    bool started = false;
+    bool done = false;
+    std::exception_ptr failure;
+  };
+
+  void run_workers();
+  void finish_front();
+
+  int threads_;
+  std::size_t window_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Job>> jobs_;  // in the order given; the front finishes first
+  bool closing_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// The number of threads `threads` stands for: itself, or one per hardware
+// thread for 0.
+int thread_count(int threads);
+
+}  // namespace gxe::plan
+
+#endif  // GXE_PLAN_ORDERED_WORK_H_
