@@ -142,9 +142,9 @@ class BatchRun : public RecordSink {
   struct RowJob {
     std::size_t number = 0;  // as a spreadsheet numbers it
     std::size_t blanks = 0;  // blank rows just before it
-    std::string message;     // why it has no calculation, or later no answer
+    std::string message;     // why it has no calculation, or no answer
+    std::vector<std::string> fields;  // its cells, to be read (not when kept whole)
     plan::Row row;
-    std::optional<plan::Scenario> scenario;
     plan::Answer answer;
     std::vector<std::string> carried;  // the carried cells, then unread_row
   };
@@ -156,26 +156,35 @@ class BatchRun : public RecordSink {
     // its error names when the output is run again.
     job->blanks = record.row - last_row_ - 1;
     last_row_ = record.row;
-    const std::string where = "row " + std::to_string(record.row);
     const std::optional<Unread> kept = unread(record);
     if (kept) {
       job->row = plan::row_as_read(layout_, record.fields);
-      job->message = where + kept->reason;
-    } else if (plan::DesignReading reading = plan::read_design(layout_, record.fields);
-               !reading.ok()) {
-      job->row = plan::row_as_read(layout_, record.fields);
-      const plan::RowProblem& p = *reading.problem;
-      job->message = where + (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
+      job->message = "row " + std::to_string(record.row) + kept->reason;
     } else {
-      job->scenario = std::move(reading.scenario);
+      job->fields.assign(record.fields.begin(), record.fields.end());
     }
     for (const std::size_t at : layout_.carried) job->carried.emplace_back(field(record, at));
     job->carried.emplace_back(kept ? kept->text : std::string_view());
-    work_.add(
-        [this, job] {
-          if (job->scenario) job->answer = calculate_(*job->scenario, job->number);
-        },
-        [this, job] { write_row(*job); });
+    // The row is read and calculated on any thread (the layout no longer
+    // changes), and written in its turn.
+    work_.add([this, job] { calculate_row(*job); }, [this, job] { write_row(*job); });
+  }
+
+  // Reads the row's design and calculates it: its output row and, when it
+  // has no answer, why.
+  void calculate_row(RowJob& job) const {
+    if (!job.message.empty()) return;  // kept whole
+    const std::string where = "row " + std::to_string(job.number);
+    plan::DesignReading reading = plan::read_design(layout_, job.fields);
+    if (!reading.ok()) {
+      job.row = plan::row_as_read(layout_, job.fields);
+      const plan::RowProblem& p = *reading.problem;
+      job.message = where + (p.column.empty() ? ": " : ", column " + p.column + ": ") + p.message;
+      return;
+    }
+    job.answer = calculate_(reading.scenario, job.number);
+    job.row = plan::make_row(reading.scenario, job.answer.outcome);
+    if (!job.answer.outcome.ok()) job.message = where + ": " + job.answer.outcome.error->message();
   }
 
   // Writes a row in its turn, with its message on the error stream.
@@ -183,13 +192,6 @@ class BatchRun : public RecordSink {
     if (stopped_) return;
     stream_->blank_rows(job.blanks);
     ++summary_.rows;
-    if (job.scenario) {
-      job.row = plan::make_row(*job.scenario, job.answer.outcome);
-      if (!job.answer.outcome.ok()) {
-        job.message = "row " + std::to_string(job.number) + ": " +
-                      job.answer.outcome.error->message();
-      }
-    }
     if (!job.message.empty()) {
       ++summary_.failed;
       job.row[plan::Column::error] = job.message;
