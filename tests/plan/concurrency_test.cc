@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "plan/ordered_work.h"
 #include "plan/plan.h"
 #include "tests/plan/example.h"
 
@@ -141,6 +142,31 @@ TEST(Concurrency, EveryResultIsTheOneComputedAlone) {
   }
   EXPECT_FALSE(alone[0].numbers.empty());
   EXPECT_NE(alone[6].error, "") << "the design beyond reach has an answer";
+}
+
+// Rows calculated on several threads are finished on the calling thread in
+// the order given, each work once and before its finish, with at most a few
+// per thread in flight; with one thread each job runs as it is given.
+TEST(Concurrency, OrderedWorkFinishesInTheOrderGiven) {
+  for (const int threads : {1, 2, 4}) {
+    OrderedWork work(threads);
+    constexpr int kJobs = 500;
+    std::vector<int> value(kJobs, 0);
+    std::vector<int> finished;
+    const std::thread::id caller = std::this_thread::get_id();
+    for (int i = 0; i < kJobs; ++i) {
+      work.add([&value, i] { value[static_cast<std::size_t>(i)] = i * i + 1; },
+               [&value, &finished, caller, i] {
+                 EXPECT_EQ(std::this_thread::get_id(), caller);
+                 EXPECT_EQ(value[static_cast<std::size_t>(i)], i * i + 1);
+                 finished.push_back(i);
+               });
+      EXPECT_LE(i + 1 - static_cast<int>(finished.size()), 4 * threads) << "in flight";
+    }
+    work.finish_all();
+    ASSERT_EQ(finished.size(), static_cast<std::size_t>(kJobs)) << threads;
+    for (int i = 0; i < kJobs; ++i) EXPECT_EQ(finished[static_cast<std::size_t>(i)], i);
+  }
 }
 
 }  // namespace
