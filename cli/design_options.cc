@@ -16,9 +16,9 @@ using plan::Column;
 
 enum class Check { number, list, range, choice };
 
-// An option of the design: its column, where its text goes, how it is shown
-// in the help and how it is checked as it is parsed.
-struct Spec {
+// An option of the design: its column (which gives its name and its text),
+// how it is shown in the help and how it is checked as it is parsed.
+struct OptionEntry {
   Column column;
   const char* type_name;
   const char* help;
@@ -31,7 +31,7 @@ bool single_in_curve(Column c) {
          c == Column::controls_per_case || c == Column::alpha;
 }
 
-CLI::Validator validator(const Spec& s) {
+CLI::Validator validator(const OptionEntry& s) {
   switch (s.check) {
     case Check::number:
       return number_check();
@@ -58,7 +58,7 @@ CLI::Validator setting_check(double plan::SimulationSettings::*setting) {
 }
 
 // The design's options, in the order of the help.
-std::vector<Spec> design_specs(bool curve) {
+std::vector<OptionEntry> design_option_list(bool curve) {
   return {
       {Column::quantiles, "K",
        "Exposure in K categories of equal frequency\namong controls (quantiles), K from 2 to "
@@ -120,7 +120,7 @@ std::vector<Spec> design_specs(bool curve) {
 
 void DesignOptions::add(CLI::App& app, bool curve) {
   app_ = &app;
-  for (const Spec& s : design_specs(curve)) {
+  for (const OptionEntry& s : design_option_list(curve)) {
     std::string type_name = s.type_name;
     if (curve && single_in_curve(s.column)) type_name = type_name.substr(0, type_name.find('['));
     CLI::Option* option = app.add_option(plan::option_name(s.column), text(s.column), s.help)

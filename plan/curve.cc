@@ -10,6 +10,8 @@
 namespace gxe::plan {
 namespace {
 
+constexpr const char* kPointsRule = "must be a whole number from 2 to 1000";
+
 Error invalid_curve(std::string_view field, std::string value, const char* rule) {
   return Error{Error::Kind::invalid_input, std::string(field), std::move(value), rule};
 }
@@ -65,7 +67,7 @@ std::optional<Error> check(const CurveQuery& query) {
     return invalid_curve("from", values::format_number(query.from), "must be less than {to}");
   }
   if (query.points < kMinCurvePoints || query.points > kMaxCurvePoints) {
-    return invalid_curve("points", std::to_string(query.points), "must be from 2 to 1000");
+    return invalid_curve("points", std::to_string(query.points), kPointsRule);
   }
   if (query.base.mode == Mode::size && query.over == Axis::cases) {
     return invalid_curve(column_name(Column::over), axis,
@@ -176,7 +178,7 @@ CurveExpansion expand_curve(Request request, Axis over, double from, double to, 
   query.to = to;
   if (!(points >= kMinCurvePoints && points <= kMaxCurvePoints && points == std::trunc(points))) {
     out.error = RequestError{Error(Error::Kind::invalid_input, "points", values::format_number(points),
-                                   "must be a whole number from 2 to 1000"),
+                                   kPointsRule),
                              std::nullopt};
     return out;
   }

@@ -34,23 +34,23 @@ Error no_answer(std::string rule) {
   return Error{Error::Kind::no_answer, std::string(), std::string(), std::move(rule)};
 }
 
-// The first failed check of a list of (field, value, holds, rule).
+// An input that must be a positive number, or a probability in (0, 1).
 struct Rule {
   Column field;
   double value;
-  bool holds;
-  const char* rule;
+  bool probability;
 };
 
+// The first input of the list, in its order, that breaks its rule.
 std::optional<Error> first_failure(std::span<const Rule> rules) {
   for (const Rule& r : rules) {
-    if (!std::isfinite(r.value)) return invalid(r.field, r.value, "must be a finite number");
-    if (!r.holds) return invalid(r.field, r.value, r.rule);
+    const std::string_view name = column_name(r.field);
+    std::optional<values::Fault> fault = r.probability ? values::check_probability(name, r.value)
+                                                       : values::check_positive(name, r.value);
+    if (fault) return Error(Error::Kind::invalid_input, std::move(*fault));
   }
   return std::nullopt;
 }
-
-bool positive(double x) { return x > 0.0; }
 
 // The normal routines saturate beyond |z| = 37, where the tail is about
 // 6e-300: below that the critical value cannot give back alpha/2.
@@ -63,7 +63,6 @@ bool quantile_holds(double alpha) {
   model::normp(z, p, q, pdf);
   return std::isfinite(z) && std::fabs(q / (alpha / 2) - 1.0) <= kRoundTrip;
 }
-bool probability(double x) { return x > 0.0 && x < 1.0; }
 
 std::optional<Error> check_exposure(const Design& d) {
   const bool has_prevalences = !d.exposure_prevalences.empty();
@@ -89,8 +88,8 @@ std::optional<Error> check_range(const std::optional<Range>& range, Column low_f
                                  Column high_field) {
   if (!range) return std::nullopt;
   const Rule rules[] = {
-      {low_field, range->low, positive(range->low), "must be greater than 0"},
-      {high_field, range->high, positive(range->high), "must be greater than 0"},
+      {low_field, range->low, false},
+      {high_field, range->high, false},
   };
   if (auto e = first_failure(rules)) return e;
   if (range->low > range->high) {
@@ -358,15 +357,12 @@ std::optional<Error> check(const Scenario& s) {
   const Design& d = s.design;
   if (auto e = check_exposure(d)) return e;
   const Rule design_rules[] = {
-      {Column::gene_prevalence, d.gene_prevalence, probability(d.gene_prevalence),
-       "must be greater than 0 and less than 1"},
-      {Column::controls_per_case, d.controls_per_case, positive(d.controls_per_case),
-       "must be greater than 0"},
-      {Column::or_e, d.or_e, positive(d.or_e), "must be greater than 0"},
-      {Column::or_g, d.or_g, positive(d.or_g), "must be greater than 0"},
-      {Column::ror, d.ror, positive(d.ror), "must be greater than 0"},
-      {Column::alpha, s.settings.alpha, probability(s.settings.alpha),
-       "must be greater than 0 and less than 1"},
+      {Column::gene_prevalence, d.gene_prevalence, true},
+      {Column::controls_per_case, d.controls_per_case, false},
+      {Column::or_e, d.or_e, false},
+      {Column::or_g, d.or_g, false},
+      {Column::ror, d.ror, false},
+      {Column::alpha, s.settings.alpha, true},
   };
   if (auto e = first_failure(design_rules)) return e;
   if (!quantile_holds(s.settings.alpha)) {
@@ -374,11 +370,10 @@ std::optional<Error> check(const Scenario& s) {
                    "is too small: the normal tail cannot be computed below about 1e-298");
   }
   if (s.mode == Mode::power) {
-    const Rule rules[] = {{Column::cases, s.cases, positive(s.cases), "must be greater than 0"}};
+    const Rule rules[] = {{Column::cases, s.cases, false}};
     if (auto e = first_failure(rules)) return e;
   } else {
-    const Rule rules[] = {{Column::power, s.target_power, probability(s.target_power),
-                           "must be greater than 0 and less than 1"}};
+    const Rule rules[] = {{Column::power, s.target_power, true}};
     if (auto e = first_failure(rules)) return e;
   }
   if (auto e = check_range(s.ranges.or_e, Column::or_e_low, Column::or_e_high)) return e;
@@ -574,11 +569,6 @@ double carrier_prevalence(double allele_frequency, GeneticModel model) {
   return model == GeneticModel::dominant ? q * (2.0 - q) : q * q;
 }
 
-std::optional<Error> check_allele_frequency(double allele_frequency) {
-  const Rule rules[] = {{Column::allele_frequency, allele_frequency, probability(allele_frequency),
-                         "must be greater than 0 and less than 1"}};
-  return first_failure(rules);
-}
 
 // The names are the choices of their columns, in the order of the
 // enumerations.

@@ -230,9 +230,6 @@ enum class GeneticModel { dominant, recessive };
 // frequency q: 1 - (1 - q)^2 = q (2 - q) (dominant) or q^2 (recessive).
 double carrier_prevalence(double allele_frequency, GeneticModel model);
 
-// The error naming `allele_frequency` when q is not a number in (0, 1).
-std::optional<Error> check_allele_frequency(double allele_frequency);
-
 // Names as the front ends write them: "global"/"centre", "power"/"size",
 // "dominant"/"recessive"; the parsers return nothing for any other text.
 std::string_view name(SearchMethod method);

@@ -19,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -33,11 +34,13 @@
 #include "plan/request.h"
 #include "plan/row.h"
 #include "plan/simulation.h"
+#include "values/fault.h"
 
 namespace {
 
 namespace plan = gxe::plan;
 namespace console = gxe::console;
+namespace values = gxe::values;
 using plan::Column;
 
 // ---------------------------------------------------------------------------
@@ -366,7 +369,10 @@ Rcpp::NumericVector carrier_prevalence_of(const Rcpp::NumericVector& allele_freq
   const plan::GeneticModel genetic_model = *plan::parse_genetic_model(model);
   Rcpp::NumericVector prevalence(allele_frequency.size());
   for (R_xlen_t i = 0; i < allele_frequency.size(); ++i) {
-    if (auto e = plan::check_allele_frequency(allele_frequency[i])) refuse(*e);
+    if (auto fault = values::check_probability(plan::column_name(Column::allele_frequency),
+                                                allele_frequency[i])) {
+      refuse(plan::Error(plan::Error::Kind::invalid_input, std::move(*fault)));
+    }
     prevalence[i] = plan::carrier_prevalence(allele_frequency[i], genetic_model);
   }
   return prevalence;
