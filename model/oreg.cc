@@ -1,9 +1,8 @@
 #include "model/oreg.h"
 
-#include <cminpack.h>
+#include <unsupported/Eigen/NonLinearOptimization>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
 
@@ -15,7 +14,32 @@ namespace {
 
 constexpr int kEquations = 2;         // two conditions, two unknowns
 constexpr double kSolverTol = 1e-10;  // relative error wanted in x
-constexpr int kWorkLength = 100;      // >= n (3n + 13) / 2 = 19 for n = 2
+
+// The two conditions in the form the solver calls: residuals at x, with the
+// records of the calculation that owns the targets.
+struct Conditions {
+  Records* rec;
+  int operator()(const Eigen::VectorXd& x, Eigen::VectorXd& fvec) const {
+    return func(rec, kEquations, x.data(), fvec.data(), 1);
+  }
+};
+
+// Powell's hybrid (dogleg) method with a forward-difference Jacobian, set up
+// as MINPACK's simple driver hybrd1 sets it up: at most 200 (n + 1)
+// evaluations, unit scaling, initial step bound 100. Returns MINPACK's
+// verdict: 1 converged, 2 too many evaluations, 3 tolerance too small, 4 not
+// making good progress. The simple driver folds the full solver's two ways of
+// not making progress (no reduction over five Jacobian evaluations, 4; over
+// ten iterations, 5) into one verdict, 4; Eigen's port hands back the full
+// solver's status, so they are folded here the same way.
+int solve(Records& rec, Eigen::VectorXd& x) {
+  Conditions conditions{&rec};
+  Eigen::HybridNonLinearSolver<Conditions> solver(conditions);
+  const int info = solver.hybrd1(x, kSolverTol);
+  return info == Eigen::HybridNonLinearSolverSpace::NotMakingProgressIterations
+             ? Eigen::HybridNonLinearSolverSpace::NotMakingProgressJacobian
+             : info;
+}
 
 // Number of categories that the fixed-size tables can hold: the loops never
 // run past the capacity, whatever k the caller hands in.
@@ -74,17 +98,14 @@ int convert_odds_ratios(Records& rec, double orgm, double oretbm, double ror, in
     altodr.joint(e, 2) = pexp[e - 1] * pgen[1];
   }
 
-  std::array<double, kEquations> x{0.0, 0.0};
-  std::array<double, kEquations> fvec{};
-  std::array<double, kWorkLength> work{};
+  Eigen::VectorXd x = Eigen::VectorXd::Zero(kEquations);
 
   // k - 1 in floating point: no integer overflow for any k.
   const double steps = static_cast<double>(k) - 1.0;
   altodr.ore = std::exp(std::log(oretbm) / steps);
   altodr.beg = std::log(ror) / steps;
 
-  const int info = hybrd1(func, &rec, kEquations, x.data(), fvec.data(), kSolverTol, work.data(),
-                          kWorkLength);
+  const int info = solve(rec, x);
   orgc = std::exp(x[1]);
   oretbc = std::exp(steps * x[0]);
   return info;

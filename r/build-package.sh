@@ -14,9 +14,9 @@
 # of the console that binds the process's standard streams and signals, is
 # left out: the package binds the console to its own streams.
 #
-# Installs what is missing first (scripts/lib.sh): R with Rcpp, roxygen2,
-# knitr, rmarkdown and testthat, pandoc, cminpack with pkg-config, and the
-# Boost headers.
+# Installs what is missing first (scripts/lib.sh): R with Rcpp, RcppEigen and
+# BH (the Eigen and Boost headers the engine is compiled with), roxygen2,
+# knitr, rmarkdown and testthat, and pandoc.
 
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 ROOT=$GXE_ROOT
@@ -38,7 +38,7 @@ stage="$out/gxeplan"
 rm -rf "$stage" "$out"/gxeplan_*.tar.gz "$out/gxeplan.Rcheck"
 mkdir -p "$out"
 cp -R "$ROOT/r/gxeplan" "$stage"
-rm -f "$stage/src/Makevars" "$stage"/src/*.o "$stage"/src/*.so
+rm -f "$stage"/src/*.o "$stage"/src/*.so
 
 for folder in "${ENGINE_FOLDERS[@]}"; do
   mkdir -p "$stage/src/$folder"

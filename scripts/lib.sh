@@ -6,7 +6,7 @@ set -euo pipefail
 
 GXE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 GXE_PACKAGES=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
-              libbenchmark-dev libcminpack-dev libcli11-dev nlohmann-json3-dev libfmt-dev
+              libbenchmark-dev libeigen3-dev libcli11-dev nlohmann-json3-dev libfmt-dev
               libcsv-dev libplplot-dev plplot-driver-cairo libboost-dev)
 
 gxe_install_missing() {
@@ -55,10 +55,11 @@ gxe_build() {
 }
 
 # Packages of the R package (r/build-package.sh): R with the Rcpp glue, the
+# Eigen and Boost headers as R packages (RcppEigen, BH), the
 # documentation and vignette tools, the test framework and ggplot2 (suggested
 # by the package, for autoplot(), which is tested only when it is there),
 # installed only by the commands that build it.
-GXE_R_PACKAGES=(r-base-dev r-cran-rcpp r-cran-testthat r-cran-roxygen2 r-cran-knitr
+GXE_R_PACKAGES=(r-base-dev r-cran-rcpp r-cran-rcppeigen r-cran-bh r-cran-testthat r-cran-roxygen2 r-cran-knitr
                 r-cran-rmarkdown pandoc r-cran-ggplot2)
 
 # Packages of the sanitizer build (clang and its sanitizer and libFuzzer

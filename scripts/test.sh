@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
 # a checked build with warnings as errors (g++), with the R package's build
-# and R CMD check (failing on an ERROR or a WARNING), then a clang build with
+# and R CMD check (failing on an ERROR or a WARNING) and a look that neither
+# the program nor the installed package loads a solver library, then a clang build with
 # AddressSanitizer + UndefinedBehaviorSanitizer, whose fuzz targets (libFuzzer;
 # the dialogue's, the command line's and the batch file's) then get a
 # 60-second smoke run over their seed corpora. In between, a clang build of
@@ -23,6 +24,16 @@ r_start=$SECONDS
 GXE_CLI="$GXE_ROOT/build/werror/gxeplan" R_MAKEVARS_USER="$GXE_ROOT/r/check.mk" \
   bash "$GXE_ROOT/r/build-package.sh" --check </dev/null || status=1
 echo "R package: $((SECONDS - r_start)) s"
+# The engine is compiled from headers alone: neither the program nor the R
+# package installed by the check may load a solver library.
+echo "== no solver library linked"
+for lib in build/werror/gxeplan build/r/gxeplan.Rcheck/gxeplan/libs/gxeplan.so; do
+  if [ ! -f "$lib" ]; then
+    echo "$lib: missing"; status=1
+  elif ldd "$lib" | grep -i minpack || nm -D --undefined-only "$lib" | grep -w hybrd1; then
+    echo "$lib: links a MINPACK library"; status=1
+  fi
+done
 run_suite asan || status=1
 echo "== ThreadSanitizer: calculations on several threads"
 { gxe_build tsan && ctest --preset tsan --no-tests=error </dev/null; } || status=1

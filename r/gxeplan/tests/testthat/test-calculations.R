@@ -40,7 +40,10 @@ test_that("a size is the fewest whole cases that reach the target", {
 #     --exposure-prevalences 0.5,0.3,0.2 --controls-per-case 2 --or-e 1.5 --or-g 1.2
 #     --or-e-range 1.2:2 --or-g-range 0.8:1.5 --alpha 0.01 --format csv
 #   gxeplan size --power 0.9 --ror 2.5 --gene-prevalence 0.1 --quantiles 5 --format csv
-# so the package must give them bit for bit, with or without the binary at hand.
+# so the package must give them bit for bit, with or without the binary at hand,
+# except for what the odds-ratio conversion gives: its solver comes from the
+# Eigen headers the package is compiled with (RcppEigen's here, the system's
+# for the command line), and versions of Eigen may round the last bit apart.
 test_that("rows equal the command line's, value for value", {
   three <- gxe_power(c(300, 1200), ror = 1.8, gene_prevalence = 0.2,
                      exposure_prevalences = c(0.5, 0.3, 0.2), controls_per_case = 2,
@@ -58,18 +61,22 @@ test_that("rows equal the command line's, value for value", {
     or_e_at_max = c(1.2, 1.5310602718755137), small_cells_at_max = FALSE, flat = FALSE,
     or_e_conditional = 1.3245474508505086, or_g_conditional = 0.9251076490069595,
     solver_info = 1, error = NA_character_)
-  expect_identical(as.data.frame(three), expected)
+  converted <- c("or_e_conditional", "or_g_conditional")
+  kept <- setdiff(names(expected), converted)
+  expect_identical(as.data.frame(three)[kept], expected[kept])
+  expect_equal(as.data.frame(three)[converted], expected[converted], tolerance = 1e-13)
 
   # No ranges: the box is the conversion's point.
   five <- gxe_size(0.9, ror = 2.5, gene_prevalence = 0.1, quantiles = 5)
   or_e <- 0.937701645212119
   or_g <- 0.604826120019757
-  expect_identical(
+  expect_equal(
     five[c("or_e_low", "or_e_high", "or_g_low", "or_g_high", "size", "n_cases", "power_min",
            "or_e_at_min", "or_g_at_min", "flat")],
     data.frame(or_e_low = or_e, or_e_high = or_e, or_g_low = or_g, or_g_high = or_g,
                size = 4524, n_cases = 2262, power_min = 0.9000876263914804,
-               or_e_at_min = or_e, or_g_at_min = or_g, flat = TRUE))
+               or_e_at_min = or_e, or_g_at_min = or_g, flat = TRUE),
+    tolerance = 1e-13)
 })
 
 test_that("a calculation without an answer gives its row, the reason and a warning", {
