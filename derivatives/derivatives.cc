@@ -116,6 +116,14 @@ void dsample(model::Records& rec, Records& grad, int n, std::span<const double> 
   copy_gradient(ss, n, g);
 }
 
+void dvarh1(model::Records& rec, Records& grad, int n, std::span<const double> x,
+            std::span<double> g) {
+  const Chain chain = sample_chain(rec, grad);
+  guard(chain, n);
+  seed(chain, seeded(x));
+  copy_gradient(fit_alternative(chain), n, g);
+}
+
 void g_sample(model::Records& rec, Records& grad, int g_p_, int /*n*/, std::span<const Dual> x,
               Dual& ss) {
   const Chain chain = sample_chain(rec, grad);

@@ -32,6 +32,11 @@ namespace gxe::derivatives {
 // g(i) = d sample / d x(i) at x, i = 1..n; n = 2 (x holds two entries, g n).
 void dsample(model::Records& rec, Records& grad, int n, std::span<const double> x,
              std::span<double> g);
+// g(i) = d varh1 / d x(i) at x, i = 1..n, varh1 the alternative's per-case
+// variance of the interaction estimate (the alternative's fit of the
+// sample-size chain); n = 2.
+void dvarh1(model::Records& rec, Records& grad, int n, std::span<const double> x,
+            std::span<double> g);
 // g(i) = d power3 / d x(i) at x, i = 1..n; n = 2 (x holds two entries, g n).
 void dpower3(model::Records& rec, Records& grad, int n, std::span<const double> x,
              std::span<double> g);

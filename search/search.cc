@@ -9,6 +9,7 @@
 #include "minimizer/dmngb.h"
 #include "minimizer/minimizer.h"
 #include "model/model.h"
+#include "model/power_impl.h"
 #include "model/records.h"
 
 namespace gxe::search {
@@ -47,7 +48,7 @@ constexpr int kGlobalStarts = 3;
 void ufparm() {}
 using UserRoutine = void();
 
-enum class Quantity { power, cases };
+enum class Quantity { power, cases, variance };
 
 std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks& checks) {
   if (!checks.null.within_reach()) {
@@ -64,6 +65,18 @@ std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks&
 double value_at(Records& rec, Quantity q, mn::CVec x, bool check) {
   double f = 0.0;
   model::FitChecks checks;
+  if (q == Quantity::variance) {
+    // The alternative's fit alone; the null's does not depend on x and is
+    // checked once, before the search.
+    rec.model.alt.bg = x[0];
+    rec.model.alt.be = x[1];
+    model::fs_a(rec.model, checks.alt);
+    f = checks.alt.variance;
+    if (check && !checks.alt.within_reach()) {
+      throw OutOfReach{OutOfReach::Fit::alternative, {x[0], x[1]}, checks.alt};
+    }
+    return f;
+  }
   if (q == Quantity::power) {
     model::power3(rec.model, kN, x, f, checks);
   } else {
@@ -92,6 +105,8 @@ struct Objective {
                   UserRoutine& /*uf*/) const {
     if (quantity == Quantity::power) {
       derivatives::dpower3(rec->model, rec->gradients, n, x, g);
+    } else if (quantity == Quantity::variance) {
+      derivatives::dvarh1(rec->model, rec->gradients, n, x, g);
     } else {
       derivatives::dsample(rec->model, rec->gradients, n, x, g);
     }
@@ -259,24 +274,21 @@ bool single_point(const Box& lower, const Box& upper) {
   return lower[0] == upper[0] && lower[1] == upper[1];
 }
 
-// The point of smallest (sign = 1) or largest (sign = -1) power.
-Box power_extreme(Records& rec, double sign, const Box& lower, const Box& upper,
-                  const Options& options, const Grid* grid, std::vector<SearchCounts>& searches) {
-  if (options.method == Method::centre) {
-    Box x = centre_of(lower, upper);
-    searches.push_back(minimise(checked(sign > 0 ? calcfmn : calcfmx, rec, options),
-                                bounds_of(lower, upper), x, kPowerRfctol));
-    return x;
-  }
-  if (single_point(lower, upper)) return lower;
-  return best_of_searches(checked(Objective{Quantity::power, sign, true}, rec, options), *grid,
-                          lower, upper, searches);
+// The point of smallest (sign = 1) or largest (sign = -1) power, by one
+// local search from the centre of the box.
+Box centre_power_extreme(Records& rec, double sign, const Box& lower, const Box& upper,
+                         const Options& options, std::vector<SearchCounts>& searches) {
+  Box x = centre_of(lower, upper);
+  searches.push_back(minimise(checked(sign > 0 ? calcfmn : calcfmx, rec, options),
+                              bounds_of(lower, upper), x, kPowerRfctol));
+  return x;
 }
 
-// Largest power over the box at the current study size.
+// Largest power over the box at the current study size, by a search from the
+// centre.
 void maximum_power_search(Records& rec, Extremes& r, const Box& lower, const Box& upper,
-                          const Options& options, const Grid* grid) {
-  const Box x = power_extreme(rec, -1.0, lower, upper, options, grid, r.searches);
+                          const Options& options) {
+  const Box x = centre_power_extreme(rec, -1.0, lower, upper, options, r.searches);
   r.pmax = power_at(rec, x, options);
   r.xmax = x;
   r.okmax = cell_check_at(rec, x, r.k);
@@ -303,23 +315,89 @@ double study_size(double cases, double ccr) {
 }
 
 Extremes power_search(Records& rec, const Box& lower, const Box& upper, const Options& options) {
+  rec.model.z[0] = options.critical_value;
+  if (options.method == Method::global) {
+    return powers_from(rec, variance_extremes(rec, lower, upper, options), options);
+  }
   Extremes r;
   r.k = rec.model.cells.ncat;
   r.size = rec.model.size;
-  rec.model.z[0] = options.critical_value;
-
-  // One grid of power values serves both the minimum and the maximum.
-  Grid grid;
-  const bool gridded = options.method == Method::global && !single_point(lower, upper);
-  if (gridded) grid = grid_of(rec, Quantity::power, lower, upper, options);
-
-  const Box x = power_extreme(rec, 1.0, lower, upper, options, &grid, r.searches);
+  const Box x = centre_power_extreme(rec, 1.0, lower, upper, options, r.searches);
   r.pmin = power_at(rec, x, options);
   r.xmin = x;
   r.okmin = cell_check_at(rec, x, r.k);
-
-  maximum_power_search(rec, r, lower, upper, options, &grid);
+  maximum_power_search(rec, r, lower, upper, options);
   return r;
+}
+
+VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& upper,
+                                   const Options& options) {
+  VarianceExtremes r;
+  model::FitCheck null;
+  model::fs_0(rec.model, null);
+  if (options.check_reach && !null.within_reach()) {
+    throw OutOfReach{OutOfReach::Fit::null, centre_of(lower, upper), null};
+  }
+  r.varh0 = null.variance;
+  r.smallest_at = lower;
+  r.largest_at = lower;
+  if (!single_point(lower, upper)) {
+    const Grid grid = grid_of(rec, Quantity::variance, lower, upper, options);
+    r.smallest_at = best_of_searches(
+        checked(Objective{Quantity::variance, 1.0, true}, rec, options), grid, lower, upper,
+        r.searches);
+    r.largest_at = best_of_searches(
+        checked(Objective{Quantity::variance, -1.0, true}, rec, options), grid, lower, upper,
+        r.searches);
+  }
+  r.smallest = value_at(rec, Quantity::variance, r.smallest_at, options.check_reach);
+  r.largest = value_at(rec, Quantity::variance, r.largest_at, options.check_reach);
+  return r;
+}
+
+Extremes powers_from(Records& rec, const VarianceExtremes& v, const Options& options) {
+  Extremes r;
+  r.k = rec.model.cells.ncat;
+  r.size = rec.model.size;
+  r.searches = v.searches;
+  rec.model.z[0] = options.critical_value;
+  const double ncase = model::study_cases(rec.model);
+  model::require_positive_cases(ncase);
+  const auto power = [&](double varh1) {
+    return model::impl::power_of(ncase, v.varh0, varh1, rec.model.alt.beg, rec.model.z[0]);
+  };
+  const double at_largest = power(v.largest);
+  const double at_smallest = power(v.smallest);
+  // Above 1/2 the power falls as varh1 grows, below 1/2 it rises; at 1/2 it
+  // is the same everywhere, and the largest variance is named least
+  // favourable.
+  const bool largest_least = !(at_smallest < at_largest);
+  r.xmin = largest_least ? v.largest_at : v.smallest_at;
+  r.pmin = largest_least ? at_largest : at_smallest;
+  r.xmax = largest_least ? v.smallest_at : v.largest_at;
+  r.pmax = largest_least ? at_smallest : at_largest;
+  r.okmin = cell_check_at(rec, r.xmin, r.k);
+  r.okmax = cell_check_at(rec, r.xmax, r.k);
+  return r;
+}
+
+Need need_from(Records& rec, const VarianceExtremes& v) {
+  const auto cases = [&](double varh1) {
+    return model::impl::sample_of(v.varh0, varh1, rec.model.alt.beg, rec.model.z[0],
+                                  rec.model.z[1]);
+  };
+  const double at_largest = cases(v.largest);
+  const double at_smallest = cases(v.smallest);
+  // The need ((z1 sqrt(varh0) - z2 sqrt(varh1)) / beg)^2 is convex in
+  // sqrt(varh1), so its largest value over the box is at one of the two
+  // extremes of varh1: the largest for a target power above 1/2 (z2 < 0).
+  Need need;
+  need.searches = v.searches;
+  need.variance = v;
+  const bool smallest_needs_more = at_smallest > at_largest;
+  need.x = smallest_needs_more ? v.smallest_at : v.largest_at;
+  need.cases = std::isnan(at_smallest) ? at_smallest : std::max(at_largest, at_smallest);
+  return need;
 }
 
 Need largest_need(Records& rec, const Box& lower, const Box& upper, const Options& options) {
@@ -332,9 +410,7 @@ Need largest_need(Records& rec, const Box& lower, const Box& upper, const Option
       need.searches.push_back(
           minimise(checked(csamp, rec, options), bounds_of(lower, upper), need.x, 0.0));
     } else {
-      const Grid grid = grid_of(rec, Quantity::cases, lower, upper, options);
-      need.x = best_of_searches(checked(Objective{Quantity::cases, -1.0, true}, rec, options),
-                                grid, lower, upper, need.searches);
+      return need_from(rec, variance_extremes(rec, lower, upper, options));
     }
   }
   need.cases = value_at(rec, Quantity::cases, need.x, options.check_reach);
@@ -359,11 +435,14 @@ Extremes powers_at_need(Records& rec, const Need& need, const Box& lower, const 
     r.okmax = r.okmin;
     return r;
   }
-  Grid grid;
-  if (options.method == Method::global) {
-    grid = grid_of(rec, Quantity::power, lower, upper, options);
+  if (need.variance) {  // the global method: the largest power at one of the two points
+    const Extremes at_size = powers_from(rec, *need.variance, options);
+    r.pmax = at_size.pmax;
+    r.xmax = at_size.xmax;
+    r.okmax = at_size.okmax;
+    return r;
   }
-  maximum_power_search(rec, r, lower, upper, options, &grid);
+  maximum_power_search(rec, r, lower, upper, options);
   return r;
 }
 

@@ -50,9 +50,17 @@ enum class Method {
   // default for the size search. Fast, but it may stop at a local extreme,
   // and on a flat box far from where the extreme really is.
   centre,
-  // The objective on a grid of the box first; local searches with the
-  // minimizer's default tolerances from the best grid points that are
-  // extremes among their neighbours; the best end point wins.
+  // The true extremes of the box, found through the alternative's per-case
+  // variance of the interaction estimate, varh1: the objective on a grid of
+  // the box first, local searches with the minimizer's default tolerances
+  // from the best grid points that are extremes among their neighbours, the
+  // best end point wins. For a given design the power
+  //   Phi((sqrt(n) |beg| - z sqrt(varh0)) / sqrt(varh1))
+  // depends on the point of the box only through varh1 (varh0 is the null's,
+  // the same over the box), and falls as varh1 grows when it is above 1/2,
+  // rises when it is below; the number of cases needed is convex in
+  // sqrt(varh1). So the two extremes of varh1 hold the extremes of the power
+  // and of the need for every number of cases, level and target power.
   global,
 };
 
@@ -96,6 +104,28 @@ struct Extremes {
   std::vector<SearchCounts> searches;
 };
 
+// The two extremes of varh1 over the box, and the null's variance: what the
+// global method finds once for a design and box, and every number of cases,
+// level and target power of that design is answered from.
+struct VarianceExtremes {
+  double varh0 = 0.0;  // the null's per-case variance
+  Box smallest_at{};   // where varh1 is smallest
+  double smallest = 0.0;
+  Box largest_at{};    // where it is largest
+  double largest = 0.0;
+  std::vector<SearchCounts> searches;
+};
+
+// The global method's search of varh1 over the box [lower, upper]. With
+// options.check_reach, OutOfReach is thrown at the first point out of reach
+// (the null's fit is checked first, once).
+VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& upper,
+                                   const Options& options);
+
+// The least and the most favourable power at the study size held in
+// rec.model.size, from the extremes of varh1 (the two points, no search).
+Extremes powers_from(Records& rec, const VarianceExtremes& v, const Options& options);
+
 // Power calculation over the box [lower, upper] (search variables), at the
 // study size held in rec.model.size. With options.check_reach, this and the
 // sample-size searches below throw OutOfReach at the first point out of reach.
@@ -111,7 +141,12 @@ struct Need {
   Box x{};             // the least favourable point
   double cases = 0.0;  // cases needed there, unrounded
   std::vector<SearchCounts> searches;
+  std::optional<VarianceExtremes> variance;  // what the global method found
 };
+
+// The largest need over the box for the power whose quantile of 1 - power
+// is in rec.model.z(2), from the extremes of varh1.
+Need need_from(Records& rec, const VarianceExtremes& v);
 Need largest_need(Records& rec, const Box& lower, const Box& upper,
                   const Options& options = {});
 Extremes powers_at_need(Records& rec, const Need& need, const Box& lower, const Box& upper,

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -54,8 +55,7 @@ struct Scan {
   double pmax = -std::numeric_limits<double>::infinity();
 };
 
-Scan scan_power(model::Records& rec, const Box& lower, const Box& upper) {
-  constexpr int kSteps = 160;
+Scan scan_power(model::Records& rec, const Box& lower, const Box& upper, int kSteps = 160) {
   Scan s;
   for (int i = 0; i <= kSteps; ++i) {
     for (int j = 0; j <= kSteps; ++j) {
@@ -71,8 +71,7 @@ Scan scan_power(model::Records& rec, const Box& lower, const Box& upper) {
 }
 
 // Largest number of cases needed over the same grid.
-double scan_cases(model::Records& rec, const Box& lower, const Box& upper) {
-  constexpr int kSteps = 160;
+double scan_cases(model::Records& rec, const Box& lower, const Box& upper, int kSteps = 160) {
   double most = 0.0;
   for (int i = 0; i <= kSteps; ++i) {
     for (int j = 0; j <= kSteps; ++j) {
@@ -212,6 +211,56 @@ TEST(SizeSearch, BoxCollapsedInOneDirectionIsSearched) {
   EXPECT_EQ(r.xmin[0], lower[0]);
   EXPECT_EQ(r.xmax[0], lower[0]);
   EXPECT_GE(r.size / 2, most_cases * (1 - 1e-6));
+}
+
+// The global method finds the extremes of varh1 once and reads the power and
+// the need of every number of cases, level and target off those two points.
+// On random designs and boxes (a fixed seed; k up to 20; wide boxes, some
+// fixed in one direction; small and large studies, so that the power is
+// below 1/2 in some and above in others) no point of a dense scan may be
+// more extreme than what it reports, at two sizes and two targets from the
+// one search.
+TEST(GlobalSearch, OneSearchHoldsTheExtremesOfEverySize) {
+  std::mt19937_64 draw(20261207);
+  const auto uniform = [&](double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(draw);
+  };
+  const auto log_uniform = [&](double lo, double hi) {
+    return std::exp(uniform(std::log(lo), std::log(hi)));
+  };
+  const int ks[] = {2, 3, 4, 6, 10, 20};
+  const Options global{model::kCriticalValue, Method::global, false};
+  constexpr int kScanSteps = 60;
+  for (int trial = 0; trial < 24; ++trial) {
+    Design d;
+    d.k = ks[trial % 6];
+    d.probg = log_uniform(0.02, 0.8);
+    d.ccr = log_uniform(0.5, 4.0);
+    d.ror_tb = trial % 3 == 0 ? log_uniform(0.2, 0.8) : log_uniform(1.3, 5.0);
+    const double g_lo = log_uniform(0.3, 3.0);
+    const double e_lo = log_uniform(0.3, 5.0);
+    const Ranges ranges{g_lo, g_lo * log_uniform(1.0, 6.0), e_lo,
+                        trial % 5 == 4 ? e_lo : e_lo * log_uniform(1.0, 8.0)};
+    SCOPED_TRACE(::testing::PrintToString(BoxCase{d, ranges}));
+    Records rec;
+    store(rec, d);
+    Box lower, upper;
+    box_of(ranges, d.k, lower, upper);
+    const VarianceExtremes v = variance_extremes(rec, lower, upper, global);
+    for (const double cases : {80.0, 3000.0}) {
+      rec.model.size = cases * (1.0 + d.ccr);
+      const Extremes r = powers_from(rec, v, global);
+      const Scan scan = scan_power(rec.model, lower, upper, kScanSteps);
+      EXPECT_LE(r.pmin, scan.pmin + 1e-12) << cases << " cases";
+      EXPECT_GE(r.pmax, scan.pmax - 1e-12) << cases << " cases";
+    }
+    for (const double target : {0.3, 0.9}) {
+      rec.model.z[1] = model::mynormi(1.0 - target);
+      const Need need = need_from(rec, v);
+      EXPECT_GE(need.cases, scan_cases(rec.model, lower, upper, kScanSteps) * (1 - 1e-12))
+          << target;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
