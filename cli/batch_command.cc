@@ -277,11 +277,12 @@ int BatchCommand::run(std::ostream& out, std::ostream& err) {
   settings.threads = row_threads(simulation);
   ProgressLine line(err, ProgressLine::error_stream_is_terminal());
   RowsProgress progress(line, in.regular ? input_ : std::string(), settings.delimiter);
+  plan::SharedSearches shared;  // consecutive rows of one design share its search
   const Calculator calculate = [&](const plan::Scenario& scenario, std::size_t row) {
     const std::string what = "simulating row " + std::to_string(row);
     return plan::answer(scenario, simulation, [&](long done, long total) {
       line.update(what, static_cast<double>(done), static_cast<double>(total));
-    });
+    }, &shared);
   };
   FdSource source(in.fd);
   const BatchSummary summary =

@@ -20,6 +20,7 @@ int answer_rows(const std::vector<plan::Scenario>& scenarios,
   bool all_answered = true;
   bool written = true;
   ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
+  plan::SharedSearches shared;  // the rows of a design share its search
   plan::OrderedWork work(row_threads(simulation));
   for (std::size_t i = 0; i < scenarios.size() && written; ++i) {
     auto answer = std::make_shared<plan::Answer>();
@@ -30,7 +31,7 @@ int answer_rows(const std::vector<plan::Scenario>& scenarios,
                                std::to_string(scenarios.size());
       *answer = plan::answer(scenarios[i], simulation, [&](long done, long total) {
         progress.update(what, static_cast<double>(done), static_cast<double>(total));
-      });
+      }, &shared);
     };
     const auto finish = [&, i, answer] {
       if (!written) return;

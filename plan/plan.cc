@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <span>
 #include <utility>
 
@@ -300,11 +301,67 @@ Error alternative_beyond_reach(search::Records& rec, const Scenario& s,
   return named(d, nearer_low);
 }
 
+Error reach_error(search::Records& rec, const Scenario& s, const search::OutOfReach& failure,
+                  const search::Box& lower, const search::Box& upper, int k, const Result& r) {
+  return failure.fit == search::OutOfReach::Fit::null
+             ? null_beyond_reach(s.design, k)
+             : alternative_beyond_reach(rec, s, failure, lower, upper, k, r);
+}
+
+// The design and box of a scenario as exact numbers, to know it again.
+SharedSearches::Key key_of(const Scenario& s) {
+  const Design& d = s.design;
+  SharedSearches::Key key{static_cast<double>(d.quantiles),
+                          static_cast<double>(d.exposure_prevalences.size())};
+  key.insert(key.end(), d.exposure_prevalences.begin(), d.exposure_prevalences.end());
+  key.insert(key.end(), {d.gene_prevalence, d.controls_per_case, d.or_e, d.or_g, d.ror});
+  for (const std::optional<Range>& range : {s.ranges.or_e, s.ranges.or_g}) {
+    key.insert(key.end(), {range ? 1.0 : 0.0, range ? range->low : 0.0, range ? range->high : 0.0});
+  }
+  return key;
+}
+
+}  // namespace
+
+// What the global method's search of one design and box gives every row of
+// it: the conversion and the box, or why there is no answer (no box, or a
+// fit out of reach), and the extremes of the alternative's variance.
+struct DesignSearch {
+  Result conversion;  // the conversion's fields and the ranges searched
+  search::Box lower{};
+  search::Box upper{};
+  std::optional<Error> error;
+  search::VarianceExtremes variance;
+};
+
+namespace {
+
+std::shared_ptr<const DesignSearch> search_design(const Scenario& s) {
+  auto found = std::make_shared<DesignSearch>();
+  search::Records rec;
+  const int k = s.design.categories();
+  store_design(rec.model, s.design, k);
+  found->error = convert_and_box(rec.model, s.design, s.ranges, k, found->conversion);
+  if (found->error) return found;
+  box_of(found->conversion.or_g_range, found->conversion.or_e_range, k, found->lower,
+         found->upper);
+  try {
+    found->variance =
+        search::variance_extremes(rec, found->lower, found->upper, search_options(s.settings));
+  } catch (const search::OutOfReach& failure) {
+    found->error = reach_error(rec, s, failure, found->lower, found->upper, k, found->conversion);
+  }
+  return found;
+}
+
 // Common entry: checks, makes the records of this calculation, stores the
-// design, converts. The records are the call's own and nothing else is
-// written, so that calls on different threads never meet.
+// design; then the conversion and the box, and with the global method the
+// design's search (from `shared` when it holds it). The records are the
+// call's own and nothing else is written but `shared`, which is made for
+// calculations on several threads, so that calls on different threads never
+// meet.
 template <class Body>
-Outcome calculate(const Scenario& s, Body body) {
+Outcome calculate(const Scenario& s, SharedSearches* shared, Body body) {
   Outcome out;
   if (auto e = check(s)) {
     out.error = std::move(e);
@@ -313,19 +370,23 @@ Outcome calculate(const Scenario& s, Body body) {
   search::Records rec;
   const int k = s.design.categories();
   store_design(rec.model, s.design, k);
-  if (auto e = convert_and_box(rec.model, s.design, s.ranges, k, out.result)) {
-    out.error = std::move(e);
-    return out;
+  std::shared_ptr<const DesignSearch> found;
+  if (s.settings.search == SearchMethod::global) {
+    found = shared ? shared->find_or_search(key_of(s), [&s] { return search_design(s); })
+                   : search_design(s);
+    out.result = found->conversion;
+    out.error = found->error;
+  } else {
+    out.error = convert_and_box(rec.model, s.design, s.ranges, k, out.result);
   }
+  if (out.error) return out;
   search::Box lower;
   search::Box upper;
   box_of(out.result.or_g_range, out.result.or_e_range, k, lower, upper);
   try {
-    out.error = body(rec, lower, upper, out.result);
+    out.error = body(rec, lower, upper, out.result, found ? &found->variance : nullptr);
   } catch (const search::OutOfReach& failure) {
-    out.error = failure.fit == search::OutOfReach::Fit::null
-                    ? null_beyond_reach(s.design, k)
-                    : alternative_beyond_reach(rec, s, failure, lower, upper, k, out.result);
+    out.error = reach_error(rec, s, failure, lower, upper, k, out.result);
   }
   return out;
 }
@@ -390,9 +451,12 @@ namespace {
 // number of cases that is not positive, which would print, is never reached.
 std::optional<Error> powers_for(search::Records& rec, const Design& design, double cases,
                                 const search::Box& lower, const search::Box& upper,
-                                const Settings& settings, Result& r) {
+                                const Settings& settings,
+                                const search::VarianceExtremes* variance, Result& r) {
   rec.model.size = cases * (1.0 + design.controls_per_case);
-  const search::Extremes e = search::power_search(rec, lower, upper, search_options(settings));
+  const search::Options options = search_options(settings);
+  const search::Extremes e = variance ? search::powers_from(rec, *variance, options)
+                                      : search::power_search(rec, lower, upper, options);
   r.size = rec.model.size;
   r.n_cases = cases;
   r.n_controls = cases * design.controls_per_case;
@@ -436,19 +500,22 @@ double whole_controls(double cases, double controls_per_case) {
 }
 
 Outcome power_over(const Design& design, double cases, const Ranges& ranges,
-                   const Settings& settings) {
+                   const Settings& settings, SharedSearches* shared) {
   const Scenario s{Mode::power, design, cases, 0.0, ranges, settings};
-  return calculate(s, [&](search::Records& rec, const search::Box& lower,
-                          const search::Box& upper, Result& r) {
-    return powers_for(rec, design, cases, lower, upper, settings, r);
+  return calculate(s, shared, [&](search::Records& rec, const search::Box& lower,
+                                  const search::Box& upper, Result& r,
+                                  const search::VarianceExtremes* variance) {
+    return powers_for(rec, design, cases, lower, upper, settings, variance, r);
   });
 }
 
 Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
-                 const Settings& settings) {
+                 const Settings& settings, SharedSearches* shared) {
   const Scenario s{Mode::size, design, 0.0, target_power, ranges, settings};
-  return calculate(s, [&](search::Records& rec, const search::Box& lower,
-                          const search::Box& upper, Result& r) -> std::optional<Error> {
+  return calculate(s, shared, [&](search::Records& rec, const search::Box& lower,
+                                  const search::Box& upper, Result& r,
+                                  const search::VarianceExtremes* variance)
+                                  -> std::optional<Error> {
     if (design.ror == 1.0) {
       return no_answer("no sample size reaches the target power when ROR^tb = 1: "
                        "there is no interaction to detect");
@@ -461,7 +528,8 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     const search::Options options = search_options(settings);
     rec.model.z[0] = options.critical_value;
     rec.model.z[1] = model::mynormi(1.0 - target_power);
-    const search::Need need = search::largest_need(rec, lower, upper, options);
+    const search::Need need = variance ? search::need_from(rec, *variance)
+                                       : search::largest_need(rec, lower, upper, options);
     if (!(std::isfinite(need.cases) && need.cases > 0.0)) {
       return no_answer("the number of cases needed is not a finite number for this design: the "
                        "information about the interaction is degenerate (an exposure category "
@@ -488,7 +556,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     double cases = std::ceil(need.cases);
     for (int step = 0;; ++step) {
       Result at = r;
-      if (auto e = powers_for(rec, design, cases, lower, upper, settings, at)) return e;
+      if (auto e = powers_for(rec, design, cases, lower, upper, settings, variance, at)) return e;
       runs.insert(runs.end(), at.searches.begin(), at.searches.end());
       if (at.least.power >= target_power) {
         r = std::move(at);
@@ -558,9 +626,9 @@ double cases_needed_at(const Design& design, double target_power, double or_g, d
   });
 }
 
-Outcome run(const Scenario& s) {
-  return s.mode == Mode::power ? power_over(s.design, s.cases, s.ranges, s.settings)
-                               : size_for(s.design, s.target_power, s.ranges, s.settings);
+Outcome run(const Scenario& s, SharedSearches* shared) {
+  return s.mode == Mode::power ? power_over(s.design, s.cases, s.ranges, s.settings, shared)
+                               : size_for(s.design, s.target_power, s.ranges, s.settings, shared);
 }
 
 double carrier_prevalence(double allele_frequency, GeneticModel model) {

@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "plan/shared_searches.h"
 #include "values/fault.h"
 
 namespace gxe::plan {
@@ -178,9 +179,11 @@ struct Outcome {
 // --- Calculations -------------------------------------------------------------
 
 // Least and most favourable power over the box for `cases` cases (and
-// c * cases controls).
+// c * cases controls). With the global method the design's search is taken
+// from `shared` when it holds it, and left there for the next calculation
+// of the same design and box; the answer is the same with or without.
 Outcome power_over(const Design& design, double cases, const Ranges& ranges,
-                   const Settings& settings);
+                   const Settings& settings, SharedSearches* shared = nullptr);
 
 // Study size that reaches `target_power` at the least favourable point of
 // the box: the smallest whole number of cases m whose least favourable power,
@@ -189,7 +192,7 @@ Outcome power_over(const Design& design, double cases, const Ranges& ranges,
 // (m (1 + c) subjects in the model), so feeding m back to power_over gives
 // the same least favourable power.
 Outcome size_for(const Design& design, double target_power, const Ranges& ranges,
-                 const Settings& settings);
+                 const Settings& settings, SharedSearches* shared = nullptr);
 
 // The whole number of controls for `cases` cases at c controls per case:
 // c * cases rounded up, where a product that is a whole number up to the
@@ -198,7 +201,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
 double whole_controls(double cases, double controls_per_case);
 
 // Either of the two, as the scenario's mode says.
-Outcome run(const Scenario& scenario);
+Outcome run(const Scenario& scenario, SharedSearches* shared = nullptr);
 
 // --- Single points -------------------------------------------------------------
 

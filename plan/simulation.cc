@@ -59,8 +59,8 @@ std::optional<Error> check(const SimulationSettings& s) {
 }
 
 Answer answer(const Scenario& scenario, const SimulationSettings& settings,
-              const Progress& progress) {
-  Answer out{run(scenario), std::nullopt};
+              const Progress& progress, SharedSearches* shared) {
+  Answer out{run(scenario, shared), std::nullopt};
   if (settings.replicates <= 0 || !out.outcome.ok()) return out;
   simulate::Options options;
   options.replicates = static_cast<long>(settings.replicates);

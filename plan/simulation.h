@@ -49,8 +49,9 @@ using Progress = std::function<void(long done, long total)>;
 
 // The answer of `scenario` and, when `settings` ask for replicates and
 // there is an answer, its check by simulation (settings must pass check()).
+// `shared` as for plan::run.
 Answer answer(const Scenario& scenario, const SimulationSettings& settings,
-              const Progress& progress = {});
+              const Progress& progress = {}, SharedSearches* shared = nullptr);
 
 }  // namespace gxe::plan
 

@@ -5,9 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,6 +20,7 @@
 #include "console/console.h"
 #include "plan/ordered_work.h"
 #include "plan/plan.h"
+#include "plan/shared_searches.h"
 #include "tests/plan/example.h"
 
 namespace gxe::plan {
@@ -67,8 +72,8 @@ struct Job {
   std::function<Fingerprint()> run;
 };
 
-Job calculation(const char* name, Scenario s) {
-  return {name, [s] { return fingerprint(plan::run(s)); }};
+Job calculation(const char* name, Scenario s, SharedSearches* shared = nullptr) {
+  return {name, [s, shared] { return fingerprint(plan::run(s, shared)); }};
 }
 
 Scenario scenario(Mode mode, int k, SearchMethod method) {
@@ -82,8 +87,10 @@ Scenario scenario(Mode mode, int k, SearchMethod method) {
 // Power and size, both search methods, k from 2 to 100, unequal exposure
 // categories, an answer that is an error (a box reaching beyond the model's
 // numerical reach, whose diagnosis evaluates further points) and the single
-// points.
-std::vector<Job> jobs() {
+// points; and global calculations that take their design's search from a
+// store shared by all threads (kept small, so designs also leave it), each
+// the same as computed alone without it.
+std::vector<Job> jobs(SharedSearches& shared) {
   Scenario prevalences = scenario(Mode::size, 0, SearchMethod::global);
   prevalences.design.exposure_prevalences = {0.1, 0.2, 0.4, 0.2, 0.1};
   prevalences.design.gene_prevalence = 0.05;
@@ -99,6 +106,12 @@ std::vector<Job> jobs() {
       calculation("power, k 100, global", scenario(Mode::power, 100, SearchMethod::global)),
       calculation("size, 5 unequal categories, global", prevalences),
       calculation("power, beyond reach", beyond),
+      calculation("power, k 4, global, shared", scenario(Mode::power, 4, SearchMethod::global),
+                  &shared),
+      calculation("size, k 4, global, shared", scenario(Mode::size, 4, SearchMethod::global),
+                  &shared),
+      calculation("size, 5 unequal categories, global, shared", prevalences, &shared),
+      calculation("power, beyond reach, shared", beyond, &shared),
       {"power at a point",
        [example] { return Fingerprint{{power_at(example, 300, 1.2, 2.5, {})}, ""}; }},
       {"cases needed at a point",
@@ -114,7 +127,8 @@ TEST(Concurrency, EveryResultIsTheOneComputedAlone) {
   std::ostringstream out;
   std::ostringstream err;
   console::bind(in, out, err);
-  const std::vector<Job> all = jobs();
+  SharedSearches shared(2);
+  const std::vector<Job> all = jobs(shared);
   std::vector<Fingerprint> alone;
   for (const Job& job : all) alone.push_back(job.run());
 
@@ -142,6 +156,41 @@ TEST(Concurrency, EveryResultIsTheOneComputedAlone) {
   }
   EXPECT_FALSE(alone[0].numbers.empty());
   EXPECT_NE(alone[6].error, "") << "the design beyond reach has an answer";
+}
+
+// A design asked for by several threads at once is searched once, and every
+// asker gets that search, or its failure; a design that has left the store
+// is searched again.
+TEST(Concurrency, SharedSearchesSearchEachDesignOnce) {
+  constexpr int kThreads = 4;
+  SharedSearches shared(2);
+  std::atomic<int> searches{0};
+  const auto search = [&searches] {
+    ++searches;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return SharedSearches::Found{};
+  };
+  std::vector<std::thread> threads;
+  std::atomic<int> failures{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      shared.find_or_search({1.0}, search);
+      try {
+        shared.find_or_search({2.0}, [&searches]() -> SharedSearches::Found {
+          ++searches;
+          throw std::runtime_error("no box");
+        });
+      } catch (const std::runtime_error&) {
+        ++failures;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(searches, 2);
+  EXPECT_EQ(failures, kThreads);
+  shared.find_or_search({3.0}, search);  // {1} leaves the store of two
+  shared.find_or_search({1.0}, search);
+  EXPECT_EQ(searches, 4);
 }
 
 // Rows calculated on several threads are finished on the calling thread in

@@ -277,10 +277,11 @@ std::vector<Row> answer_all(const std::vector<plan::Scenario>& scenarios,
   rows.reserve(scenarios.size());
   const ConsoleCapture capture;
   const plan::Progress progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+  plan::SharedSearches shared;  // the rows of a design share its search
   for (const plan::Scenario& s : scenarios) {
     Rcpp::checkUserInterrupt();
     try {
-      rows.push_back(row_of(s, plan::answer(s, settings, progress)));
+      rows.push_back(row_of(s, plan::answer(s, settings, progress, &shared)));
     } catch (const console::ProgramEnd& end) {
       Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
                  "): " + capture.written());
