@@ -557,7 +557,8 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     for (int step = 0;; ++step) {
       Result at = r;
       if (auto e = powers_for(rec, design, cases, lower, upper, settings, variance, at)) return e;
-      runs.insert(runs.end(), at.searches.begin(), at.searches.end());
+      // The global method's candidates all read the one search of the design.
+      if (!variance) runs.insert(runs.end(), at.searches.begin(), at.searches.end());
       if (at.least.power >= target_power) {
         r = std::move(at);
         break;
