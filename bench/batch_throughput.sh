@@ -18,6 +18,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 rows=${1:-10000}
 seed=${2:-1}
 threads=${3:-0}
+gxe_install_missing time  # /usr/bin/time, for the cpu time and peak memory
 gxe_build release gxeplan
 gxeplan="$GXE_ROOT/build/release/gxeplan"
 scratch=$(mktemp -d)

@@ -18,28 +18,42 @@ double eta(const Hypothesis& alt, int g, int e) {
 
 }  // namespace
 
-// The expected number of cases in cell (g, e) of a study of `size` subjects
-// is size / (1 + ccr) * exp(eta) pgen pexp / S, S the normalising sum of the
-// cell table; only case cells are examined.
-void cell_cnt(Records& rec, int k, int& ok) {
+void cell_odds(const Records& rec, int k, CellOdds& out) {
   const Hypothesis& alt = rec.alt;
-  rec.cellmin = kCellMinimum;
-  ok = 1;
   const int kk = impl::bounded_categories(k);
   double s = 0.0;
   for (int g = 1; g <= 2; ++g) {
     for (int e = 1; e <= kk; ++e) {
-      s = s + std::exp(eta(alt, g, e)) * alt.pgen[g - 1] * alt.pexp[e - 1];
+      double& o = out.odds[(g - 1) * kMaxCategories + (e - 1)];
+      o = std::exp(eta(alt, g, e));
+      s = s + o * alt.pgen[g - 1] * alt.pexp[e - 1];
     }
   }
-  s = s * (1.0 + alt.ccr);
+  out.sum = s * (1.0 + alt.ccr);
+}
+
+// The expected number of cases in cell (g, e) of a study of `size` subjects
+// is size / (1 + ccr) * exp(eta) pgen pexp / S, S the normalising sum of the
+// cell table; only case cells are examined.
+int cells_reach_minimum(Records& rec, int k, const CellOdds& at) {
+  const Hypothesis& alt = rec.alt;
+  rec.cellmin = kCellMinimum;
+  const int kk = impl::bounded_categories(k);
+  int ok = 1;
   for (int g = 1; g <= 2; ++g) {
     for (int e = 1; e <= kk; ++e) {
-      const double c =
-          rec.size * std::exp(eta(alt, g, e)) * alt.pgen[g - 1] * alt.pexp[e - 1] / s;
+      const double c = rec.size * at.odds[(g - 1) * kMaxCategories + (e - 1)] *
+                       alt.pgen[g - 1] * alt.pexp[e - 1] / at.sum;
       if (c < static_cast<double>(rec.cellmin)) ok = 0;
     }
   }
+  return ok;
+}
+
+void cell_cnt(Records& rec, int k, int& ok) {
+  CellOdds at;
+  cell_odds(rec, k, at);
+  ok = cells_reach_minimum(rec, k, at);
 }
 
 }  // namespace gxe::model

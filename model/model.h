@@ -138,6 +138,18 @@ double norm(double x);
 // rec.size subjects, ok = 0 otherwise. k: number of exposure categories.
 void cell_cnt(Records& rec, int k, int& ok);
 
+// The two halves of cell_cnt, for a point whose counts are checked at many
+// study sizes: the odds exp(eta) of each cell at the current alternative and
+// their sum weighted by the control distribution, times 1 + ccr (what does
+// not depend on the size); then the check at rec.size, with the same
+// arithmetic as cell_cnt, bit for bit.
+struct CellOdds {
+  std::array<double, 2 * kMaxCategories> odds{};  // cell (g, e) at (g - 1) kMaxCategories + e - 1
+  double sum = 0.0;
+};
+void cell_odds(const Records& rec, int k, CellOdds& out);
+int cells_reach_minimum(Records& rec, int k, const CellOdds& at);
+
 }  // namespace gxe::model
 
 #endif  // GXE_MODEL_MODEL_H_

@@ -353,7 +353,9 @@ VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& up
         r.searches);
   }
   r.smallest = value_at(rec, Quantity::variance, r.smallest_at, options.check_reach);
+  model::cell_odds(rec.model, rec.model.cells.ncat, r.cells_at_smallest);
   r.largest = value_at(rec, Quantity::variance, r.largest_at, options.check_reach);
+  model::cell_odds(rec.model, rec.model.cells.ncat, r.cells_at_largest);
   return r;
 }
 
@@ -378,8 +380,12 @@ Extremes powers_from(Records& rec, const VarianceExtremes& v, const Options& opt
   r.pmin = largest_least ? at_largest : at_smallest;
   r.xmax = largest_least ? v.smallest_at : v.largest_at;
   r.pmax = largest_least ? at_smallest : at_largest;
-  r.okmin = cell_check_at(rec, r.xmin, r.k);
-  r.okmax = cell_check_at(rec, r.xmax, r.k);
+  const model::CellOdds& largest_cells = v.cells_at_largest;
+  const model::CellOdds& smallest_cells = v.cells_at_smallest;
+  r.okmin = model::cells_reach_minimum(rec.model, r.k,
+                                       largest_least ? largest_cells : smallest_cells);
+  r.okmax = model::cells_reach_minimum(rec.model, r.k,
+                                       largest_least ? smallest_cells : largest_cells);
   return r;
 }
 

@@ -113,6 +113,9 @@ struct VarianceExtremes {
   double smallest = 0.0;
   Box largest_at{};    // where it is largest
   double largest = 0.0;
+  // What the expected-count check needs at the two points, whatever the size.
+  model::CellOdds cells_at_smallest;
+  model::CellOdds cells_at_largest;
   std::vector<SearchCounts> searches;
 };
 
