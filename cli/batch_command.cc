@@ -20,6 +20,7 @@
 #include "cli/status.h"
 #include "cli/whole_file.h"
 #include "plan/columns.h"
+#include "plan/ordered_work.h"
 #include "values/number.h"
 
 namespace gxe::cli {
@@ -274,7 +275,7 @@ int BatchCommand::run(std::ostream& out, std::ostream& err) {
   settings.format = format_of(format_);
   settings.simulated = simulation.replicates > 0;
   settings.flush_each_row = !file.has_value();
-  settings.threads = row_threads(simulation);
+  settings.threads = plan::row_threads(simulation);
   ProgressLine line(err, ProgressLine::error_stream_is_terminal());
   RowsProgress progress(line, in.regular ? input_ : std::string(), settings.delimiter);
   plan::SharedSearches shared;  // consecutive rows of one design share its search

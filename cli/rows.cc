@@ -10,10 +10,6 @@
 
 namespace gxe::cli {
 
-int row_threads(const plan::SimulationSettings& simulation) {
-  return simulation.replicates > 0 ? 1 : static_cast<int>(simulation.threads);
-}
-
 int answer_rows(const std::vector<plan::Scenario>& scenarios,
                 const plan::SimulationSettings& simulation, const RowWrite& write,
                 const RowLabel& label, std::ostream& out, std::ostream& err) {
@@ -21,7 +17,7 @@ int answer_rows(const std::vector<plan::Scenario>& scenarios,
   bool written = true;
   ProgressLine progress(err, ProgressLine::error_stream_is_terminal());
   plan::SharedSearches shared;  // the rows of a design share its search
-  plan::OrderedWork work(row_threads(simulation));
+  plan::OrderedWork work(plan::row_threads(simulation));
   for (std::size_t i = 0; i < scenarios.size() && written; ++i) {
     auto answer = std::make_shared<plan::Answer>();
     const auto calculate = [&, i, answer] {

@@ -28,10 +28,6 @@ using RowLabel = std::function<std::string(std::size_t i)>;
 // rows come out in order whatever the number. Returns kAllAnswered,
 // kSomeUnanswered or kOutputFailure (the output could not be written: the
 // rows after it are not calculated).
-// The threads that calculate rows: those of the settings, or one when every
-// row is checked by a simulation on all of them.
-int row_threads(const plan::SimulationSettings& simulation);
-
 int answer_rows(const std::vector<plan::Scenario>& scenarios,
                 const plan::SimulationSettings& simulation, const RowWrite& write,
                 const RowLabel& label, std::ostream& out, std::ostream& err);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "plan/simulation.h"
+
 namespace gxe::plan {
 namespace {
 
@@ -15,6 +17,10 @@ constexpr std::size_t kJobsPerThread = 4;
 int thread_count(int threads) {
   if (threads > 0) return threads;
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int row_threads(const SimulationSettings& simulation) {
+  return simulation.replicates > 0 ? 1 : static_cast<int>(simulation.threads);
 }
 
 OrderedWork::OrderedWork(int threads)

@@ -21,6 +21,8 @@
 
 namespace gxe::plan {
 
+struct SimulationSettings;
+
 class OrderedWork {
  public:
   // `threads` workers (0: one per hardware thread). With one, no thread is
@@ -66,6 +68,11 @@ class OrderedWork {
 // The number of threads `threads` stands for: itself, or one per hardware
 // thread for 0.
 int thread_count(int threads);
+
+// The threads that calculate rows: those of the settings, or one when every
+// row is checked by a simulation, which then runs on them itself (and
+// reports its progress on the calling thread).
+int row_threads(const SimulationSettings& simulation);
 
 }  // namespace gxe::plan
 

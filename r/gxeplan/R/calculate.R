@@ -66,6 +66,11 @@
 #' @param genetic_model How many copies of the risk allele make a carrier:
 #'   `"dominant"` (one) or `"recessive"` (two); given with
 #'   `allele_frequency` only.
+#' @param threads Number of threads the rows are calculated on, a whole
+#'   number from 0 to 1024; 0 for one per core. The rows, and the simulated
+#'   powers, are the same for any number of threads. A simulation check runs
+#'   on these threads itself, its rows then calculated one after the other.
+#'   1 (the default) calculates everything on R's own thread.
 #'
 #' @return A data.frame of class `gxe_plan` with one row per calculation and
 #'   the columns of the command line's csv output (see [print.gxe_plan()] for
@@ -147,7 +152,7 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
                       exposure_prevalences = NULL, controls_per_case = NULL,
                       or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
-                      allele_frequency = NULL, genetic_model = NULL) {
+                      allele_frequency = NULL, genetic_model = NULL, threads = 1) {
   calculate("power", given(environment()), sys.call())
 }
 
@@ -193,7 +198,7 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      exposure_prevalences = NULL, controls_per_case = NULL,
                      or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
-                     allele_frequency = NULL, genetic_model = NULL) {
+                     allele_frequency = NULL, genetic_model = NULL, threads = 1) {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -230,16 +235,22 @@ carrier_prevalence <- function(allele_frequency, model = c("dominant", "recessiv
 # given, and gives them as a gxe_plan, with a warning for the rows that have
 # no answer.
 calculate <- function(mode, args, call) {
+  # NULL is a wrong value here, not an argument left out: threads has a
+  # default of its own.
+  one_number("threads", args[["threads"]], call)
   found <- relay(calculate_rows(mode, checked(args, call)), call)
   structure(rows_of(found$columns, call), class = c("gxe_plan", "data.frame"),
             reports = found$reports, notes = found$notes)
 }
 
-# The arguments bound in a function's frame, NULL for those not given.
+# The arguments bound in the frame of the function that calls this one: as
+# given or by their defaults, NULL for those not given that have none.
 given <- function(frame) {
+  defaults <- formals(sys.function(sys.parent()))
   names <- ls(frame)
   values <- lapply(names, function(n) {
-    if (eval(call("missing", as.name(n)), frame)) NULL else get(n, frame)
+    no_default <- is.symbol(defaults[[n]]) && !nzchar(as.character(defaults[[n]]))
+    if (no_default && eval(call("missing", as.name(n)), frame)) NULL else get(n, frame)
   })
   names(values) <- names
   values
@@ -253,7 +264,7 @@ argument_forms <- c(
   allele_frequency = "numbers", controls_per_case = "numbers", alpha = "numbers",
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
-  simulate = "number", seed = "number")
+  simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.
 checked <- function(args, call) {

@@ -22,6 +22,8 @@
 #' @param ... The design, as the arguments of [gxe_power()] (a power curve)
 #'   or of [gxe_size()] (a size curve, when `power` is given; over ror only),
 #'   less the one on the x axis.
+#' @param threads Number of threads the points are calculated on, as in
+#'   [gxe_power()]: the points are the same for any number.
 #' @return A data.frame of class `gxe_curve` with the columns of
 #'   [gxe_power()], one row per point, curve by curve in increasing x, and
 #'   the attribute `over`.
@@ -39,12 +41,13 @@
 #'                    gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5)
 #' plot(sizes)
 #' @export
-gxe_curve <- function(over, from, to, points = NULL, ...) {
+gxe_curve <- function(over, from, to, points = NULL, ..., threads = 1) {
   call <- sys.call()
   one_text("over", over, call)
   one_number("from", from, call)
   one_number("to", to, call)
   if (!is.null(points)) one_number("points", points, call)
+  one_number("threads", threads, call)
   args <- list(...)
   if (length(args) && (is.null(names(args)) || any(!nzchar(names(args))))) {
     refuse("the design arguments of a curve are named: ror = 2, gene_prevalence = 0.3, ...", call)
@@ -53,13 +56,14 @@ gxe_curve <- function(over, from, to, points = NULL, ...) {
   if (length(unknown)) {
     refuse(sprintf("%s: is not an argument of a curve", paste(unknown, collapse = ", ")), call)
   }
-  structure(rows_of(relay(curve_rows(over, from, to, points, checked(args, call)), call), call),
+  rows <- relay(curve_rows(over, from, to, points, threads, checked(args, call)), call)
+  structure(rows_of(rows, call),
             class = c("gxe_curve", "data.frame"), over = over)
 }
 
 # The design arguments a curve takes: those of a calculation, less the
-# simulation check.
-curve_arguments <- setdiff(names(argument_forms), c("simulate", "seed"))
+# simulation check and the threads (an argument of its own).
+curve_arguments <- setdiff(names(argument_forms), c("simulate", "seed", "threads"))
 
 # The curves of a gxe_curve, as lists of row indices named after the value
 # that makes each curve.

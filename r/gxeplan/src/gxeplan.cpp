@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <sstream>
@@ -29,6 +30,7 @@
 #include "console/console.h"
 #include "plan/columns.h"
 #include "plan/curve.h"
+#include "plan/ordered_work.h"
 #include "plan/plan.h"
 #include "plan/report.h"
 #include "plan/request.h"
@@ -134,7 +136,7 @@ plan::Range range_of(SEXP value) {
 }
 
 // The request of `args` in `mode` and, when `settings` is given, the
-// simulation settings among them (simulate, seed).
+// settings of the calculation among them (simulate, seed, threads).
 plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
                          plan::SimulationSettings* settings = nullptr) {
   plan::Request r;
@@ -170,6 +172,8 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       settings->replicates = Rcpp::as<double>(value);
     } else if (settings != nullptr && name == "seed") {
       settings->seed = Rcpp::as<double>(value);
+    } else if (settings != nullptr && name == "threads") {
+      settings->threads = Rcpp::as<double>(value);
     } else {
       Rcpp::stop("internal error: no design argument " + name);
     }
@@ -269,26 +273,52 @@ Row row_of(const plan::Scenario& s, const plan::Answer& a) {
 
 // Answers the scenarios with the console bound to strings; what the engine
 // would have printed, or its request to end the program, becomes an R error.
+// The rows are calculated on `plan::row_threads(settings)` threads and kept
+// in the order of the scenarios. R is not thread-safe: a calculation on a
+// worker thread touches nothing of R (it reads its scenario and writes its
+// answer), and every row is built, checked and stored here, on R's thread.
 // An interrupt from R stops the calculations between rows and, through the
-// progress of a simulation check, within one.
+// progress of a simulation check (whose rows are calculated one at a time,
+// on this thread), within one.
 std::vector<Row> answer_all(const std::vector<plan::Scenario>& scenarios,
                             const plan::SimulationSettings& settings) {
   std::vector<Row> rows;
   rows.reserve(scenarios.size());
   const ConsoleCapture capture;
-  const plan::Progress progress = [](long, long) { Rcpp::checkUserInterrupt(); };
+  // Set when the call stops: the rows still in flight are then dropped.
+  bool stopped = false;
+  const int threads = plan::row_threads(settings);
+  const plan::Progress progress =
+      threads == 1 ? plan::Progress([](long, long) { Rcpp::checkUserInterrupt(); })
+                   : plan::Progress();
   plan::SharedSearches shared;  // the rows of a design share its search
-  for (const plan::Scenario& s : scenarios) {
-    Rcpp::checkUserInterrupt();
-    try {
-      rows.push_back(row_of(s, plan::answer(s, settings, progress, &shared)));
-    } catch (const console::ProgramEnd& end) {
-      Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
-                 "): " + capture.written());
+  // Last, so that it is ended first: its end waits for the rows in flight,
+  // which use what is above.
+  plan::OrderedWork work(threads);
+  try {
+    for (std::size_t i = 0; i < scenarios.size(); ++i) {
+      Rcpp::checkUserInterrupt();
+      auto answer = std::make_shared<plan::Answer>();
+      const auto calculate = [&scenarios, &settings, &progress, &shared, i, answer] {
+        *answer = plan::answer(scenarios[i], settings, progress, &shared);
+      };
+      const auto finish = [&, i, answer] {
+        if (stopped) return;
+        rows.push_back(row_of(scenarios[i], *answer));
+        if (const std::string text = capture.written(); !text.empty()) {
+          Rcpp::stop("the engine wrote to its console: " + text);
+        }
+      };
+      work.add(calculate, finish);
     }
-    if (const std::string text = capture.written(); !text.empty()) {
-      Rcpp::stop("the engine wrote to its console: " + text);
-    }
+    work.finish_all();
+  } catch (const console::ProgramEnd& end) {
+    stopped = true;
+    Rcpp::stop("the engine stopped (status " + std::to_string(end.status) +
+               "): " + capture.written());
+  } catch (...) {
+    stopped = true;
+    throw;
   }
   return rows;
 }
@@ -321,12 +351,16 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::List& args) {
 }
 
 // The points of curves along `over` ("cases" or "ror") from `from` to `to`,
-// curve by curve in axis order; `points` NULL for the library's number;
-// `args` the design as given, the vector that names the curves among them.
+// curve by curve in axis order, calculated on `threads` threads; `points`
+// NULL for the library's number; `args` the design as given, the vector that
+// names the curves among them.
 // [[Rcpp::export]]
 Rcpp::List curve_rows(const std::string& over, double from, double to, SEXP points,
-                      const Rcpp::List& args) {
+                      double threads, const Rcpp::List& args) {
   if (const std::optional<plan::Error> e = plan::choice_error(Column::over, over)) refuse(*e);
+  plan::SimulationSettings settings;
+  settings.threads = threads;
+  if (const std::optional<plan::Error> e = plan::check(settings)) refuse(*e);
   const double count =
       Rf_isNull(points) ? plan::CurveQuery{}.points : Rcpp::as<double>(points);
   const plan::CurveExpansion curve =
@@ -340,7 +374,7 @@ Rcpp::List curve_rows(const std::string& over, double from, double to, SEXP poin
   for (const plan::CurvePoint& p : plan::curve_points(curve.query)) {
     scenarios.push_back(p.scenario);
   }
-  return columns_of(answer_all(scenarios, plan::SimulationSettings{}), false);
+  return columns_of(answer_all(scenarios, settings), false);
 }
 
 // The columns of the inputs that vectors make rows of, in the order of the

@@ -55,10 +55,10 @@ test_that("rows equal the command line's, value for value", {
     or_e = 1.5, or_g = 1.2, ror = 1.8, or_e_low = 1.2, or_e_high = 2, or_g_low = 0.8,
     or_g_high = 1.5, alpha = 0.01, search = "global", size = c(900, 3600),
     n_cases = c(300, 1200), n_controls = c(600, 2400),
-    power_min = c(0.09929696366531511, 0.5655715034475672), or_g_at_min = c(1.5, 0.8),
-    or_e_at_min = c(1.5310602714573702, 1.2), small_cells_at_min = FALSE,
+    power_min = c(0.09929696366531506, 0.5655715034475672), or_g_at_min = c(1.5, 0.8),
+    or_e_at_min = c(1.531060266828352, 1.2), small_cells_at_min = FALSE,
     power_max = c(0.12035232311022086, 0.5717849759202023), or_g_at_max = c(0.8, 1.5),
-    or_e_at_max = c(1.2, 1.5310602718755137), small_cells_at_max = FALSE, flat = FALSE,
+    or_e_at_max = c(1.2, 1.531060266828352), small_cells_at_max = FALSE, flat = FALSE,
     or_e_conditional = 1.3245474508505086, or_g_conditional = 0.9251076490069595,
     solver_info = 1, error = NA_character_)
   converted <- c("or_e_conditional", "or_g_conditional")
