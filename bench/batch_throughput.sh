@@ -58,7 +58,8 @@ status=0
   2>"$scratch/err" || status=$?
 end=$(date +%s.%N)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
-read -r user system rss_kb <"$scratch/time"
+# GNU time puts a line on a non-zero exit status before its figures.
+read -r user system rss_kb < <(tail -n 1 "$scratch/time")
 
 echo "gxeplan batch: $rows random designs (seed $seed), --threads $threads, exit status $status"
 tail -n 1 "$scratch/err"

@@ -9,14 +9,15 @@
 #   bash bench/curve_points.sh [repeats] [search]
 #
 # (default 21 runs each; search global or centre). Builds the release preset
-# first when needed.
+# first when needed; GXEPLAN=path times another build of the program instead
+# (an older one, say).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 
 repeats=${1:-21}
 search=${2:-global}
-gxe_build release gxeplan
-gxeplan="$GXE_ROOT/build/release/gxeplan"
+if [ -z "${GXEPLAN:-}" ]; then gxe_build release gxeplan; fi
+gxeplan="${GXEPLAN:-$GXE_ROOT/build/release/gxeplan}"
 
 # Median wall time in ms of `repeats` runs of the arguments.
 median_ms() {

@@ -25,8 +25,7 @@ int row_threads(const SimulationSettings& simulation) {
 
 OrderedWork::OrderedWork(int threads)
     : threads_(thread_count(threads)), window_(kJobsPerThread * static_cast<std::size_t>(threads_)) {
-  if (threads_ == 1) return;
-  for (int i = 0; i < threads_; ++i) workers_.emplace_back([this] { run_workers(); });
+  for (int i = 1; i < threads_; ++i) workers_.emplace_back([this] { run_workers(); });
 }
 
 OrderedWork::~OrderedWork() {
@@ -38,33 +37,37 @@ OrderedWork::~OrderedWork() {
     const std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
   }
-  changed_.notify_all();
+  work_ready_.notify_all();
   for (std::thread& worker : workers_) worker.join();
+}
+
+std::shared_ptr<OrderedWork::Job> OrderedWork::take_unstarted() {
+  const auto next = std::find_if(jobs_.begin(), jobs_.end(),
+                                 [](const std::shared_ptr<Job>& j) { return !j->started; });
+  if (next == jobs_.end()) return nullptr;
+  (*next)->started = true;
+  return *next;
+}
+
+void OrderedWork::run_job(Job& job, std::unique_lock<std::mutex>& lock) {
+  lock.unlock();
+  try {
+    job.work();
+  } catch (...) {
+    job.failure = std::current_exception();
+  }
+  lock.lock();
+  job.done = true;
 }
 
 void OrderedWork::run_workers() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     std::shared_ptr<Job> job;
-    changed_.wait(lock, [&] {
-      if (closing_) return true;
-      const auto next = std::find_if(jobs_.begin(), jobs_.end(),
-                                     [](const std::shared_ptr<Job>& j) { return !j->started; });
-      if (next == jobs_.end()) return false;
-      job = *next;
-      return true;
-    });
+    work_ready_.wait(lock, [&] { return closing_ || (job = take_unstarted()) != nullptr; });
     if (!job) return;  // closing, nothing left to start
-    job->started = true;
-    lock.unlock();
-    try {
-      job->work();
-    } catch (...) {
-      job->failure = std::current_exception();
-    }
-    lock.lock();
-    job->done = true;
-    changed_.notify_all();
+    run_job(*job, lock);
+    job_done_.notify_one();  // only the calling thread waits for a job
   }
 }
 
@@ -72,11 +75,16 @@ void OrderedWork::finish_front() {
   std::shared_ptr<Job> job;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return jobs_.front()->done; });
+    while (!jobs_.front()->done) {
+      if (std::shared_ptr<Job> mine = take_unstarted()) {
+        run_job(*mine, lock);
+      } else {
+        job_done_.wait(lock);
+      }
+    }
     job = std::move(jobs_.front());
     jobs_.pop_front();
   }
-  changed_.notify_all();
   if (job->failure) std::rethrow_exception(job->failure);
   job->finish();
 }
@@ -100,7 +108,7 @@ void OrderedWork::add(std::function<void()> work, std::function<void()> finish) 
     }
     finish_front();
   }
-  changed_.notify_all();
+  work_ready_.notify_one();
 }
 
 void OrderedWork::finish_all() {

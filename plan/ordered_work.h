@@ -25,9 +25,12 @@ struct SimulationSettings;
 
 class OrderedWork {
  public:
-  // `threads` workers (0: one per hardware thread). With one, no thread is
-  // started: each job's work and finish run on the calling thread as it is
-  // given, one row after the other.
+  // Work on `threads` threads (0: one per hardware thread): the calling
+  // thread and threads - 1 workers. The calling thread reads and writes the
+  // rows, and while it waits for the next row to finish it calculates rows
+  // itself, so that no core sits idle and none is asked to run two threads.
+  // With one, no thread is started: each job's work and finish run on the
+  // calling thread as it is given, one row after the other.
   explicit OrderedWork(int threads);
   // Finishes every job given (an exception of a work is then dropped: call
   // finish_all() to see it).
@@ -55,11 +58,17 @@ class OrderedWork {
 
   void run_workers();
   void finish_front();
+  // The first job not yet started, marked started; nothing when every job
+  // is. Called with the mutex held.
+  std::shared_ptr<Job> take_unstarted();
+  // Runs a job's work without the mutex, then marks it done.
+  void run_job(Job& job, std::unique_lock<std::mutex>& lock);
 
   int threads_;
   std::size_t window_;
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable work_ready_;  // a job to start, or closing
+  std::condition_variable job_done_;    // a job's work is done
   std::deque<std::shared_ptr<Job>> jobs_;  // in the order given; the front finishes first
   bool closing_ = false;
   std::vector<std::thread> workers_;
