@@ -46,7 +46,7 @@ gxe_build() {
   local fresh=()
   [ -f "$dir/CMakeCache.txt" ] && [ "$GXE_ROOT/CMakePresets.json" -nt "$dir/CMakeCache.txt" ] && fresh=(--fresh)
   if ! { cmake --preset "$preset" "${fresh[@]}" -S "$GXE_ROOT" && \
-         cmake --build --preset "$preset" ${1:+--target "$@"}; } >"$log" 2>&1; then
+         (cd "$GXE_ROOT" && cmake --build --preset "$preset" ${1:+--target "$@"}); } >"$log" 2>&1; then
     cat "$log" >&2
     echo "Build of preset '$preset' failed (log: $log)" >&2
     return 1

@@ -38,14 +38,15 @@ constexpr int kGridSide = 5;
 constexpr int kGlobalStarts = 3;
 
 // ---------------------------------------------------------------------------
-// Objectives handed to the minimizer: power or the number of cases needed,
-// with a sign (the minimizer minimises, so a maximum is sought on the
-// negated objective), value and exact gradient from one object. The
-// dialogue's objectives never report a failed evaluation; those of the
-// global method report a value that is not finite as one, so that the
-// minimizer shortens the step instead of moving there. With the reach check
-// every value is checked; the gradient is always asked for at a point whose
-// value was computed (and checked) just before, with the same arithmetic.
+// Objectives handed to the minimizer: power, the number of cases needed or
+// the alternative's variance varh1, with a sign (the minimizer minimises, so
+// a maximum is sought on the negated objective), value and exact gradient
+// from one object. The dialogue's objectives never report a failed
+// evaluation; those of the global method report a value that is not finite
+// as one, so that the minimizer shortens the step instead of moving there.
+// With the reach check every value is checked; the gradient is always asked
+// for at a point whose value was computed (and checked) just before, with the
+// same arithmetic.
 
 void ufparm() {}
 using UserRoutine = void();
