@@ -33,6 +33,9 @@ struct Dual {
 
 inline double value(const Dual& u) { return u.v; }
 
+// u with its value replaced by v and its gradient kept.
+inline Dual with_value(const Dual& u, double v) { return {v, u.d}; }
+
 // (u + h) + (w + k) = (u + w) + (h + k)
 inline Dual operator+(const Dual& u, const Dual& w) {
   return {u.v + w.v, {u.d[0] + w.d[0], u.d[1] + w.d[1]}};
