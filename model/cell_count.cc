@@ -26,14 +26,15 @@ void cell_odds(const Records& rec, int k, CellOdds& out) {
     for (int e = 1; e <= kk; ++e) {
       double& o = out.odds[(g - 1) * kMaxCategories + (e - 1)];
       o = std::exp(eta(alt, g, e));
-      s = s + o * alt.pgen[g - 1] * alt.pexp[e - 1];
+      const double related = 1.0 + alt.dependence[dependence_at(g, e)];
+      s = s + o * alt.pgen[g - 1] * alt.pexp[e - 1] * related;
     }
   }
   out.sum = s * (1.0 + alt.ccr);
 }
 
 // The expected number of cases in cell (g, e) of a study of `size` subjects
-// is size / (1 + ccr) * exp(eta) pgen pexp / S, S the normalising sum of the
+// is size / (1 + ccr) * exp(eta) pi(g, e) / S, S the normalising sum of the
 // cell table; only case cells are examined.
 int cells_reach_minimum(Records& rec, int k, const CellOdds& at) {
   const Hypothesis& alt = rec.alt;
@@ -43,7 +44,8 @@ int cells_reach_minimum(Records& rec, int k, const CellOdds& at) {
   for (int g = 1; g <= 2; ++g) {
     for (int e = 1; e <= kk; ++e) {
       const double c = rec.size * at.odds[(g - 1) * kMaxCategories + (e - 1)] *
-                       alt.pgen[g - 1] * alt.pexp[e - 1] / at.sum;
+                       alt.pgen[g - 1] * alt.pexp[e - 1] *
+                       (1.0 + alt.dependence[dependence_at(g, e)]) / at.sum;
       if (c < static_cast<double>(rec.cellmin)) ok = 0;
     }
   }

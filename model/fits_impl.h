@@ -34,7 +34,8 @@ constexpr int h4_at(int i, int j) { return (i - 1) + 4 * (j - 1); }  // column b
 // categories of `cell`; bg and be stand for r.bg and r.be (they carry the
 // gradient under the alternative). Returns the intercept b0 = -log(ccr S).
 //
-// Controls: ccr pgen(g) pexp(e). Cases: exp(eta) pgen(g) pexp(e) / S, with
+// Controls: ccr pi(g, e), pi(g, e) = pgen(g) pexp(e) (1 + dependence(g, e))
+// the control distribution. Cases: exp(eta) pi(g, e) / S, with
 // eta = (g-1) bg + (e-1) be + (g-1)(e-1) beg and S the sum of the numerators,
 // so the case cells sum to 1 and cases/controls = exp(b0 + eta) in every
 // cell: the logistic model with (b0, bg, be, beg) reproduces the table, and
@@ -46,10 +47,11 @@ T cell_table(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>&
   T s = T(0.0);
   for (int g = 1; g <= 2; ++g) {
     for (int e = 1; e <= k; ++e) {
-      cell[cell_at(1, g, e)] = T(r.pgen[g - 1] * r.pexp[e - 1] * r.ccr);
+      const double related = 1.0 + r.dependence[dependence_at(g, e)];
+      cell[cell_at(1, g, e)] = T(r.pgen[g - 1] * r.pexp[e - 1] * related * r.ccr);
       const T eta = static_cast<double>(g - 1) * bg + static_cast<double>(e - 1) * be +
                     static_cast<double>((g - 1) * (e - 1)) * r.beg;
-      const T numerator = exp(eta) * r.pgen[g - 1] * r.pexp[e - 1];
+      const T numerator = exp(eta) * r.pgen[g - 1] * r.pexp[e - 1] * related;
       s = s + numerator;
       cell[cell_at(2, g, e)] = numerator;  // divided by S below
     }

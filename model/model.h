@@ -131,6 +131,15 @@ double mynormi(double pp);
 // Standard normal density.
 double norm(double x);
 
+// --- Association among controls ---------------------------------------------
+
+// Associates gene and exposure among controls: fills h.dependence so that
+// the control distribution is the log-linear one with margins h.pgen and
+// h.pexp (k categories) and OR^tb(G,E) = or_ge, the odds ratio of being a
+// carrier in the top against the bottom exposure category
+// (model/association_impl.h). or_ge = 1 is independence: all zeros.
+void set_association(Hypothesis& h, double or_ge, int k);
+
 // --- Expected cell-count check ----------------------------------------------
 
 // ok = 1 when every case cell of the alternative at the current rec.alt.bg,

@@ -86,23 +86,44 @@ int func(void* p, int /*n*/, const double* x, double* fvec, int /*iflag*/) {
 
 int convert_odds_ratios(Records& rec, double orgm, double oretbm, double ror, int k,
                         std::span<const double> pexp, std::span<const double> pgen,
-                        double& oretbc, double& orgc) {
+                        double& oretbc, double& orgc, std::span<const double> dependence) {
   AltOdr& altodr = rec.altodr;
-  altodr.org = orgm;
   altodr.ncat = k;
 
-  // Controls: G and E independent, so the joint distribution is the product.
+  // Controls: the joint distribution of gene and exposure, the product of
+  // the margins under independence.
   const int kk = bounded_categories(k, pexp.size());
+  const auto related = [&](int g, int e) {
+    return dependence.empty() ? 1.0 : 1.0 + dependence[dependence_at(g, e)];
+  };
   for (int e = 1; e <= kk; ++e) {
-    altodr.joint(e, 1) = pexp[e - 1] * pgen[0];
-    altodr.joint(e, 2) = pexp[e - 1] * pgen[1];
+    altodr.joint(e, 1) = pexp[e - 1] * pgen[0] * related(1, e);
+    altodr.joint(e, 2) = pexp[e - 1] * pgen[1] * related(2, e);
   }
 
   Eigen::VectorXd x = Eigen::VectorXd::Zero(kEquations);
 
   // k - 1 in floating point: no integer overflow for any k.
   const double steps = static_cast<double>(k) - 1.0;
-  altodr.ore = std::exp(std::log(oretbm) / steps);
+  const bool associated =
+      std::any_of(dependence.begin(), dependence.end(), [](double d) { return d != 0.0; });
+  if (associated) {
+    // The entered odds ratios are the null's conditional ones; with gene and
+    // exposure associated among controls its marginal ones differ, and the
+    // alternative is held to those: the two conditions at the null's point,
+    // without interaction and with targets zero, give them.
+    altodr.beg = 0.0;
+    altodr.ore = 0.0;
+    altodr.org = 0.0;
+    const double null_point[kEquations] = {std::log(oretbm) / steps, std::log(orgm)};
+    double marginal[kEquations] = {0.0, 0.0};
+    func(&rec, kEquations, null_point, marginal, 1);
+    altodr.ore = marginal[0];
+    altodr.org = marginal[1];
+  } else {
+    altodr.ore = std::exp(std::log(oretbm) / steps);
+    altodr.org = orgm;
+  }
   altodr.beg = std::log(ror) / steps;
 
   const int info = solve(rec, x);

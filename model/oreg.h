@@ -18,10 +18,14 @@ namespace gxe::model {
 // The conversion alone, without a word on the console: fills rec.altodr,
 // solves the two conditions and returns the solver's verdict (1: converged;
 // otherwise the results are the solver's last iterate). Arguments as for
-// `oreg`, all by value or read only.
+// `oreg`, all by value or read only; `dependence` (a Hypothesis's, or empty
+// for independence) associates gene and exposure among controls, and then
+// the entered odds ratios are the null's conditional ones and the
+// alternative keeps the marginal ones the null has with that association.
 int convert_odds_ratios(Records& rec, double orgm, double oretbm, double ror, int k,
                         std::span<const double> pexp, std::span<const double> pgen,
-                        double& oretbc, double& orgc);
+                        double& oretbc, double& orgc,
+                        std::span<const double> dependence = {});
 
 // Solves for the conditional odds ratios of the alternative and prints the
 // report. orgm: marginal OR(G); oretbm: marginal top-versus-bottom OR^tb(E);

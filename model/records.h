@@ -32,9 +32,18 @@ struct Hypothesis {
   double beg = 0.0;  // per-step log interaction: log(ROR^tb)/(k-1)
   std::array<double, kMaxCategories> pexp{};  // exposure prevalences among controls, slots 1..k
   std::array<double, 2> pgen{};               // (P(G=0), P(G=1)) among controls
+  // The association of gene and exposure among controls, as each cell's
+  // share against independence, less one: P(G=g, E=e | control) =
+  // pgen(g) pexp(e) (1 + dependence(g, e)), at dependence_at(g, e). All zero
+  // (the records' start) is independence, and then the products are the
+  // plain pgen(g) pexp(e), bit for bit.
+  std::array<double, 2 * kMaxCategories> dependence{};
   double b0 = 0.0;   // intercept, written by each fit
   double ccr = 0.0;  // controls per case
 };
+
+// Position of cell (g, e) in Hypothesis::dependence, both 1-based.
+constexpr int dependence_at(int g, int e) { return (g - 1) * kMaxCategories + (e - 1); }
 
 // Expected number of subjects per case in each cell (d, g, e): d = 1 control,
 // 2 case; g = 1 non-carrier, 2 carrier; e = 1..k. d varies fastest, then g.

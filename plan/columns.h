@@ -34,6 +34,9 @@ enum class Column : std::size_t {
   sim_replicates, sim_power_min, sim_se_min, sim_failed_min, wald_power_min,
   sim_power_max, sim_se_max, sim_failed_max, wald_power_max,
   sim_unreliable_min, sim_unreliable_max,
+  // The association of gene and exposure among controls, after everything
+  // that was there before it.
+  or_ge,
   // Inputs that are read but not written: the gene by its risk allele.
   allele_frequency, genetic_model,
   // A point of a curve, in front of its calculation's columns.
@@ -166,6 +169,11 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
      "something"},
     {"sim_unreliable_max", ColumnKind::flag, ColumnRole::simulation,
      "the same at the most favourable point"},
+
+    {"or_ge", ColumnKind::number, ColumnRole::input,
+     "OR^tb(G,E) among controls: the odds ratio of being a carrier in the top against the "
+     "bottom exposure category",
+     {}, "1"},
 
     {"allele_frequency", ColumnKind::number, ColumnRole::alias,
      "frequency of the risk allele, with genetic_model"},

@@ -123,8 +123,10 @@ void store_design(model::Records& rec, const Design& d, int k) {
   null.be = std::log(d.or_e) / steps;
   null.bg = std::log(d.or_g);
   null.beg = 0.0;
+  model::set_association(null, d.or_ge, k);
   rec.alt.pgen = null.pgen;
   rec.alt.pexp = null.pexp;
+  rec.alt.dependence = null.dependence;
   rec.alt.ccr = null.ccr;
   rec.alt.beg = std::log(d.ror) / steps;
 }
@@ -139,7 +141,8 @@ std::optional<Error> convert_and_box(model::Records& rec, const Design& d, const
                                      int k, Result& r) {
   r.solver_info = model::convert_odds_ratios(
       rec, d.or_g, d.or_e, d.ror, k, std::span<const double>(rec.null.pexp.data(), k),
-      std::span<const double>(rec.null.pgen), r.or_e_conditional, r.or_g_conditional);
+      std::span<const double>(rec.null.pgen), r.or_e_conditional, r.or_g_conditional,
+      rec.null.dependence);
   const bool converted = r.converted();
   if ((!ranges.or_e || !ranges.or_g) && !converted) {
     return no_answer("the conversion of the odds ratios to conditional ones did not converge "
@@ -232,6 +235,7 @@ Error null_beyond_reach(const Design& d, int k) {
        [](Design& n) { n.controls_per_case = 1.0; }},
       {Column::exposure_prevalences, prevalences,
        [](Design& n) { n.quantiles = n.categories(), n.exposure_prevalences.clear(); }},
+      {Column::or_ge, values::format_number(d.or_ge), [](Design& n) { n.or_ge = 1.0; }},
   };
   const Suspect* named = &suspects[0];
   double least = INFINITY;
@@ -314,7 +318,7 @@ SharedSearches::Key key_of(const Scenario& s) {
   SharedSearches::Key key{static_cast<double>(d.quantiles),
                           static_cast<double>(d.exposure_prevalences.size())};
   key.insert(key.end(), d.exposure_prevalences.begin(), d.exposure_prevalences.end());
-  key.insert(key.end(), {d.gene_prevalence, d.controls_per_case, d.or_e, d.or_g, d.ror});
+  key.insert(key.end(), {d.gene_prevalence, d.controls_per_case, d.or_e, d.or_g, d.ror, d.or_ge});
   for (const std::optional<Range>& range : {s.ranges.or_e, s.ranges.or_g}) {
     key.insert(key.end(), {range ? 1.0 : 0.0, range ? range->low : 0.0, range ? range->high : 0.0});
   }
@@ -423,6 +427,7 @@ std::optional<Error> check(const Scenario& s) {
       {Column::or_e, d.or_e, false},
       {Column::or_g, d.or_g, false},
       {Column::ror, d.ror, false},
+      {Column::or_ge, d.or_ge, false},
       {Column::alpha, s.settings.alpha, true},
   };
   if (auto e = first_failure(design_rules)) return e;

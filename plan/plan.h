@@ -46,6 +46,10 @@ struct Design {
   double or_e = 1.0;               // OR^tb(E|G=0) under the null, > 0
   double or_g = 1.0;               // OR(G|E=0) under the null, > 0
   double ror = 1.0;                // ROR^tb under the alternative, > 0
+  // OR^tb(G,E) among controls, > 0: the association of gene and exposure
+  // (1: independent). The control distribution is then the log-linear one
+  // with the margins above, under both hypotheses.
+  double or_ge = 1.0;
 
   // k, from whichever form the exposure was given in.
   int categories() const;

@@ -85,7 +85,7 @@ std::optional<Error> check_study(const Study& st) {
   }
   for (const auto& [input, x] : {std::pair{"controls_per_case", st.controls_per_case},
                                  std::pair{"or_g", st.or_g}, std::pair{"or_e", st.or_e},
-                                 std::pair{"ror", st.ror}}) {
+                                 std::pair{"ror", st.ror}, std::pair{"or_ge", st.or_ge}}) {
     if (auto e = values::check_positive(input, x)) return e;
   }
   for (const auto& [input, x] : {std::pair{"carrier_prevalence", st.carrier_prevalence},
@@ -130,6 +130,7 @@ std::optional<Error> prepare(const Study& st, Prepared& prep, double& wald_power
   alt.beg = std::log(st.ror) / (k - 1);
   std::copy(st.exposure_prevalences.begin(), st.exposure_prevalences.end(), alt.pexp.begin());
   alt.pgen = {1.0 - st.carrier_prevalence, st.carrier_prevalence};
+  model::set_association(alt, st.or_ge, k);
   alt.ccr = st.controls_per_case;
   model::impl::CellArray<double> cell{};
   double b0 = 0.0;

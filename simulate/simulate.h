@@ -60,6 +60,9 @@ struct Study {
   // controls, each from 1 to kMaxSubjects.
   double cases = 0.0;
   double alpha = 0.05;  // two-sided level, in (0, 1); down to about 1e-298
+  // OR^tb(G,E) among controls, > 0: the controls (and through them the
+  // cases) are drawn with gene and exposure so associated (1: independent).
+  double or_ge = 1.0;
 };
 
 inline constexpr double kMaxSubjects = 1e9;  // cases, and controls, per study

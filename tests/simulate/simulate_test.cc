@@ -198,3 +198,25 @@ TEST(SimulatePowerTest, AnEmptyExposureCategoryIsSimulated) {
 
 }  // namespace
 }  // namespace gxe::simulate
+
+namespace gxe::simulate {
+namespace {
+
+// Gene and exposure associated among controls: the studies are drawn from
+// the associated control distribution, so in a large study the share of
+// rejections is the Wald approximation with that distribution's variance,
+// which the association moves well away from independence's.
+TEST(SimulatePowerTest, DrawsFromTheAssociatedControlDistribution) {
+  Study s = quantiles(4, 0.3, 1.6, 2500);
+  s.or_g = 1.5;
+  s.or_e = 2.0;
+  const Check independent = run(s, replicates(1));
+  s.or_ge = 4.0;
+  const Check c = run(s, replicates(20000));
+  const double se = std::sqrt(c.wald_power * (1 - c.wald_power) / c.replicates);
+  EXPECT_NEAR(c.power, c.wald_power, 3.0 * se);
+  EXPECT_GT(std::fabs(c.wald_power - independent.wald_power), 10.0 * se);
+}
+
+}  // namespace
+}  // namespace gxe::simulate
