@@ -104,6 +104,11 @@ std::vector<OptionEntry> design_option_list(bool curve) {
        "Range of OR(G|E=0) under the alternative to\nsearch, such as 1:2. Default: as for\n"
        "--or-e-range.",
        Check::range},
+      {Column::or_ge, "X",
+       "OR^tb(G,E) among controls: odds ratio of\nbeing a carrier in the top versus the bottom\n"
+       "exposure category (1: gene and exposure\nindependent). The odds ratios above are then\n"
+       "conditional on both.",
+       Check::number},
       {Column::alpha, "A[,...]",
        "Two-sided level of the test: 5e-8 for\ngenome-wide significance, 0.05/m for a\n"
        "Bonferroni correction over m tests.",
@@ -201,6 +206,7 @@ const std::string& DesignOptions::text(Column c) const {
     case Column::or_e: return or_e_;
     case Column::or_g: return or_g_;
     case Column::ror: return ror_;
+    case Column::or_ge: return or_ge_;
     case Column::or_e_low: case Column::or_e_high: return or_e_range_;
     case Column::or_g_low: case Column::or_g_high: return or_g_range_;
     case Column::alpha: return alpha_;
@@ -229,6 +235,7 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
   number(Column::quantiles, r.quantiles);
   number(Column::or_e, r.or_e);
   number(Column::or_g, r.or_g);
+  number(Column::or_ge, r.or_ge);
   if (given(Column::genetic_model)) r.genetic_model = plan::parse_genetic_model(genetic_model_);
   if (given(Column::or_e_low)) r.ranges.or_e = read_range(or_e_range_).range;
   if (given(Column::or_g_low)) r.ranges.or_g = read_range(or_g_range_).range;

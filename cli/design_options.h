@@ -59,6 +59,7 @@ class DesignOptions {
   std::string controls_per_case_{plan::column(plan::Column::controls_per_case).default_text};
   std::string or_e_{plan::column(plan::Column::or_e).default_text};
   std::string or_g_{plan::column(plan::Column::or_g).default_text};
+  std::string or_ge_{plan::column(plan::Column::or_ge).default_text};
   std::string alpha_{plan::column(plan::Column::alpha).default_text};
   std::string search_{plan::column(plan::Column::search).default_text};
   std::string format_ = "table";

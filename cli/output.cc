@@ -129,6 +129,9 @@ void RowStream::begin() {
           out_ << ',' << plan::simulation_column_name(i);
         }
       }
+      for (std::size_t i = 0; i < plan::kAssociationColumnCount; ++i) {
+        out_ << ',' << plan::association_column_name(i);
+      }
       for (const std::string& name : carried_names_) out_ << ',' << plan::csv_field(name);
       out_ << "\r\n";
       return;
@@ -166,6 +169,7 @@ void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
         out_ << ',' << plan::csv_field(plan::cell_text(cell));
       }
     }
+    for (const plan::Cell& cell : row.association) out_ << ',' << plan::csv_field(plan::cell_text(cell));
     for (std::size_t i = 0; i < carried_names_.size(); ++i) {
       out_ << ',' << plan::csv_field(carried_text(i));
     }
@@ -184,6 +188,9 @@ void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
     for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
       object[std::string(plan::simulation_column_name(i))] = json_cell(cells[i]);
     }
+  }
+  for (std::size_t i = 0; i < plan::kAssociationColumnCount; ++i) {
+    object[std::string(plan::association_column_name(i))] = json_cell(row.association[i]);
   }
   for (std::size_t i = 0; i < carried_names_.size(); ++i) {
     object[carried_names_[i]] = std::string(carried_text(i));

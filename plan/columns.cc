@@ -14,6 +14,7 @@ static_assert(column_name(Column::search) == "search");
 static_assert(column_name(Column::error) == "error");
 static_assert(column_name(Column::sim_replicates) == "sim_replicates");
 static_assert(column_name(Column::sim_unreliable_max) == "sim_unreliable_max");
+static_assert(column_name(Column::or_ge) == "or_ge");
 static_assert(column_name(Column::allele_frequency) == "allele_frequency");
 static_assert(column_name(Column::over) == "over");
 static_assert(column_name(Column::unread_row) == "unread_row");
@@ -88,6 +89,10 @@ std::string input_column_help() {
     for (const ColumnInfo& c : kColumns) {
       if (c.role == ColumnRole::alias) out += help_line(c);
     }
+  }
+  for (std::size_t i = 0; i < kAssociationColumnCount; ++i) {
+    const ColumnInfo& c = column(association_column(i));
+    if (c.role == ColumnRole::input) out += help_line(c);
   }
   return out;
 }

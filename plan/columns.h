@@ -82,6 +82,10 @@ inline constexpr std::size_t kColumnTotal = static_cast<std::size_t>(Column::unr
 inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::error) + 1;
 // The inputs among them: mode to search.
 inline constexpr std::size_t kInputColumns = static_cast<std::size_t>(Column::search) + 1;
+// The columns written after the simulation check's (or after error without
+// one): the association of gene and exposure among controls, or_ge onwards.
+inline constexpr std::size_t kAssociationColumnCount =
+    static_cast<std::size_t>(Column::or_ge) - static_cast<std::size_t>(Column::or_ge) + 1;
 // The simulation check's columns, sim_replicates to sim_unreliable_max.
 inline constexpr std::size_t kSimulationColumnCount =
     static_cast<std::size_t>(Column::sim_unreliable_max) -
@@ -195,6 +199,13 @@ constexpr std::string_view column_name(Column c) { return column(c).name; }
 constexpr std::string_view row_column_name(std::size_t i) { return kColumns[i].name; }
 constexpr std::string_view simulation_column_name(std::size_t i) {
   return kColumns[static_cast<std::size_t>(Column::sim_replicates) + i].name;
+}
+// The i-th of the columns after the simulation check's.
+constexpr Column association_column(std::size_t i) {
+  return static_cast<Column>(static_cast<std::size_t>(Column::or_ge) + i);
+}
+constexpr std::string_view association_column_name(std::size_t i) {
+  return column_name(association_column(i));
 }
 
 // The column of a name, or nothing.

@@ -152,7 +152,7 @@ struct InputLine {
   std::string (*text)(const Scenario&);
 };
 
-constexpr std::size_t kInputLineCount = 9;
+constexpr std::size_t kInputLineCount = 10;
 
 std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
   const InputLine quantity =
@@ -173,6 +173,13 @@ std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
                 [](const Scenario& s) { return format_number(s.design.or_e); }},
       InputLine{"Null OR(G|E=0)", [](const Scenario& s) { return format_number(s.design.or_g); }},
       InputLine{"ROR^tb", [](const Scenario& s) { return format_number(s.design.ror); }},
+      // Shown only when gene and exposure are associated among controls.
+      InputLine{"OR^tb(G,E)",
+                [](const Scenario& s) {
+                  return s.design.or_ge == 1.0
+                             ? std::string()
+                             : format_number(s.design.or_ge) + " (among controls)";
+                }},
       InputLine{"Level alpha",
                 [](const Scenario& s) { return format_number(s.settings.alpha) + " (two-sided)"; }},
       InputLine{"Search",
@@ -263,7 +270,7 @@ TableReport::TableReport(std::span<const Scenario> scenarios)
     const bool same = std::all_of(scenarios.begin(), scenarios.end(),
                                   [&](const Scenario& s) { return line.text(s) == first; });
     varies_.push_back(!same);
-    if (same) shared_ += labelled(line.label, first);
+    if (same && !first.empty()) shared_ += labelled(line.label, first);
   }
 }
 
@@ -282,7 +289,8 @@ std::string TableReport::block(const Scenario& s, const Outcome& outcome,
     text += "Scenario " + std::to_string(index_) + " of " + std::to_string(count_) + "\n";
     const auto lines = input_lines(mode_);
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (varies_[i]) text += labelled(lines[i].label, lines[i].text(s));
+      const std::string value = lines[i].text(s);
+      if (varies_[i] && !value.empty()) text += labelled(lines[i].label, value);
     }
   }
   const Result& r = outcome.result;

@@ -176,6 +176,7 @@ Scenario base_of(const Request& r) {
   base.design.exposure_prevalences = r.exposure_prevalences;
   base.design.or_e = r.or_e.value_or(default_number(Column::or_e));
   base.design.or_g = r.or_g.value_or(default_number(Column::or_g));
+  base.design.or_ge = r.or_ge.value_or(default_number(Column::or_ge));
   base.ranges = r.ranges;
   base.settings.search = r.search.value_or(*parse_search_method(column(Column::search).default_text));
   return base;

@@ -39,6 +39,7 @@ struct Request {
   std::vector<double> exposure_prevalences;
   std::optional<double> or_e;
   std::optional<double> or_g;
+  std::optional<double> or_ge;  // OR^tb(G,E) among controls
   Ranges ranges;
   std::optional<SearchMethod> search;
 };

@@ -52,6 +52,7 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   row[Column::or_e] = d.or_e;
   row[Column::or_g] = d.or_g;
   row[Column::ror] = d.ror;
+  row[Column::or_ge] = d.or_ge;
   row[Column::alpha] = s.settings.alpha;
   row[Column::search] = std::string(name(s.settings.search));
 

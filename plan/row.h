@@ -23,9 +23,13 @@ namespace gxe::plan {
 using Cell = std::variant<std::monostate, double, bool, std::string, std::vector<double>>;
 
 struct Row {
-  std::array<Cell, kColumnCount> cells;
-  const Cell& operator[](Column c) const { return cells[static_cast<std::size_t>(c)]; }
-  Cell& operator[](Column c) { return cells[static_cast<std::size_t>(c)]; }
+  std::array<Cell, kColumnCount> cells;                   // mode to error
+  std::array<Cell, kAssociationColumnCount> association;  // or_ge onwards
+  const Cell& operator[](Column c) const { return const_cast<Row&>(*this)[c]; }
+  Cell& operator[](Column c) {
+    const auto i = static_cast<std::size_t>(c);
+    return i < kColumnCount ? cells[i] : association[i - static_cast<std::size_t>(Column::or_ge)];
+  }
 };
 
 // The row of a calculation. Inputs that the mode does not use (cases in a

@@ -303,7 +303,7 @@ class DesignReader {
            choice(Column::genetic_model, r.genetic_model, parse_genetic_model) &&
            number(Column::controls_per_case, r.controls_per_case) &&
            number(Column::or_e, r.or_e) && number(Column::or_g, r.or_g) &&
-           number(Column::ror, r.ror) &&
+           number(Column::ror, r.ror) && number(Column::or_ge, r.or_ge) &&
            range(Column::or_e_low, Column::or_e_high, r.ranges.or_e) &&
            range(Column::or_g_low, Column::or_g_high, r.ranges.or_g) &&
            number(Column::alpha, r.alpha) &&
@@ -351,6 +351,12 @@ Row row_as_read(const Layout& layout, std::span<const std::string> fields) {
   for (std::size_t i = 0; i < kInputColumns; ++i) {
     const std::string_view text = cells.text(static_cast<Column>(i));
     if (!text.empty()) row.cells[i] = std::string(text);
+  }
+  for (std::size_t i = 0; i < kAssociationColumnCount; ++i) {
+    const Column c = association_column(i);
+    if (column(c).role != ColumnRole::input) continue;
+    const std::string_view text = cells.text(c);
+    if (!text.empty()) row[c] = std::string(text);
   }
   return row;
 }

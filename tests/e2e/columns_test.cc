@@ -24,10 +24,14 @@ std::string header_of(const std::vector<std::string>& args) {
   return run.out.substr(0, run.out.find("\r\n"));
 }
 
-// The names of the columns of the given roles, in table order, joined by commas.
-std::string names_of(std::initializer_list<ColumnRole> roles) {
+// The names of the columns of the given roles, in table order, joined by
+// commas: those before the simulation check's (`later` false) or those after.
+std::string names_of(std::initializer_list<ColumnRole> roles, bool later = false) {
   std::string names;
-  for (const plan::ColumnInfo& c : plan::kColumns) {
+  for (std::size_t i = 0; i < plan::kColumns.size(); ++i) {
+    const plan::ColumnInfo& c = plan::kColumns[i];
+    const std::size_t first_later = static_cast<std::size_t>(plan::Column::or_ge);
+    if ((i >= first_later && i < first_later + plan::kAssociationColumnCount) != later) continue;
     for (const ColumnRole role : roles) {
       if (c.role == role) names += (names.empty() ? "" : ",") + std::string(c.name);
     }
@@ -36,8 +40,12 @@ std::string names_of(std::initializer_list<ColumnRole> roles) {
 }
 
 TEST(Columns, CsvHeadersAreTheTablesColumns) {
-  const std::string row = names_of({ColumnRole::input, ColumnRole::result});
-  const std::string simulated = row + "," + names_of({ColumnRole::simulation});
+  // The inputs and results, the simulation check's columns when there are
+  // any, then the columns added after it.
+  const std::string first = names_of({ColumnRole::input, ColumnRole::result});
+  const std::string after = names_of({ColumnRole::input, ColumnRole::result}, true);
+  const std::string row = first + "," + after;
+  const std::string simulated = first + "," + names_of({ColumnRole::simulation}) + "," + after;
   const std::vector<std::string> design = {"--quantiles", "4", "--gene-prevalence", "0.3",
                                            "--format", "csv"};
   const struct {

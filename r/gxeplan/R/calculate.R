@@ -38,6 +38,13 @@
 #'   the bottom exposure category. Positive; 1 when not given.
 #' @param or_g OR(G|E=0) under the null: the gene's odds ratio. Positive; 1
 #'   when not given.
+#' @param or_ge OR^tb(G,E) among controls: the odds ratio of being a carrier in
+#'   the top against the bottom exposure category. Positive; 1 (the default)
+#'   takes gene and exposure as independent among controls. Otherwise the
+#'   control distribution is the log-linear one with the given carrier and
+#'   exposure prevalences as its margins, `or_e` and `or_g` are conditional
+#'   on it, and the conversion keeps the marginal odds ratios the null then
+#'   has.
 #' @param or_e_range,or_g_range The range of OR^tb(E|G=0) and of OR(G|E=0)
 #'   under the alternative that is searched, as `c(low, high)`; a single
 #'   value, or equal bounds, fixes the odds ratio. `NULL` (the default) takes
@@ -152,7 +159,8 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
                       exposure_prevalences = NULL, controls_per_case = NULL,
                       or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
-                      allele_frequency = NULL, genetic_model = NULL, threads = 1) {
+                      allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
+                      threads = 1) {
   calculate("power", given(environment()), sys.call())
 }
 
@@ -198,7 +206,8 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      exposure_prevalences = NULL, controls_per_case = NULL,
                      or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
-                     allele_frequency = NULL, genetic_model = NULL, threads = 1) {
+                     allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
+                     threads = 1) {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -264,7 +273,7 @@ argument_forms <- c(
   allele_frequency = "numbers", controls_per_case = "numbers", alpha = "numbers",
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
-  simulate = "number", seed = "number", threads = "number")
+  or_ge = "number", simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.
 checked <- function(args, call) {

@@ -119,6 +119,7 @@ constexpr NumberArgument kNumberArguments[] = {
     {Column::quantiles, &plan::Request::quantiles},
     {Column::or_e, &plan::Request::or_e},
     {Column::or_g, &plan::Request::or_g},
+    {Column::or_ge, &plan::Request::or_ge},
 };
 
 // A text argument that must be one of its column's choices.
@@ -197,10 +198,14 @@ struct Row {
   std::vector<std::string> notes;
 };
 
-// The cell of the i-th column: the row's columns, then the simulation's,
-// as the column table lists them.
-const plan::Cell& cell_at(const Row& row, std::size_t i) {
-  return i < plan::kColumnCount ? row.cells.cells[i] : row.simulation[i - plan::kColumnCount];
+// The cell of a column: the row's own, or the simulation's.
+const plan::Cell& cell_at(const Row& row, Column c) {
+  const auto i = static_cast<std::size_t>(c);
+  const auto first_simulated = static_cast<std::size_t>(Column::sim_replicates);
+  if (i >= first_simulated && i < first_simulated + plan::kSimulationColumnCount) {
+    return row.simulation[i - first_simulated];
+  }
+  return row.cells[c];
 }
 
 [[noreturn]] void wrong_kind(std::string_view column) {
@@ -210,51 +215,59 @@ const plan::Cell& cell_at(const Row& row, std::size_t i) {
 // One column of R vectors of type V from the i-th cells, each holding a T
 // or empty (NA).
 template <class V, class T>
-V values_of(const std::vector<Row>& rows, std::size_t i) {
+V values_of(const std::vector<Row>& rows, Column c) {
   V v(static_cast<R_xlen_t>(rows.size()), V::get_na());
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    const plan::Cell& cell = cell_at(rows[r], i);
+    const plan::Cell& cell = cell_at(rows[r], c);
     if (auto x = std::get_if<T>(&cell)) {
       v[static_cast<R_xlen_t>(r)] = *x;
     } else if (!std::holds_alternative<std::monostate>(cell)) {
-      wrong_kind(plan::row_column_name(i));
+      wrong_kind(plan::column_name(c));
     }
   }
   return v;
 }
 
-SEXP column_of(const std::vector<Row>& rows, std::size_t i) {
-  switch (plan::kColumns[i].kind) {
+SEXP column_of(const std::vector<Row>& rows, Column c) {
+  switch (plan::column(c).kind) {
     case plan::ColumnKind::number:
     case plan::ColumnKind::whole_number:
-      return values_of<Rcpp::NumericVector, double>(rows, i);
+      return values_of<Rcpp::NumericVector, double>(rows, c);
     case plan::ColumnKind::flag:
-      return values_of<Rcpp::LogicalVector, bool>(rows, i);
+      return values_of<Rcpp::LogicalVector, bool>(rows, c);
     case plan::ColumnKind::text:
     case plan::ColumnKind::numbers:
       break;
   }
   Rcpp::CharacterVector v(static_cast<R_xlen_t>(rows.size()), NA_STRING);
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    const plan::Cell& cell = cell_at(rows[r], i);
+    const plan::Cell& cell = cell_at(rows[r], c);
     if (std::holds_alternative<std::string>(cell) ||
         std::holds_alternative<std::vector<double>>(cell)) {
       v[static_cast<R_xlen_t>(r)] = plan::cell_text(cell);
     } else if (!std::holds_alternative<std::monostate>(cell)) {
-      wrong_kind(plan::row_column_name(i));
+      wrong_kind(plan::column_name(c));
     }
   }
   return v;
 }
 
-// The rows as R columns, named as the command line names them.
+// The rows as R columns, named and ordered as the command line writes them:
+// the row's columns, the simulation's when there is one, then those after it.
 Rcpp::List columns_of(const std::vector<Row>& rows, bool simulated) {
-  const std::size_t count = plan::kColumnCount + (simulated ? plan::kSimulationColumnCount : 0);
-  Rcpp::List columns(count);
-  Rcpp::CharacterVector names(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    names[i] = std::string(plan::row_column_name(i));
-    columns[i] = column_of(rows, i);
+  std::vector<Column> order;
+  for (std::size_t i = 0; i < plan::kColumnCount; ++i) order.push_back(static_cast<Column>(i));
+  for (std::size_t i = 0; simulated && i < plan::kSimulationColumnCount; ++i) {
+    order.push_back(static_cast<Column>(static_cast<std::size_t>(Column::sim_replicates) + i));
+  }
+  for (std::size_t i = 0; i < plan::kAssociationColumnCount; ++i) {
+    order.push_back(plan::association_column(i));
+  }
+  Rcpp::List columns(order.size());
+  Rcpp::CharacterVector names(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    names[i] = std::string(plan::column_name(order[i]));
+    columns[i] = column_of(rows, order[i]);
   }
   columns.attr("names") = names;
   return columns;
