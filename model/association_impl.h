@@ -129,6 +129,21 @@ void control_distribution(const T& p, const T& gamma, std::span<const double> q,
   }
 }
 
+// The control factors (see RecordControls in model/fits_impl.h) of a
+// distribution pi made by control_distribution for carrier prevalence
+// `carriers`, of the same scalar type: what the fits take when the carrier
+// prevalence or the association varies over the search.
+template <class T>
+struct TableControls {
+  const Hypothesis& r;
+  const ControlTable<T>& pi;
+  T carriers;
+  T pgen(int g) const { return g == 1 ? 1.0 - carriers : carriers; }
+  T related(int g, int e) const {
+    return pi[(g - 1) * kMaxCategories + (e - 1)] / (pgen(g) * r.pexp[e - 1]);
+  }
+};
+
 }  // namespace gxe::model::impl
 
 #endif  // GXE_MODEL_ASSOCIATION_IMPL_H_

@@ -30,28 +30,42 @@ inline int bounded_categories(int k) { return std::clamp(k, 0, kMaxCategories); 
 constexpr int cell_at(int d, int g, int e) { return CellTable::index(d, g, e); }
 constexpr int h4_at(int i, int j) { return (i - 1) + 4 * (j - 1); }  // column by column
 
+// The control distribution's factors, pi(g, e) = pgen(g) pexp(e) related(g, e)
+// with related = 1 + dependence, as the records hold them: doubles, the same
+// at every point of the alternative. A search over the carrier prevalence or
+// the association passes factors of its own type instead (values that carry
+// gradients), with the same two accessors.
+struct RecordControls {
+  const Hypothesis& r;
+  double pgen(int g) const { return r.pgen[g - 1]; }
+  double related(int g, int e) const { return 1.0 + r.dependence[dependence_at(g, e)]; }
+};
+
 // Expected cell table of hypothesis r, per case, written into the first k
 // categories of `cell`; bg and be stand for r.bg and r.be (they carry the
-// gradient under the alternative). Returns the intercept b0 = -log(ccr S).
+// gradient under the alternative), and `controls` gives the control
+// distribution's factors. Returns the intercept b0 = -log(ccr S).
 //
-// Controls: ccr pi(g, e), pi(g, e) = pgen(g) pexp(e) (1 + dependence(g, e))
-// the control distribution. Cases: exp(eta) pi(g, e) / S, with
+// Controls: ccr pi(g, e), pi(g, e) = pgen(g) pexp(e) related(g, e) the control
+// distribution. Cases: exp(eta) pi(g, e) / S, with
 // eta = (g-1) bg + (e-1) be + (g-1)(e-1) beg and S the sum of the numerators,
 // so the case cells sum to 1 and cases/controls = exp(b0 + eta) in every
 // cell: the logistic model with (b0, bg, be, beg) reproduces the table, and
-// that vector is the maximum-likelihood fit of it.
-template <class T>
-T cell_table(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell) {
+// that vector is the maximum-likelihood fit of it. The products are taken in
+// the order written, whatever the factors' type.
+template <class T, class Controls>
+T cell_table(const Hypothesis& r, const Controls& controls, const T& bg, const T& be, int k,
+             CellArray<T>& cell) {
   using std::exp;
   using std::log;
   T s = T(0.0);
   for (int g = 1; g <= 2; ++g) {
     for (int e = 1; e <= k; ++e) {
-      const double related = 1.0 + r.dependence[dependence_at(g, e)];
-      cell[cell_at(1, g, e)] = T(r.pgen[g - 1] * r.pexp[e - 1] * related * r.ccr);
+      const auto related = controls.related(g, e);
+      cell[cell_at(1, g, e)] = T(controls.pgen(g) * r.pexp[e - 1] * related * r.ccr);
       const T eta = static_cast<double>(g - 1) * bg + static_cast<double>(e - 1) * be +
                     static_cast<double>((g - 1) * (e - 1)) * r.beg;
-      const T numerator = exp(eta) * r.pgen[g - 1] * r.pexp[e - 1] * related;
+      const T numerator = exp(eta) * controls.pgen(g) * r.pexp[e - 1] * related;
       s = s + numerator;
       cell[cell_at(2, g, e)] = numerator;  // divided by S below
     }
@@ -60,6 +74,11 @@ T cell_table(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>&
     for (int e = 1; e <= k; ++e) cell[cell_at(2, g, e)] = cell[cell_at(2, g, e)] / s;
   }
   return -log(r.ccr * s);
+}
+
+template <class T>
+T cell_table(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell) {
+  return cell_table(r, RecordControls{r}, bg, be, k, cell);
 }
 
 // Logistic weight of the cell with exposure score s and genotype g:
@@ -172,24 +191,36 @@ inline double cofactor_cancellation(const std::array<double, 16>& h4,
 
 // The information of hypothesis r and its cofactors: the table into `cell`,
 // its intercept into b0, the matrix into h4, at the generating parameters
-// (b0, bg, be, beg).
-template <class T>
-Cofactors<T> information(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell,
-                         T& b0, std::array<T, 16>& h4) {
-  b0 = cell_table(r, bg, be, k, cell);
+// (b0, bg, be, beg), with the control distribution's factors `controls`.
+template <class T, class Controls>
+Cofactors<T> information(const Hypothesis& r, const Controls& controls, const T& bg, const T& be,
+                         int k, CellArray<T>& cell, T& b0, std::array<T, 16>& h4) {
+  b0 = cell_table(r, controls, bg, be, k, cell);
   const std::array<T, 4> mle{b0, bg, be, T(r.beg)};
   hess2(mle, cell, k, h4);
   return cofactors(h4);
 }
 
+template <class T>
+Cofactors<T> information(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell,
+                         T& b0, std::array<T, 16>& h4) {
+  return information(r, RecordControls{r}, bg, be, k, cell, b0, h4);
+}
+
 // One fit: the table of hypothesis r into `cell` and its intercept into b0,
 // then the per-case variance of the estimate of beg, element (4, 4) of the
 // inverse information.
+template <class T, class Controls>
+T fit(const Hypothesis& r, const Controls& controls, const T& bg, const T& be, int k,
+      CellArray<T>& cell, T& b0) {
+  std::array<T, 16> h4;
+  const Cofactors<T> c = information(r, controls, bg, be, k, cell, b0, h4);
+  return c.c44 / c.det;
+}
+
 template <class T>
 T fit(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell, T& b0) {
-  std::array<T, 16> h4;
-  const Cofactors<T> c = information(r, bg, be, k, cell, b0, h4);
-  return c.c44 / c.det;
+  return fit(r, RecordControls{r}, bg, be, k, cell, b0);
 }
 
 // The same in double, with the cancellation of its cofactor formula.

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "derivatives/dual.h"
 #include "model/association_impl.h"
+#include "model/fits_impl.h"
+#include "model/model.h"
 #include "tests/support/test_util.h"
 
 namespace gxe::derivatives {
@@ -103,6 +106,49 @@ TEST(ControlDistribution, GradientsMatchCentralDifferences) {
               << g << s;
         }
       }
+    }
+  }
+}
+
+// The fits over a control distribution whose carrier prevalence and
+// association carry gradients: varh of both hypotheses against central
+// differences of the double fits with the association stored in the
+// records.
+TEST(ControlDistribution, FitsFollowThePrevalenceAndTheAssociation) {
+  constexpr double kStep = 1e-6;
+  for (const Design& d : kDesigns) {
+    SCOPED_TRACE(::testing::Message() << "k " << d.k << ", p " << d.p << ", OR " << d.or_ge);
+    const std::vector<double> q = prevalences(d);
+    model::Hypothesis h;
+    std::copy(q.begin(), q.end(), h.pexp.begin());
+    h.ccr = 1.5;
+    h.bg = std::log(1.3);
+    h.be = std::log(2.0) / (d.k - 1);
+    for (const double beg : {0.0, std::log(1.8) / (d.k - 1)}) {
+      h.beg = beg;
+      const auto double_fit = [&](double p, double gamma) {
+        model::Hypothesis at = h;
+        at.pgen = {1.0 - p, p};
+        model::set_association(at, std::exp(gamma * (d.k - 1)), d.k);
+        model::impl::CellArray<double> cell{};
+        double b0 = 0.0;
+        return model::impl::fit(at, at.bg, at.be, d.k, cell, b0);
+      };
+      const double gamma = gamma_of(d);
+      const Dual p(d.p, {1.0, 0.0});
+      ControlTable<Dual> pi{};
+      control_distribution(p, Dual(gamma, {0.0, 1.0}), q, d.k, pi);
+      model::impl::CellArray<Dual> cell{};
+      Dual b0;
+      const Dual v = model::impl::fit(h, model::impl::TableControls<Dual>{h, pi, p}, Dual(h.bg),
+                                      Dual(h.be), d.k, cell, b0);
+      EXPECT_CLOSE(v.v, double_fit(d.p, gamma), 1e-12);
+      const double dp =
+          (double_fit(d.p + kStep, gamma) - double_fit(d.p - kStep, gamma)) / (2 * kStep);
+      const double dg =
+          (double_fit(d.p, gamma + kStep) - double_fit(d.p, gamma - kStep)) / (2 * kStep);
+      EXPECT_NEAR(v.d[0], dp, 1e-5 * (std::fabs(dp) + v.v)) << beg;
+      EXPECT_NEAR(v.d[1], dg, 1e-5 * (std::fabs(dg) + v.v)) << beg;
     }
   }
 }
