@@ -88,7 +88,7 @@ Dual fit_alternative(const Chain& chain) {
 
 // Identity seed for the entry points: x(i) with unit gradient in direction i.
 std::array<Dual, kDirections> seeded(std::span<const double> x) {
-  return {Dual(x[0], {1.0, 0.0}), Dual(x[1], {0.0, 1.0})};
+  return {variable<kDirections>(x[0], 0), variable<kDirections>(x[1], 1)};
 }
 
 void copy_gradient(const Dual& u, int n, std::span<double> g) {
