@@ -5,8 +5,9 @@
 // differences, and each is the two-direction dual's component bit for bit, so
 // that no direction leaks into another.
 //
-// The fit reads the control distribution from its records as doubles: its
-// gradient in directions 2 and 3 is zero until the records carry duals.
+// The fit from the records reads the control distribution as doubles, so its
+// gradient in directions 2 and 3 is zero; the fits over a control
+// distribution made at the point (model/searched_impl.h) carry all four.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include "model/model.h"
 #include "model/power_impl.h"
 #include "model/records.h"
+#include "model/searched_impl.h"
 #include "tests/model/design.h"
 
 namespace gxe::derivatives {
@@ -124,6 +126,46 @@ TEST(FourDirections, FitAndPower) {
     const double h = 1e-4;
     expect_slope(power4.d[0], derivative([&](double t) { return power(t, be); }, bg, h), 1.0);
     expect_slope(power4.d[1], derivative([&](double t) { return power(bg, t); }, be, h), 1.0);
+  }
+}
+
+// The power at a point of a four-dimensional box: both fits over the control
+// distribution of the point's carrier prevalence (logit lp) and association.
+template <class T>
+T searched_power(const model::Records& rec, const T& bg, const T& be, const T& lp,
+                 const T& gamma) {
+  const impl::Variances<T> v =
+      impl::variances_at(rec, rec.cells.ncat, bg, be, impl::logistic(lp), gamma);
+  return impl::power_of(model::study_cases(rec), v.varh0, v.varh1, rec.alt.beg, rec.z[0]);
+}
+
+TEST(FourDirections, PowerOverTheSearchedPrevalenceAndAssociation) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << "k " << c.design.k << ", p " << c.design.probg);
+    model::Records rec;
+    gxe::testing::store_design(rec, c.design);
+    const std::array<double, 4> x = {rec.alt.bg, rec.alt.be, logit(c.design.probg), gamma_of(c)};
+    const auto power = [&](std::array<double, 4> at) {
+      return searched_power(rec, at[0], at[1], at[2], at[3]);
+    };
+    const Dual4 p4 = searched_power(rec, variable<4>(x[0], 0), variable<4>(x[1], 1),
+                                    variable<4>(x[2], 2), variable<4>(x[3], 3));
+    EXPECT_EQ(p4.v, power(x));
+    for (int i = 0; i < 4; ++i) {
+      const auto along = [&](double t) {
+        std::array<double, 4> at = x;
+        at[i] = t;
+        return power(at);
+      };
+      expect_slope(p4.d[i], derivative(along, x[i], 1e-4), 1.0);
+    }
+    // The records' path with the association stored gives the same power
+    // (the control factors are taken in another order: to rounding).
+    model::set_association(rec.null, c.or_ge, c.design.k);
+    rec.alt.dependence = rec.null.dependence;
+    double records_power = 0.0;
+    model::power3(rec, 2, std::array<double, 2>{x[0], x[1]}, records_power);
+    EXPECT_NEAR(p4.v, records_power, 1e-12);
   }
 }
 
