@@ -224,12 +224,18 @@ T fit(const Hypothesis& r, const T& bg, const T& be, int k, CellArray<T>& cell, 
 }
 
 // The same in double, with the cancellation of its cofactor formula.
-inline double fit(const Hypothesis& r, double bg, double be, int k, CellArray<double>& cell,
-                  double& b0, double& cancellation) {
+template <class Controls>
+double fit(const Hypothesis& r, const Controls& controls, double bg, double be, int k,
+           CellArray<double>& cell, double& b0, double& cancellation) {
   std::array<double, 16> h4;
-  const Cofactors<double> c = information(r, bg, be, k, cell, b0, h4);
+  const Cofactors<double> c = information(r, controls, bg, be, k, cell, b0, h4);
   cancellation = cofactor_cancellation(h4, c);
   return c.c44 / c.det;
+}
+
+inline double fit(const Hypothesis& r, double bg, double be, int k, CellArray<double>& cell,
+                  double& b0, double& cancellation) {
+  return fit(r, RecordControls{r}, bg, be, k, cell, b0, cancellation);
 }
 
 }  // namespace gxe::model::impl

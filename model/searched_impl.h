@@ -16,6 +16,7 @@
 
 #include "model/association_impl.h"
 #include "model/fits_impl.h"
+#include "model/model.h"
 #include "model/records.h"
 
 namespace gxe::model::impl {
@@ -41,6 +42,20 @@ Variances<T> variances_at(const Records& rec, int k, const T& bg, const T& be, c
                       T(rec.null.be), k, cell, b0);
   const T varh1 = fit(rec.alt, TableControls<T>{rec.alt, pi, carriers}, bg, be, k, cell, b0);
   return {varh0, varh1};
+}
+
+// The same two fits in double with what each says about its own arithmetic
+// (model::FitCheck): the variances are those of variances_at, bit for bit.
+inline void checked_variances(const Records& rec, int k, double bg, double be, double carriers,
+                              double gamma, FitChecks& checks) {
+  ControlTable<double> pi{};
+  control_distribution(carriers, gamma, std::span<const double>(rec.null.pexp.data(), k), k, pi);
+  CellArray<double> cell{};
+  double b0 = 0.0;
+  checks.null.variance = fit(rec.null, TableControls<double>{rec.null, pi, carriers},
+                             rec.null.bg, rec.null.be, k, cell, b0, checks.null.cancellation);
+  checks.alt.variance = fit(rec.alt, TableControls<double>{rec.alt, pi, carriers}, bg, be, k,
+                            cell, b0, checks.alt.cancellation);
 }
 
 }  // namespace gxe::model::impl

@@ -41,8 +41,25 @@ T quantity_at(const model::Records& rec, Quantity q, const std::array<T, kN>& x)
   return impl::sample_of(v.varh0, v.varh1, rec.alt.beg, rec.z[0], rec.z[1]);
 }
 
-double value_at(const model::Records& rec, Quantity q, const Box4& x) {
-  return quantity_at<double>(rec, q, x);
+// The quantity at x in double; with `check`, both fits are checked first and
+// SearchedOutOfReach thrown when one is out of reach (the variances are the
+// same either way).
+double value_at(const model::Records& rec, Quantity q, const Box4& x, bool check = false) {
+  if (!check) return quantity_at<double>(rec, q, x);
+  model::FitChecks checks;
+  impl::checked_variances(rec, rec.cells.ncat, x[0], x[1], impl::logistic(x[2]), x[3], checks);
+  if (!checks.null.within_reach()) {
+    throw SearchedOutOfReach{OutOfReach::Fit::null, x, checks.null};
+  }
+  if (!checks.alt.within_reach()) {
+    throw SearchedOutOfReach{OutOfReach::Fit::alternative, x, checks.alt};
+  }
+  const double varh0 = checks.null.variance;
+  const double varh1 = checks.alt.variance;
+  if (q == Quantity::power) {
+    return impl::power_of(model::study_cases(rec), varh0, varh1, rec.alt.beg, rec.z[0]);
+  }
+  return impl::sample_of(varh0, varh1, rec.alt.beg, rec.z[0], rec.z[1]);
 }
 
 void ufparm() {}
@@ -55,10 +72,11 @@ struct Objective {
   const model::Records* rec;
   Quantity quantity;
   double sign;
+  bool check;
 
   void operator()(int /*n*/, mn::CVec x, int& nf, double& f, int& /*ui*/, double& /*ur*/,
                   UserRoutine& /*uf*/) const {
-    f = sign * value_at(*rec, quantity, {x[0], x[1], x[2], x[3]});
+    f = sign * value_at(*rec, quantity, {x[0], x[1], x[2], x[3]}, check);
     if (!std::isfinite(f)) nf = 0;
   }
 
@@ -180,15 +198,15 @@ std::vector<Box4> starts_of(const std::vector<Box4>& points, const std::vector<d
 
 // The best end point of the local searches from the design's starts (the
 // design's best point when no search improves on it).
-Box4 best_point(const model::Records& rec, Quantity quantity, double sign,
+Box4 best_point(const model::Records& rec, Quantity quantity, double sign, bool check,
                 const std::vector<Box4>& points, const std::vector<double>& values,
                 const Box4& lower, const Box4& upper, std::vector<SearchCounts>& searches) {
-  const Objective objective{&rec, quantity, sign};
+  const Objective objective{&rec, quantity, sign, check};
   Box4 best = lower;
   double best_f = NAN;
   for (Box4 x : starts_of(points, values, sign, lower, upper)) {
     searches.push_back(minimise(objective, lower, upper, x));
-    const double f = sign * value_at(rec, quantity, x);
+    const double f = sign * value_at(rec, quantity, x, check);
     if (std::isnan(best_f) || f < best_f) {
       best = x;
       best_f = f;
@@ -198,10 +216,10 @@ Box4 best_point(const model::Records& rec, Quantity quantity, double sign,
 }
 
 std::vector<double> values_at(const model::Records& rec, Quantity q,
-                              const std::vector<Box4>& points) {
+                              const std::vector<Box4>& points, bool check) {
   std::vector<double> values;
   values.reserve(points.size());
-  for (const Box4& x : points) values.push_back(value_at(rec, q, x));
+  for (const Box4& x : points) values.push_back(value_at(rec, q, x, check));
   return values;
 }
 
@@ -216,23 +234,26 @@ double searched_need(const model::Records& rec, const Box4& x) {
 }
 
 SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper) {
+                                         const Box4& upper, bool check_reach) {
   SearchedExtremes r;
   const std::vector<Box4> points = start_design(lower, upper);
-  const std::vector<double> values = values_at(rec, Quantity::power, points);
-  r.xmin = best_point(rec, Quantity::power, 1.0, points, values, lower, upper, r.searches);
-  r.xmax = best_point(rec, Quantity::power, -1.0, points, values, lower, upper, r.searches);
+  const std::vector<double> values = values_at(rec, Quantity::power, points, check_reach);
+  r.xmin = best_point(rec, Quantity::power, 1.0, check_reach, points, values, lower, upper,
+                      r.searches);
+  r.xmax = best_point(rec, Quantity::power, -1.0, check_reach, points, values, lower, upper,
+                      r.searches);
   r.pmin = searched_power(rec, r.xmin);
   r.pmax = searched_power(rec, r.xmax);
   return r;
 }
 
 SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper) {
+                                   const Box4& upper, bool check_reach) {
   SearchedNeed need;
   const std::vector<Box4> points = start_design(lower, upper);
-  const std::vector<double> values = values_at(rec, Quantity::cases, points);
-  need.x = best_point(rec, Quantity::cases, -1.0, points, values, lower, upper, need.searches);
+  const std::vector<double> values = values_at(rec, Quantity::cases, points, check_reach);
+  need.x = best_point(rec, Quantity::cases, -1.0, check_reach, points, values, lower, upper,
+                      need.searches);
   need.cases = searched_need(rec, need.x);
   return need;
 }

@@ -33,6 +33,14 @@ using Box4 = std::array<double, kSearchedDimensions>;
 inline constexpr int kSpreadPoints = 240;
 inline constexpr int kSearchedStarts = 3;
 
+// The first point of a search at which a fit is out of the model's
+// numerical reach (model::FitCheck), with the whole point of the box.
+struct SearchedOutOfReach {
+  OutOfReach::Fit fit = OutOfReach::Fit::null;
+  Box4 x{};
+  model::FitCheck check;
+};
+
 struct SearchedExtremes {
   double pmin = 0.0;
   Box4 xmin{};
@@ -50,9 +58,11 @@ double searched_power(const model::Records& rec, const Box4& x);
 // is rec.model.z(2).
 double searched_need(const model::Records& rec, const Box4& x);
 
-// The smallest and largest power over the box [lower, upper].
+// The smallest and largest power over the box [lower, upper]. With
+// check_reach, both fits are checked at every point the search evaluates and
+// SearchedOutOfReach is thrown at the first one out of reach.
 SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper);
+                                         const Box4& upper, bool check_reach = false);
 
 // The point of the box that needs the most cases, and that need.
 struct SearchedNeed {
@@ -61,7 +71,7 @@ struct SearchedNeed {
   std::vector<SearchCounts> searches;
 };
 SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper);
+                                   const Box4& upper, bool check_reach = false);
 
 }  // namespace gxe::search
 

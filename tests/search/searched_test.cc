@@ -70,6 +70,9 @@ TEST(SearchedBox, NoScannedPointIsMoreExtreme) {
     SCOPED_TRACE(::testing::Message() << "trial " << trial << ", k " << d.k);
 
     const SearchedExtremes r = searched_power_extremes(rec, lower, upper);
+    const SearchedExtremes checked = searched_power_extremes(rec, lower, upper, true);
+    EXPECT_EQ(checked.pmin, r.pmin) << "the reach check changed the search";
+    EXPECT_EQ(checked.pmax, r.pmax);
     double scan_min = INFINITY;
     double scan_max = -INFINITY;
     scan(lower, upper, kScanSide, [&](const Box4& x) {
@@ -90,6 +93,40 @@ TEST(SearchedBox, NoScannedPointIsMoreExtreme) {
     scan(lower, upper, kScanSide,
          [&](const Box4& x) { scan_need = std::max(scan_need, searched_need(rec, x)); });
     EXPECT_GE(need.cases, scan_need * (1 - 1e-12));
+  }
+}
+
+// With the reach check the searches stop at a point whose fit is really out
+// of reach. (In the designs tried the association alone does not take the
+// fits out of reach: as
+// OR^tb(G,E) grows the variances settle at finite limits, the
+// middle categories still carrying the trend.)
+TEST(SearchedBox, TheReachCheckStopsAtAPointOutOfReach) {
+  struct Case {
+    const char* what;
+    Box4 lower;
+    Box4 upper;
+    OutOfReach::Fit fit;
+  } const cases[] = {
+      {"OR(G|E=0) out to 1e7", {0.0, 0.1, logit(0.2), 0.0}, {std::log(1e7), 0.3, logit(0.4), 0.2},
+       OutOfReach::Fit::alternative},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    gxe::testing::Design d;  // 4 quantiles, ROR^tb 2, 500 cases
+    model::Records rec;
+    gxe::testing::store_design(rec, d);
+    try {
+      searched_power_extremes(rec, c.lower, c.upper, true);
+      ADD_FAILURE() << "no point out of reach";
+    } catch (const SearchedOutOfReach& failure) {
+      EXPECT_EQ(failure.fit, c.fit);
+      EXPECT_FALSE(failure.check.within_reach());
+      for (int i = 0; i < kSearchedDimensions; ++i) {
+        EXPECT_GE(failure.x[i], c.lower[i]);
+        EXPECT_LE(failure.x[i], c.upper[i]);
+      }
+    }
   }
 }
 
