@@ -98,9 +98,8 @@ TEST(SearchedBox, NoScannedPointIsMoreExtreme) {
 
 // With the reach check the searches stop at a point whose fit is really out
 // of reach. (In the designs tried the association alone does not take the
-// fits out of reach: as
-// OR^tb(G,E) grows the variances settle at finite limits, the
-// middle categories still carrying the trend.)
+// fits out of reach: as OR^tb(G,E) grows the variances settle at finite
+// limits, the middle categories still carrying the trend.)
 TEST(SearchedBox, TheReachCheckStopsAtAPointOutOfReach) {
   struct Case {
     const char* what;
