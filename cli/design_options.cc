@@ -109,6 +109,14 @@ std::vector<OptionEntry> design_option_list(bool curve) {
        "exposure category (1: gene and exposure\nindependent). The odds ratios above are then\n"
        "conditional on both.",
        Check::number},
+      {Column::or_ge_low, "LO:HI",
+       "Range of OR^tb(G,E) among controls to search\ntoo, such as 0.7:1.5 (with both ranges of "
+       "the\nodds ratios). Default: the one value --or-ge.",
+       Check::range},
+      {Column::gene_prevalence_low, "LO:HI",
+       "Range of the carrier prevalence among\ncontrols to search too, such as 0.2:0.4 (with\n"
+       "both ranges of the odds ratios). Default: the\none value --gene-prevalence.",
+       Check::range},
       {Column::alpha, "A[,...]",
        "Two-sided level of the test: 5e-8 for\ngenome-wide significance, 0.05/m for a\n"
        "Bonferroni correction over m tests.",
@@ -209,6 +217,9 @@ const std::string& DesignOptions::text(Column c) const {
     case Column::or_ge: return or_ge_;
     case Column::or_e_low: case Column::or_e_high: return or_e_range_;
     case Column::or_g_low: case Column::or_g_high: return or_g_range_;
+    case Column::or_ge_low: case Column::or_ge_high: return or_ge_range_;
+    case Column::gene_prevalence_low: case Column::gene_prevalence_high:
+      return gene_prevalence_range_;
     case Column::alpha: return alpha_;
     case Column::search: return search_;
     default: return none_;
@@ -239,6 +250,10 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
   if (given(Column::genetic_model)) r.genetic_model = plan::parse_genetic_model(genetic_model_);
   if (given(Column::or_e_low)) r.ranges.or_e = read_range(or_e_range_).range;
   if (given(Column::or_g_low)) r.ranges.or_g = read_range(or_g_range_).range;
+  if (given(Column::or_ge_low)) r.ranges.or_ge = read_range(or_ge_range_).range;
+  if (given(Column::gene_prevalence_low)) {
+    r.ranges.gene_prevalence = read_range(gene_prevalence_range_).range;
+  }
   if (given(Column::search)) r.search = plan::parse_search_method(search_);
   return r;
 }
@@ -272,8 +287,7 @@ std::string DesignOptions::message(const plan::RequestError& request_error, Text
   const std::string& typed = *typed_text;
   // A value made of several numbers is quoted whole, then the number the
   // rule is about.
-  const bool range = c == Column::or_e_low || c == Column::or_e_high ||
-                     c == Column::or_g_low || c == Column::or_g_high;
+  const bool range = option.ends_with("-range");
   if (c == Column::exposure_prevalences || range) {
     return option + ": " + values::quoted(typed) + ": " + e.message();
   }

@@ -15,6 +15,7 @@ static_assert(column_name(Column::error) == "error");
 static_assert(column_name(Column::sim_replicates) == "sim_replicates");
 static_assert(column_name(Column::sim_unreliable_max) == "sim_unreliable_max");
 static_assert(column_name(Column::or_ge) == "or_ge");
+static_assert(column_name(Column::gene_prevalence_at_max) == "gene_prevalence_at_max");
 static_assert(column_name(Column::allele_frequency) == "allele_frequency");
 static_assert(column_name(Column::over) == "over");
 static_assert(column_name(Column::unread_row) == "unread_row");

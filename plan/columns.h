@@ -34,9 +34,10 @@ enum class Column : std::size_t {
   sim_replicates, sim_power_min, sim_se_min, sim_failed_min, wald_power_min,
   sim_power_max, sim_se_max, sim_failed_max, wald_power_max,
   sim_unreliable_min, sim_unreliable_max,
-  // The association of gene and exposure among controls, after everything
-  // that was there before it.
-  or_ge,
+  // The association of gene and exposure among controls and the searched
+  // carrier prevalence, after everything that was there before them.
+  or_ge, or_ge_low, or_ge_high, gene_prevalence_low, gene_prevalence_high,
+  or_ge_at_min, gene_prevalence_at_min, or_ge_at_max, gene_prevalence_at_max,
   // Inputs that are read but not written: the gene by its risk allele.
   allele_frequency, genetic_model,
   // A point of a curve, in front of its calculation's columns.
@@ -85,7 +86,8 @@ inline constexpr std::size_t kInputColumns = static_cast<std::size_t>(Column::se
 // The columns written after the simulation check's (or after error without
 // one): the association of gene and exposure among controls, or_ge onwards.
 inline constexpr std::size_t kAssociationColumnCount =
-    static_cast<std::size_t>(Column::or_ge) - static_cast<std::size_t>(Column::or_ge) + 1;
+    static_cast<std::size_t>(Column::gene_prevalence_at_max) -
+    static_cast<std::size_t>(Column::or_ge) + 1;
 // The simulation check's columns, sim_replicates to sim_unreliable_max.
 inline constexpr std::size_t kSimulationColumnCount =
     static_cast<std::size_t>(Column::sim_unreliable_max) -
@@ -178,6 +180,22 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
      "OR^tb(G,E) among controls: the odds ratio of being a carrier in the top against the "
      "bottom exposure category",
      {}, "1"},
+    {"or_ge_low", ColumnKind::number, ColumnRole::input,
+     "range of OR^tb(G,E) to search (with both ranges of the odds ratios); default the one "
+     "value or_ge"},
+    {"or_ge_high", ColumnKind::number, ColumnRole::input, "upper end of the range of OR^tb(G,E)"},
+    {"gene_prevalence_low", ColumnKind::number, ColumnRole::input,
+     "range of the carrier prevalence among controls to search, likewise"},
+    {"gene_prevalence_high", ColumnKind::number, ColumnRole::input,
+     "upper end of the range of the carrier prevalence"},
+    {"or_ge_at_min", ColumnKind::number, ColumnRole::result,
+     "OR^tb(G,E) at the least favourable point"},
+    {"gene_prevalence_at_min", ColumnKind::number, ColumnRole::result,
+     "carrier prevalence at the least favourable point"},
+    {"or_ge_at_max", ColumnKind::number, ColumnRole::result,
+     "OR^tb(G,E) at the most favourable point"},
+    {"gene_prevalence_at_max", ColumnKind::number, ColumnRole::result,
+     "carrier prevalence at the most favourable point"},
 
     {"allele_frequency", ColumnKind::number, ColumnRole::alias,
      "frequency of the risk allele, with genetic_model"},

@@ -11,10 +11,12 @@
 
 #include "model/model.h"
 #include "model/oreg.h"
+#include "model/association_impl.h"
 #include "model/power_impl.h"
 #include "model/records.h"
 #include "plan/columns.h"
 #include "search/search.h"
+#include "search/searched.h"
 #include "values/number.h"
 
 namespace gxe::plan {
@@ -86,11 +88,11 @@ std::optional<Error> check_exposure(const Design& d) {
 }
 
 std::optional<Error> check_range(const std::optional<Range>& range, Column low_field,
-                                 Column high_field) {
+                                 Column high_field, bool probability = false) {
   if (!range) return std::nullopt;
   const Rule rules[] = {
-      {low_field, range->low, false},
-      {high_field, range->high, false},
+      {low_field, range->low, probability},
+      {high_field, range->high, probability},
   };
   if (auto e = first_failure(rules)) return e;
   if (range->low > range->high) {
@@ -360,10 +362,16 @@ std::shared_ptr<const DesignSearch> search_design(const Scenario& s) {
 
 // Common entry: checks, makes the records of this calculation, stores the
 // design; then the conversion and the box, and with the global method the
-// design's search (from `shared` when it holds it). The records are the
+// design's search (from `shared` when it holds it); a box with the carrier
+// prevalence or the association searched goes to the four-dimensional
+// search instead. The records are the
 // call's own and nothing else is written but `shared`, which is made for
 // calculations on several threads, so that calls on different threads never
 // meet.
+bool searches_association(const Scenario& s);
+std::optional<Error> searched_calculation(search::Records& rec, const Scenario& s, int k,
+                                          Result& r);
+
 template <class Body>
 Outcome calculate(const Scenario& s, SharedSearches* shared, Body body) {
   Outcome out;
@@ -374,6 +382,11 @@ Outcome calculate(const Scenario& s, SharedSearches* shared, Body body) {
   search::Records rec;
   const int k = s.design.categories();
   store_design(rec.model, s.design, k);
+  if (searches_association(s)) {
+    out.error = convert_and_box(rec.model, s.design, s.ranges, k, out.result);
+    if (!out.error) out.error = searched_calculation(rec, s, k, out.result);
+    return out;
+  }
   std::shared_ptr<const DesignSearch> found;
   if (s.settings.search == SearchMethod::global) {
     found = shared ? shared->find_or_search(key_of(s), [&s] { return search_design(s); })
@@ -443,7 +456,21 @@ std::optional<Error> check(const Scenario& s) {
     if (auto e = first_failure(rules)) return e;
   }
   if (auto e = check_range(s.ranges.or_e, Column::or_e_low, Column::or_e_high)) return e;
-  return check_range(s.ranges.or_g, Column::or_g_low, Column::or_g_high);
+  if (auto e = check_range(s.ranges.or_g, Column::or_g_low, Column::or_g_high)) return e;
+  if (auto e = check_range(s.ranges.or_ge, Column::or_ge_low, Column::or_ge_high)) return e;
+  if (auto e = check_range(s.ranges.gene_prevalence, Column::gene_prevalence_low,
+                           Column::gene_prevalence_high, true)) {
+    return e;
+  }
+  const bool searched = s.ranges.or_ge || s.ranges.gene_prevalence;
+  if (searched && !(s.ranges.or_e && s.ranges.or_g)) {
+    const Column missing = s.ranges.or_e ? Column::or_g_low : Column::or_e_low;
+    return Error{Error::Kind::invalid_input, std::string(column_name(missing)), std::string(),
+                 "is required when the carrier prevalence or the association is searched: the "
+                 "conversion's single point would move with them, so give both ranges of the "
+                 "odds ratios"};
+  }
+  return std::nullopt;
 }
 
 namespace {
@@ -466,6 +493,10 @@ std::optional<Error> powers_for(search::Records& rec, const Design& design, doub
   r.n_cases = cases;
   r.n_controls = cases * design.controls_per_case;
   fill_extremes(e, r);
+  for (Extreme* x : {&r.least, &r.most}) {
+    x->or_ge = design.or_ge;
+    x->gene_prevalence = design.gene_prevalence;
+  }
   return powers_not_numbers(r);
 }
 
@@ -485,11 +516,278 @@ double power_without_cases(model::Records& rec, const search::Box& x) {
   return model::impl::power_of(0.0, varh0, varh1, rec.alt.beg, rec.z[0]);
 }
 
+// Why a sample size is not sought at all: no interaction, or a target that
+// any study reaches.
+std::optional<Error> size_refused(const Design& design, double target_power,
+                                  const Settings& settings) {
+  if (design.ror == 1.0) {
+    return no_answer("no sample size reaches the target power when ROR^tb = 1: "
+                     "there is no interaction to detect");
+  }
+  if (!(target_power > settings.alpha)) {
+    return no_answer("the target power " + values::format_number(target_power) +
+                     " is not above the level alpha = " + values::format_number(settings.alpha) +
+                     ": any study reaches it");
+  }
+  return std::nullopt;
+}
+
+// The sample size's refusals after the search for the largest need: a need
+// that is not a positive number, and a target that the formula's power at
+// no cases at all (the floor, at the point `where`) already reaches.
+std::optional<Error> need_refused(double cases, double floor, double target_power,
+                                  const std::string& where) {
+  if (!(std::isfinite(cases) && cases > 0.0)) {
+    return no_answer("the number of cases needed is not a finite number for this design: the "
+                     "information about the interaction is degenerate (an exposure category "
+                     "or genotype without subjects?)");
+  }
+  if (floor >= target_power) {
+    return no_answer(
+        "the large-sample formula gives a power of " + short_number(floor) +
+        " to a study of no size at all at " + where +
+        ", where the alternative's variance far exceeds the null's, so it cannot size a study "
+        "for the target power " + values::format_number(target_power) +
+        ": give a target above " + short_number(floor));
+  }
+  return std::nullopt;
+}
+
 // Bound on the steps of the search for the smallest whole number of cases.
 // The first candidate almost always reaches the target; each further step
 // jumps to the need at the point the power search found, so a handful of
 // steps means the need search and the power search disagree.
 constexpr int kMaxCaseSteps = 50;
+
+// The smallest whole number of cases whose least favourable power reaches
+// the target. The power grows with the cases, so below the need of the least
+// favourable point no number does: the first candidate is that need rounded
+// up. When the power there still falls short (the need search stopped a
+// little short of the largest need, or the last bit rounded the other way),
+// the next candidate is the need where the power search found the smallest
+// power, and at least one case more. `powers(cases, at)` fills the result
+// for a number of cases (or says why there is none) and `need_at_least(at)`
+// gives the need at its least favourable point; the runs of each candidate
+// are added to `runs` when `count_runs`.
+template <class Powers, class NeedAtLeast>
+std::optional<Error> smallest_whole_cases(double need, double target_power, bool count_runs,
+                                          std::vector<SearchRun>& runs, Result& r,
+                                          Powers powers, NeedAtLeast need_at_least) {
+  double cases = std::ceil(need);
+  for (int step = 0;; ++step) {
+    Result at = r;
+    if (auto e = powers(cases, at)) return e;
+    if (count_runs) runs.insert(runs.end(), at.searches.begin(), at.searches.end());
+    if (at.least.power >= target_power) {
+      r = std::move(at);
+      return std::nullopt;
+    }
+    if (step == kMaxCaseSteps) {
+      return no_answer("no whole number of cases up to " + values::format_number(cases) +
+                       " was found to reach the target power at the least favourable point: "
+                       "the searches for the largest need and the smallest power disagree");
+    }
+    // One case more (one unit in the last place beyond 2^53), or the need
+    // there rounded up when it is larger; a need that is not a number is
+    // passed over (std::max keeps its first argument then).
+    cases = std::max(std::ceil(std::nextafter(cases, INFINITY)), std::ceil(need_at_least(at)));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A box with the carrier prevalence or the association searched too: the
+// four-dimensional search (search/searched.h), anew for every calculation,
+// since the null's variance varies over the box.
+
+bool searches_association(const Scenario& s) {
+  return s.ranges.or_ge.has_value() || s.ranges.gene_prevalence.has_value();
+}
+
+double logit(double p) { return std::log(p) - std::log1p(-p); }
+
+// The box's four ranges, in the order of the search variables, as given
+// (a prevalence or an association not searched is its single value).
+std::array<Range, search::kSearchedDimensions> searched_ranges(const Scenario& s,
+                                                               const Result& r) {
+  const Design& d = s.design;
+  return {r.or_g_range, r.or_e_range,
+          s.ranges.gene_prevalence.value_or(Range{d.gene_prevalence, d.gene_prevalence}),
+          s.ranges.or_ge.value_or(Range{d.or_ge, d.or_ge})};
+}
+
+// A value of range i in its search variable: log OR (per step for the
+// exposure and the association) or the logit of the prevalence.
+double search_variable(int i, double value, int k) {
+  const double steps = k - 1;
+  switch (i) {
+    case 0: return std::log(value);
+    case 2: return logit(value);
+    default: return std::log(value) / steps;
+  }
+}
+
+double from_search_variable(int i, double x, int k) {
+  const double steps = k - 1;
+  switch (i) {
+    case 0: return std::exp(x);
+    case 2: return model::impl::logistic(x);
+    default: return std::exp(steps * x);
+  }
+}
+
+struct SearchedBox {
+  std::array<Range, search::kSearchedDimensions> ranges;
+  search::Box4 lower{};
+  search::Box4 upper{};
+};
+
+SearchedBox searched_box(const Scenario& s, const Result& r, int k) {
+  SearchedBox box{searched_ranges(s, r)};
+  for (int i = 0; i < search::kSearchedDimensions; ++i) {
+    box.lower[i] = search_variable(i, box.ranges[i].low, k);
+    box.upper[i] = search_variable(i, box.ranges[i].high, k);
+  }
+  return box;
+}
+
+// The value of range i at x: a bound exactly where x sits on it.
+double value_at(const SearchedBox& box, const search::Box4& x, int i, int k) {
+  if (x[i] == box.lower[i]) return box.ranges[i].low;
+  if (x[i] == box.upper[i]) return box.ranges[i].high;
+  return from_search_variable(i, x[i], k);
+}
+
+// An extreme of the four-dimensional search: where it is, and whether some
+// expected case count there, with the point's control distribution, is
+// below 5.
+Extreme searched_extreme(const model::Records& design, const SearchedBox& box,
+                         const search::Box4& x, double power, int k) {
+  Extreme e;
+  e.power = power;
+  e.or_g = value_at(box, x, 0, k);
+  e.or_e = value_at(box, x, 1, k);
+  e.gene_prevalence = value_at(box, x, 2, k);
+  e.or_ge = value_at(box, x, 3, k);
+  model::Records rec = design;
+  rec.alt.pgen = {1.0 - e.gene_prevalence, e.gene_prevalence};
+  model::set_association(rec.alt, e.or_ge, k);
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
+  int ok = 1;
+  model::cell_cnt(rec, k, ok);
+  e.small_cells = ok == 0;
+  return e;
+}
+
+// The point as messages name it.
+std::string searched_point_text(const SearchedBox& box, const search::Box4& x, int k) {
+  return "OR(G|E=0) = " + short_number(value_at(box, x, 0, k)) +
+         ", OR^tb(E|G=0) = " + short_number(value_at(box, x, 1, k)) +
+         ", carrier prevalence " + short_number(value_at(box, x, 2, k)) +
+         ", OR^tb(G,E) = " + short_number(value_at(box, x, 3, k));
+}
+
+// Out of reach in the four-dimensional search: of the ranges searched (for
+// the null's fit, only the prevalence and the association move it), the one
+// whose bound nearer the failing point lies farthest from independence and
+// half the controls carriers (on the scale of the search variables, per
+// whole range of the exposure) is named.
+Error searched_beyond_reach(const Scenario& s, const search::SearchedOutOfReach& failure,
+                            const SearchedBox& box, int k) {
+  constexpr Column kLow[] = {Column::or_g_low, Column::or_e_low, Column::gene_prevalence_low,
+                             Column::or_ge_low};
+  constexpr Column kHigh[] = {Column::or_g_high, Column::or_e_high, Column::gene_prevalence_high,
+                              Column::or_ge_high};
+  const bool null = failure.fit == search::OutOfReach::Fit::null;
+  int named = -1;
+  bool named_low = true;
+  double farthest = -1.0;
+  for (int i = null ? 2 : 0; i < search::kSearchedDimensions; ++i) {
+    if (!(box.lower[i] < box.upper[i])) continue;
+    const bool low =
+        std::fabs(failure.x[i] - box.lower[i]) <= std::fabs(failure.x[i] - box.upper[i]);
+    const double scale = (i == 1 || i == 3) ? k - 1.0 : 1.0;
+    const double distance = std::fabs(low ? box.lower[i] : box.upper[i]) * scale;
+    if (distance > farthest) {
+      farthest = distance;
+      named = i;
+      named_low = low;
+    }
+  }
+  if (named < 0) return null_beyond_reach(s.design, k);
+  const std::string where =
+      (null ? "under the null at " : "at ") + searched_point_text(box, failure.x, k) +
+      (null ? "" : " of the alternative");
+  const Range& range = box.ranges[static_cast<std::size_t>(named)];
+  return beyond_reach(named_low ? kLow[named] : kHigh[named],
+                      values::format_number(named_low ? range.low : range.high), where);
+}
+
+// The least and most favourable power over the four-dimensional box for
+// `cases` cases; the search's extremes are left in `found`.
+std::optional<Error> searched_powers(model::Records& rec, const Scenario& s, double cases,
+                                     const SearchedBox& box, Result& r,
+                                     search::SearchedExtremes& found) {
+  const int k = s.design.categories();
+  rec.size = cases * (1.0 + s.design.controls_per_case);
+  rec.z[0] = critical_value(s.settings.alpha);
+  found = search::searched_power_extremes(rec, box.lower, box.upper, true);
+  r.size = rec.size;
+  r.n_cases = cases;
+  r.n_controls = cases * s.design.controls_per_case;
+  r.least = searched_extreme(rec, box, found.xmin, found.pmin, k);
+  r.most = searched_extreme(rec, box, found.xmax, found.pmax, k);
+  r.flat = std::fabs(found.pmax - found.pmin) < kFlatPower;
+  append_runs(found.searches, r.searches);
+  return powers_not_numbers(r);
+}
+
+// The smallest whole number of cases whose least favourable power over the
+// four-dimensional box reaches the target, as size_for finds it over two.
+std::optional<Error> searched_size(model::Records& rec, const Scenario& s,
+                                   const SearchedBox& box, Result& r) {
+  if (auto e = size_refused(s.design, s.target_power, s.settings)) return e;
+  rec.z[0] = critical_value(s.settings.alpha);
+  rec.z[1] = model::mynormi(1.0 - s.target_power);
+  const search::SearchedNeed need =
+      search::searched_largest_need(rec, box.lower, box.upper, true);
+  rec.size = 0.0;
+  const double floor = std::isfinite(need.cases) ? search::searched_power(rec, need.x) : 0.0;
+  if (auto e = need_refused(need.cases, floor, s.target_power,
+                            searched_point_text(box, need.x, s.design.categories()))) {
+    return e;
+  }
+  std::vector<SearchRun> runs;
+  append_runs(need.searches, runs);
+  search::SearchedExtremes found;
+  const auto powers = [&](double cases, Result& at) {
+    return searched_powers(rec, s, cases, box, at, found);
+  };
+  const auto need_at_least = [&](const Result&) { return search::searched_need(rec, found.xmin); };
+  if (auto e = smallest_whole_cases(need.cases, s.target_power, true, runs, r, powers,
+                                    need_at_least)) {
+    return e;
+  }
+  r.searches = std::move(runs);
+  r.n_controls = whole_controls(r.n_cases, s.design.controls_per_case);
+  r.size = r.n_cases + r.n_controls;
+  return std::nullopt;
+}
+
+// A calculation over the four-dimensional box, after the checks, the design
+// and the conversion (reported; the ranges of both odds ratios are given):
+// the power or the size.
+std::optional<Error> searched_calculation(search::Records& rec, const Scenario& s, int k,
+                                          Result& r) {
+  const SearchedBox box = searched_box(s, r, k);
+  try {
+    search::SearchedExtremes found;
+    return s.mode == Mode::power ? searched_powers(rec.model, s, s.cases, box, r, found)
+                                 : searched_size(rec.model, s, box, r);
+  } catch (const search::SearchedOutOfReach& failure) {
+    return searched_beyond_reach(s, failure, box, k);
+  }
+}
 
 }  // namespace
 
@@ -521,66 +819,34 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
                                   const search::Box& upper, Result& r,
                                   const search::VarianceExtremes* variance)
                                   -> std::optional<Error> {
-    if (design.ror == 1.0) {
-      return no_answer("no sample size reaches the target power when ROR^tb = 1: "
-                       "there is no interaction to detect");
-    }
-    if (!(target_power > settings.alpha)) {
-      return no_answer("the target power " + values::format_number(target_power) +
-                       " is not above the level alpha = " + values::format_number(settings.alpha) +
-                       ": any study reaches it");
-    }
+    if (auto e = size_refused(design, target_power, settings)) return e;
     const search::Options options = search_options(settings);
     rec.model.z[0] = options.critical_value;
     rec.model.z[1] = model::mynormi(1.0 - target_power);
     const search::Need need = variance ? search::need_from(rec, *variance)
                                        : search::largest_need(rec, lower, upper, options);
-    if (!(std::isfinite(need.cases) && need.cases > 0.0)) {
-      return no_answer("the number of cases needed is not a finite number for this design: the "
-                       "information about the interaction is degenerate (an exposure category "
-                       "or genotype without subjects?)");
+    const double floor =
+        std::isfinite(need.cases) ? power_without_cases(rec.model, need.x) : 0.0;
+    if (auto e = need_refused(need.cases, floor, target_power,
+                              point_text(need.x, design.categories()))) {
+      return e;
     }
-    if (const double floor = power_without_cases(rec.model, need.x); floor >= target_power) {
-      return no_answer(
-          "the large-sample formula gives a power of " + short_number(floor) +
-          " to a study of no size at all at " + point_text(need.x, design.categories()) +
-          ", where the alternative's variance far exceeds the null's, so it cannot size a study "
-          "for the target power " + values::format_number(target_power) +
-          ": give a target above " + short_number(floor));
-    }
-    // The smallest whole number of cases whose least favourable power, as
-    // power_over computes it, reaches the target. The power grows with the
-    // cases, so below the need of the least favourable point no number
-    // does: the first candidate is the need rounded up. When the power there
-    // still falls short (the need search stopped a little short of the
-    // largest need, or the last bit rounded the other way), the next
-    // candidate is the need where the power search found the smallest power,
-    // and at least one case more.
     std::vector<SearchRun> runs;
     append_runs(need.searches, runs);
-    double cases = std::ceil(need.cases);
-    for (int step = 0;; ++step) {
-      Result at = r;
-      if (auto e = powers_for(rec, design, cases, lower, upper, settings, variance, at)) return e;
-      // The global method's candidates all read the one search of the design.
-      if (!variance) runs.insert(runs.end(), at.searches.begin(), at.searches.end());
-      if (at.least.power >= target_power) {
-        r = std::move(at);
-        break;
-      }
-      if (step == kMaxCaseSteps) {
-        return no_answer("no whole number of cases up to " + values::format_number(cases) +
-                         " was found to reach the target power at the least favourable point: "
-                         "the searches for the largest need and the smallest power disagree");
-      }
+    const auto powers = [&](double cases, Result& at) {
+      return powers_for(rec, design, cases, lower, upper, settings, variance, at);
+    };
+    const auto need_at_least = [&](const Result& at) {
       const double steps = design.categories() - 1;
       const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / steps};
       double needed = 0.0;
       model::sample(rec.model, 2, x, needed);
-      // One case more (one unit in the last place beyond 2^53), or the need
-      // there rounded up when it is larger; a need that is not a number is
-      // passed over (std::max keeps its first argument then).
-      cases = std::max(std::ceil(std::nextafter(cases, INFINITY)), std::ceil(needed));
+      return needed;
+    };
+    // The global method's candidates all read the one search of the design.
+    if (auto e = smallest_whole_cases(need.cases, target_power, variance == nullptr, runs, r,
+                                      powers, need_at_least)) {
+      return e;
     }
     r.searches = std::move(runs);
     r.n_controls = whole_controls(r.n_cases, design.controls_per_case);
@@ -594,7 +860,9 @@ namespace {
 // One evaluation of the engine at a point, on model records of its own.
 template <class Evaluate>
 double at_point(const Scenario& s, double or_g, double or_e, Evaluate evaluate) {
-  const Ranges point{Range{or_e, or_e}, Range{or_g, or_g}};
+  Ranges point;
+  point.or_e = Range{or_e, or_e};
+  point.or_g = Range{or_g, or_g};
   Scenario checked = s;
   checked.ranges = point;
   if (check(checked)) return std::nan("");

@@ -76,6 +76,11 @@ struct Range {
 struct Ranges {
   std::optional<Range> or_e;  // OR^tb(E|G=0)
   std::optional<Range> or_g;  // OR(G|E=0)
+  // Searched besides, when given (both ranges of the odds ratios must then
+  // be given too): OR^tb(G,E) among controls, and the carrier prevalence
+  // among controls (0 < low <= high < 1). Not given: the design's value.
+  std::optional<Range> or_ge{};
+  std::optional<Range> gene_prevalence{};
 };
 
 enum class SearchMethod {
@@ -113,6 +118,8 @@ struct Extreme {
   double or_g = 0.0;         // OR(G|E=0) where it occurs
   double or_e = 0.0;         // OR^tb(E|G=0) where it occurs
   bool small_cells = false;  // some expected case count there is below 5
+  double or_ge = 1.0;            // OR^tb(G,E) among controls where it occurs
+  double gene_prevalence = 0.0;  // the carrier prevalence where it occurs
 };
 
 // Work of one minimizer run, as the minimizer counted it.

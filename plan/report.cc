@@ -165,6 +165,10 @@ std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
       InputLine{"Exposure", [](const Scenario& s) { return exposure_text(s.design); }},
       InputLine{"Gene prevalence",
                 [](const Scenario& s) {
+                  if (s.ranges.gene_prevalence) {
+                    return range_text(*s.ranges.gene_prevalence) +
+                           " (carriers among controls, searched)";
+                  }
                   return format_number(s.design.gene_prevalence) + " (carriers among controls)";
                 }},
       InputLine{"Controls per case",
@@ -176,6 +180,9 @@ std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
       // Shown only when gene and exposure are associated among controls.
       InputLine{"OR^tb(G,E)",
                 [](const Scenario& s) {
+                  if (s.ranges.or_ge) {
+                    return range_text(*s.ranges.or_ge) + " (among controls, searched)";
+                  }
                   return s.design.or_ge == 1.0
                              ? std::string()
                              : format_number(s.design.or_ge) + " (among controls)";
@@ -193,8 +200,11 @@ std::string box_text(const Scenario& s, const Result& r) {
   const auto side = [](const std::optional<Range>& given, const Range& searched) {
     return given ? range_text(*given) : ratio_text(searched.low) + " (conditional)";
   };
-  return "OR^tb(E|G=0) " + side(s.ranges.or_e, r.or_e_range) + ", OR(G|E=0) " +
-         side(s.ranges.or_g, r.or_g_range);
+  std::string text = "OR^tb(E|G=0) " + side(s.ranges.or_e, r.or_e_range) + ", OR(G|E=0) " +
+                     side(s.ranges.or_g, r.or_g_range);
+  if (s.ranges.gene_prevalence) text += ", carriers " + range_text(*s.ranges.gene_prevalence);
+  if (s.ranges.or_ge) text += ", OR^tb(G,E) " + range_text(*s.ranges.or_ge);
+  return text;
 }
 
 // The "Note" lines of the notes of kinds `from` to `to`.
@@ -206,15 +216,23 @@ std::string note_lines(const std::vector<Note>& found, NoteKind from, NoteKind t
   return text;
 }
 
-// The least and the most favourable point: power and where it occurs.
-std::string extreme_lines(const Result& r) {
-  const auto line = [](const char* label, const Extreme& x) {
-    return left(label, kTableLabelWidth) + right(fixed(x.power, 4), 8) +
-           right(fixed(x.or_g, 4), 12) + right(fixed(x.or_e, 4), 15) + '\n';
+// The least and the most favourable point: power and where it occurs, with
+// the carrier prevalence and OR^tb(G,E) there when they were searched.
+std::string extreme_lines(const Scenario& s, const Result& r) {
+  const bool carriers = s.ranges.gene_prevalence.has_value();
+  const bool association = s.ranges.or_ge.has_value();
+  const auto line = [&](const char* label, const Extreme& x) {
+    std::string text = left(label, kTableLabelWidth) + right(fixed(x.power, 4), 8) +
+                       right(fixed(x.or_g, 4), 12) + right(fixed(x.or_e, 4), 15);
+    if (carriers) text += right(fixed(x.gene_prevalence, 4), 10);
+    if (association) text += right(fixed(x.or_ge, 4), 12);
+    return text + '\n';
   };
-  return '\n' + left("", kTableLabelWidth) + right("Power", 8) + right("OR(G|E=0)", 12) +
-         right("OR^tb(E|G=0)", 15) + '\n' + line("Least favourable", r.least) +
-         line("Most favourable", r.most);
+  std::string head = left("", kTableLabelWidth) + right("Power", 8) + right("OR(G|E=0)", 12) +
+                     right("OR^tb(E|G=0)", 15);
+  if (carriers) head += right("Carriers", 10);
+  if (association) head += right("OR^tb(G,E)", 12);
+  return '\n' + head + '\n' + line("Least favourable", r.least) + line("Most favourable", r.most);
 }
 
 // The simulated power beside the formula's at both points, with its
@@ -304,7 +322,7 @@ std::string TableReport::block(const Scenario& s, const Outcome& outcome,
   text += labelled("Box searched", box_text(s, r));
   text += labelled("Study size", count_text(r.size) + " subjects: " + count_text(r.n_cases) +
                                      " cases and " + count_text(r.n_controls) + " controls");
-  text += extreme_lines(r) + note_lines(found, NoteKind::small_cells, NoteKind::flat);
+  text += extreme_lines(s, r) + note_lines(found, NoteKind::small_cells, NoteKind::flat);
   if (simulation != nullptr) {
     text += simulation_lines(r, *simulation) +
             note_lines(found, NoteKind::unreliable, NoteKind::failed_fits);

@@ -94,6 +94,13 @@ std::optional<RequestError> gene_values(const Request& r, std::vector<double>& c
                      "goes with " + ref(Column::allele_frequency) + ": give both, or " +
                          ref(Column::gene_prevalence));
     }
+    if (!by_prevalence && r.ranges.gene_prevalence) {
+      // Searched over a range: the design's own value, which the conversion
+      // reports, is the middle of the range.
+      const Range& range = *r.ranges.gene_prevalence;
+      carriers = {(range.low + range.high) / 2};
+      return std::nullopt;
+    }
     if (!by_prevalence) {
       return refused(Column::gene_prevalence, "",
                      "is required: give the carrier prevalence among controls, or " +
@@ -177,6 +184,11 @@ Scenario base_of(const Request& r) {
   base.design.or_e = r.or_e.value_or(default_number(Column::or_e));
   base.design.or_g = r.or_g.value_or(default_number(Column::or_g));
   base.design.or_ge = r.or_ge.value_or(default_number(Column::or_ge));
+  if (r.ranges.or_ge && !r.or_ge) {
+    // Searched over a range: the design's own value, which the conversion
+    // reports, is the middle of the range on the log scale.
+    base.design.or_ge = std::sqrt(r.ranges.or_ge->low * r.ranges.or_ge->high);
+  }
   base.ranges = r.ranges;
   base.settings.search = r.search.value_or(*parse_search_method(column(Column::search).default_text));
   return base;

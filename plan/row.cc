@@ -26,12 +26,14 @@ void put_range(Row& row, Column low, Column high, const std::optional<Range>& ra
   row[high] = range->high;
 }
 
-void put_extreme(Row& row, Column power, Column or_g, Column or_e, Column small,
-                 const Extreme& x) {
+void put_extreme(Row& row, Column power, Column or_g, Column or_e, Column small, Column or_ge,
+                 Column gene_prevalence, const Extreme& x) {
   row[power] = x.power;
   row[or_g] = x.or_g;
   row[or_e] = x.or_e;
   row[small] = x.small_cells;
+  row[or_ge] = x.or_ge;
+  row[gene_prevalence] = x.gene_prevalence;
 }
 
 }  // namespace
@@ -67,15 +69,20 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
             box_side(s.ranges.or_e, r.or_e_range, r.or_e_conditional, has_result, converted));
   put_range(row, Column::or_g_low, Column::or_g_high,
             box_side(s.ranges.or_g, r.or_g_range, r.or_g_conditional, has_result, converted));
+  put_range(row, Column::or_ge_low, Column::or_ge_high, s.ranges.or_ge);
+  put_range(row, Column::gene_prevalence_low, Column::gene_prevalence_high,
+            s.ranges.gene_prevalence);
 
   if (has_result) {
     row[Column::size] = r.size;
     row[Column::n_cases] = r.n_cases;
     row[Column::n_controls] = r.n_controls;
     put_extreme(row, Column::power_min, Column::or_g_at_min, Column::or_e_at_min,
-                Column::small_cells_at_min, r.least);
+                Column::small_cells_at_min, Column::or_ge_at_min, Column::gene_prevalence_at_min,
+                r.least);
     put_extreme(row, Column::power_max, Column::or_g_at_max, Column::or_e_at_max,
-                Column::small_cells_at_max, r.most);
+                Column::small_cells_at_max, Column::or_ge_at_max, Column::gene_prevalence_at_max,
+                r.most);
     row[Column::flat] = r.flat;
   }
   if (conversion_ran) {

@@ -336,3 +336,58 @@ TEST(GlobalSearchFixture, SameAnswersAsThePerRowSearch) {
 
 }  // namespace
 }  // namespace gxe::plan
+
+namespace gxe::plan {
+namespace {
+
+// The four-dimensional search against the two-dimensional one: ranges of
+// the carrier prevalence and of the association that are single points give
+// the same answers (to rounding: the control distribution is made another
+// way), and widening them never makes the least favourable point more
+// favourable.
+TEST(SearchedBox, SinglePointsAgreeAndWiderBoxesAreNoMoreFavourable) {
+  struct Case {
+    Mode mode;
+    int k;
+    double p;
+    double or_ge;
+  } const cases[] = {
+      {Mode::power, 4, 0.3, 1.0}, {Mode::power, 3, 0.1, 2.0},
+      {Mode::size, 5, 0.3, 0.6},  {Mode::size, 2, 0.5, 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "k " << c.k << ", p " << c.p << ", OR " << c.or_ge);
+    Scenario s = testing::example_scenario(c.mode);
+    s.design.quantiles = c.k;
+    s.design.gene_prevalence = c.p;
+    s.design.or_ge = c.or_ge;
+    s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}};
+    const Outcome two = run(s);
+    Scenario point = s;
+    point.ranges.or_ge = Range{c.or_ge, c.or_ge};
+    point.ranges.gene_prevalence = Range{c.p, c.p};
+    const Outcome four = run(point);
+    ASSERT_TRUE(two.ok() && four.ok());
+    EXPECT_NEAR(four.result.least.power, two.result.least.power, 1e-12);
+    EXPECT_NEAR(four.result.most.power, two.result.most.power, 1e-12);
+    EXPECT_EQ(four.result.n_cases, two.result.n_cases);
+    EXPECT_EQ(four.result.least.gene_prevalence, c.p);
+    EXPECT_EQ(four.result.least.or_ge, c.or_ge);
+
+    Scenario wide = point;
+    wide.ranges.or_ge = Range{c.or_ge / 2, c.or_ge * 2};
+    wide.ranges.gene_prevalence = Range{c.p / 2, (c.p + 1) / 2};
+    const Outcome searched = run(wide);
+    ASSERT_TRUE(searched.ok());
+    if (c.mode == Mode::power) {
+      EXPECT_LE(searched.result.least.power, four.result.least.power + 1e-12);
+      EXPECT_GE(searched.result.most.power, four.result.most.power - 1e-12);
+    } else {
+      EXPECT_GE(searched.result.n_cases, four.result.n_cases);
+      EXPECT_GE(searched.result.least.power, s.target_power);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace gxe::plan

@@ -45,6 +45,12 @@
 #'   exposure prevalences as its margins, `or_e` and `or_g` are conditional
 #'   on it, and the conversion keeps the marginal odds ratios the null then
 #'   has.
+#' @param or_ge_range,gene_prevalence_range Ranges of OR^tb(G,E) and of the
+#'   carrier prevalence among controls to search as well, as `c(low, high)`
+#'   (both ranges of the odds ratios must then be given). The least and most
+#'   favourable points are then sought over all the dimensions of the box,
+#'   and `or_ge_at_min`, `gene_prevalence_at_min` (and `_at_max`) say where.
+#'   `NULL` (the default): the one value `or_ge`, or `gene_prevalence`.
 #' @param or_e_range,or_g_range The range of OR^tb(E|G=0) and of OR(G|E=0)
 #'   under the alternative that is searched, as `c(low, high)`; a single
 #'   value, or equal bounds, fixes the odds ratio. `NULL` (the default) takes
@@ -160,7 +166,7 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
                       or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                       allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
-                      threads = 1) {
+                      or_ge_range = NULL, gene_prevalence_range = NULL, threads = 1) {
   calculate("power", given(environment()), sys.call())
 }
 
@@ -207,7 +213,7 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                      allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
-                     threads = 1) {
+                     or_ge_range = NULL, gene_prevalence_range = NULL, threads = 1) {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -273,7 +279,8 @@ argument_forms <- c(
   allele_frequency = "numbers", controls_per_case = "numbers", alpha = "numbers",
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
-  or_ge = "number", simulate = "number", seed = "number", threads = "number")
+  or_ge = "number", or_ge_range = "range", gene_prevalence_range = "range",
+  simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.
 checked <- function(args, call) {

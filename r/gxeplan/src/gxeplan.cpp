@@ -164,6 +164,10 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       r.ranges.or_e = range_of(value);
     } else if (name == "or_g_range") {
       r.ranges.or_g = range_of(value);
+    } else if (name == "or_ge_range") {
+      r.ranges.or_ge = range_of(value);
+    } else if (name == "gene_prevalence_range") {
+      r.ranges.gene_prevalence = range_of(value);
     } else if (name == plan::column_name(Column::search)) {
       r.search = choice_of<plan::SearchMethod>(Column::search, value, plan::parse_search_method);
     } else if (name == plan::column_name(Column::genetic_model)) {

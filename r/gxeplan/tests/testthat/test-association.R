@@ -55,3 +55,20 @@ test_that("independence is the default, and a wrong association is refused", {
   expect_error(gxe_power(500, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_ge = 0),
                "or_ge = 0: must be greater than 0", fixed = TRUE)
 })
+
+test_that("a searched prevalence and association: no corner of the box is less favourable", {
+  design <- list(ror = 2, quantiles = 4, or_e = 2, or_g = 1.5, or_e_range = c(1.5, 2.5),
+                 or_g_range = c(1, 2))
+  searched <- as.data.frame(do.call(gxe_power, c(list(1000), design,
+    list(gene_prevalence_range = c(0.2, 0.4), or_ge_range = c(0.7, 1.5)))))
+  expect_true(searched$gene_prevalence_at_min >= 0.2 && searched$gene_prevalence_at_min <= 0.4)
+  expect_true(searched$or_ge_at_min >= 0.7 && searched$or_ge_at_min <= 1.5)
+  for (p in c(0.2, 0.4)) {
+    for (or_ge in c(0.7, 1.5)) {
+      corner <- as.data.frame(do.call(gxe_power, c(list(1000), design,
+        list(gene_prevalence = p, or_ge = or_ge))))
+      expect_lte(searched$power_min, corner$power_min + 1e-12)
+      expect_gte(searched$power_max, corner$power_max - 1e-12)
+    }
+  }
+})
