@@ -19,8 +19,10 @@ std::optional<Simulation> check_by_simulation(const Scenario& scenario, Outcome&
                                        ? d.controls_per_case
                                        : result.n_controls / result.n_cases;
   const auto study_at = [&](const Extreme& x) {
-    return simulate::Study{d.prevalences(), d.gene_prevalence, controls_per_case, x.or_g,
-                           x.or_e, d.ror, result.n_cases, scenario.settings.alpha, d.or_ge};
+    // The point's carrier prevalence and association: the design's, or where
+    // the search over them put the extreme.
+    return simulate::Study{d.prevalences(), x.gene_prevalence, controls_per_case, x.or_g,
+                           x.or_e, d.ror, result.n_cases, scenario.settings.alpha, x.or_ge};
   };
   const simulate::ExtremesOutcome o =
       simulate::simulate_extremes(study_at(result.least), study_at(result.most), options);

@@ -10,6 +10,8 @@
 
 #include "console/console.h"
 #include "model/model.h"
+#include "plan/simulation.h"
+#include "simulate/simulate.h"
 #include "tests/plan/example.h"
 #include "tests/support/test_util.h"
 
@@ -387,6 +389,35 @@ TEST(SearchedBox, SinglePointsAgreeAndWiderBoxesAreNoMoreFavourable) {
       EXPECT_GE(searched.result.least.power, s.target_power);
     }
   }
+}
+
+}  // namespace
+}  // namespace gxe::plan
+
+namespace gxe::plan {
+namespace {
+
+// The simulation check of a searched box draws its studies at the extremes'
+// own carrier prevalence and association: its Wald approximation is the one
+// of the study at that point.
+TEST(SearchedBox, TheSimulationDrawsAtTheExtremesOwnPoint) {
+  Scenario s = testing::example_scenario(Mode::power);
+  s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}};
+  s.ranges.gene_prevalence = Range{0.2, 0.4};
+  s.ranges.or_ge = Range{0.7, 1.5};
+  const Answer a = answer(s, SimulationSettings{200, 1, 1});
+  ASSERT_TRUE(a.outcome.ok() && a.simulation);
+  const Extreme& least = a.outcome.result.least;
+  ASSERT_NE(least.gene_prevalence, s.design.gene_prevalence);
+  simulate::Options one;
+  one.replicates = 1;
+  const simulate::Outcome at = simulate::simulate_power(
+      simulate::Study{s.design.prevalences(), least.gene_prevalence, s.design.controls_per_case,
+                      least.or_g, least.or_e, s.design.ror, s.cases, s.settings.alpha,
+                      least.or_ge},
+      one);
+  ASSERT_TRUE(at.ok());
+  EXPECT_EQ(a.simulation->least.wald_power, at.check.wald_power);
 }
 
 }  // namespace
