@@ -14,7 +14,7 @@ namespace {
 using gxe::plan::Mode;
 using gxe::plan::SearchMethod;
 
-void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method) {
+void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method, int searched = 0) {
   gxe::plan::Scenario s;
   s.mode = mode;
   s.design.quantiles = static_cast<int>(state.range(0));
@@ -25,6 +25,9 @@ void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method) {
   s.cases = 500;
   s.target_power = 0.8;
   s.ranges = {gxe::plan::Range{1.0, 4.0}, gxe::plan::Range{0.5, 2.0}};
+  // Three or four dimensions: the carrier prevalence, then the association.
+  if (searched >= 1) s.ranges.gene_prevalence = gxe::plan::Range{0.2, 0.4};
+  if (searched >= 2) s.ranges.or_ge = gxe::plan::Range{0.7, 1.5};
   s.settings.search = method;
   int runs = 0;
   int evaluations = 0;
@@ -42,9 +45,13 @@ void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method) {
 BENCHMARK_CAPTURE(BM_Plan, power_centre, Mode::power, SearchMethod::centre)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, power_global, Mode::power, SearchMethod::global)
-    ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, size_centre, Mode::size, SearchMethod::centre)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, power_global_4d, Mode::power, SearchMethod::global, 2)
+    ->Arg(4)->Arg(20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_global_4d, Mode::size, SearchMethod::global, 2)
+    ->Arg(4)->Arg(20)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, size_global, Mode::size, SearchMethod::global)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
 
