@@ -117,6 +117,10 @@ std::vector<OptionEntry> design_option_list(bool curve) {
        "Range of the carrier prevalence among\ncontrols to search too, such as 0.2:0.4 (with\n"
        "both ranges of the odds ratios). Default: the\none value --gene-prevalence.",
        Check::range},
+      {Column::allele_frequency_low, "LO:HI",
+       "Instead of --gene-prevalence-range: a range\nof the risk allele's frequency to search, "
+       "with\n--genetic-model.",
+       Check::range},
       {Column::alpha, "A[,...]",
        "Two-sided level of the test: 5e-8 for\ngenome-wide significance, 0.05/m for a\n"
        "Bonferroni correction over m tests.",
@@ -220,6 +224,8 @@ const std::string& DesignOptions::text(Column c) const {
     case Column::or_ge_low: case Column::or_ge_high: return or_ge_range_;
     case Column::gene_prevalence_low: case Column::gene_prevalence_high:
       return gene_prevalence_range_;
+    case Column::allele_frequency_low: case Column::allele_frequency_high:
+      return allele_frequency_range_;
     case Column::alpha: return alpha_;
     case Column::search: return search_;
     default: return none_;
@@ -253,6 +259,9 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
   if (given(Column::or_ge_low)) r.ranges.or_ge = read_range(or_ge_range_).range;
   if (given(Column::gene_prevalence_low)) {
     r.ranges.gene_prevalence = read_range(gene_prevalence_range_).range;
+  }
+  if (given(Column::allele_frequency_low)) {
+    r.allele_frequency_range = read_range(allele_frequency_range_).range;
   }
   if (given(Column::search)) r.search = plan::parse_search_method(search_);
   return r;
@@ -289,7 +298,8 @@ std::string DesignOptions::message(const plan::RequestError& request_error, Text
   // rule is about.
   const bool range = option.ends_with("-range");
   if (c == Column::exposure_prevalences || range) {
-    return option + ": " + values::quoted(typed) + ": " + e.message();
+    return option + ": " + values::quoted(typed) + ": " + e.input + " = " + e.value + ": " +
+           option_rule(e);
   }
   if (!request_error.item) return option + ": " + values::quoted(typed) + " " + option_rule(e);
   // The list item, and the whole list: "0" in "0,3" shows a decimal comma

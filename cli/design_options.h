@@ -56,7 +56,7 @@ class DesignOptions {
   const CLI::App* app_ = nullptr;
   std::string cases_, power_, quantiles_, exposure_prevalences_, gene_prevalence_,
       allele_frequency_, genetic_model_, ror_, or_e_range_, or_g_range_, or_ge_range_,
-      gene_prevalence_range_;
+      gene_prevalence_range_, allele_frequency_range_;
   std::string controls_per_case_{plan::column(plan::Column::controls_per_case).default_text};
   std::string or_e_{plan::column(plan::Column::or_e).default_text};
   std::string or_g_{plan::column(plan::Column::or_g).default_text};

@@ -40,7 +40,8 @@ std::string option_name(Column c) {
   std::string option = "--";
   bool range = false;
   for (const std::string_view end : {kLowEnd, kHighEnd}) {
-    if (name.ends_with(end) && column(c).role == ColumnRole::input) {
+    const ColumnRole role = column(c).role;
+    if (name.ends_with(end) && (role == ColumnRole::input || role == ColumnRole::alias)) {
       name.remove_suffix(end.size());
       range = true;
     }

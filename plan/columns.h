@@ -39,7 +39,7 @@ enum class Column : std::size_t {
   or_ge, or_ge_low, or_ge_high, gene_prevalence_low, gene_prevalence_high,
   or_ge_at_min, gene_prevalence_at_min, or_ge_at_max, gene_prevalence_at_max,
   // Inputs that are read but not written: the gene by its risk allele.
-  allele_frequency, genetic_model,
+  allele_frequency, genetic_model, allele_frequency_low, allele_frequency_high,
   // A point of a curve, in front of its calculation's columns.
   over, x, curve,
   // A batch row that could not be read into the header's columns, kept whole.
@@ -201,6 +201,10 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
      "frequency of the risk allele, with genetic_model"},
     {"genetic_model", ColumnKind::text, ColumnRole::alias,
      "dominant or recessive", {"dominant", "recessive"}},
+    {"allele_frequency_low", ColumnKind::number, ColumnRole::alias,
+     "range of the allele frequency to search instead, with genetic_model"},
+    {"allele_frequency_high", ColumnKind::number, ColumnRole::alias,
+     "upper end of the range of the allele frequency"},
 
     {"over", ColumnKind::text, ColumnRole::curve, "the axis of a curve", {"cases", "ror"}},
     {"x", ColumnKind::number, ColumnRole::curve, "the axis value of a curve's point"},

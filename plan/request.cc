@@ -83,13 +83,42 @@ std::optional<RequestError> check_exposure(const Request& r) {
   return std::nullopt;
 }
 
+// A range of the allele frequency as the range of the carrier prevalence it
+// gives: under either genetic model the share of carriers grows with the
+// allele's frequency, so the bounds map to the bounds.
+std::optional<RequestError> allele_range(const Request& r, Ranges& ranges) {
+  if (!r.allele_frequency_range) return std::nullopt;
+  const Range q = *r.allele_frequency_range;
+  if (r.ranges.gene_prevalence) {
+    return refused(Column::allele_frequency_low, values::format_number(q.low),
+                   "goes instead of " + ref(Column::gene_prevalence_low) + ": give one of them");
+  }
+  if (!r.genetic_model) {
+    return refused(Column::allele_frequency_low, values::format_number(q.low),
+                   "needs " + ref(Column::genetic_model) + ": dominant or recessive");
+  }
+  for (const auto& [c, x] : {std::pair{Column::allele_frequency_low, q.low},
+                             std::pair{Column::allele_frequency_high, q.high}}) {
+    if (auto fault = values::check_probability(column_name(c), x)) {
+      return RequestError{Error(Error::Kind::invalid_input, std::move(*fault)), std::nullopt};
+    }
+  }
+  if (q.low > q.high) {
+    return refused(Column::allele_frequency_low, values::format_number(q.low),
+                   "must not exceed the upper bound " + values::format_number(q.high));
+  }
+  ranges.gene_prevalence = Range{carrier_prevalence(q.low, *r.genetic_model),
+                                 carrier_prevalence(q.high, *r.genetic_model)};
+  return std::nullopt;
+}
+
 // The carrier prevalences of the request: the ones given, or those of the
 // allele frequencies under the genetic model.
 std::optional<RequestError> gene_values(const Request& r, std::vector<double>& carriers) {
   const bool by_prevalence = !r.gene_prevalence.empty();
   const bool by_allele = !r.allele_frequency.empty();
   if (!by_allele) {
-    if (r.genetic_model) {
+    if (r.genetic_model && !r.allele_frequency_range) {
       return refused(Column::genetic_model, values::quoted(name(*r.genetic_model)),
                      "goes with " + ref(Column::allele_frequency) + ": give both, or " +
                          ref(Column::gene_prevalence));
@@ -204,11 +233,12 @@ std::optional<Error> choice_error(Column c, std::string_view text) {
                choice_rule(c));
 }
 
-Expansion expand(const Request& r) {
+Expansion expand(const Request& request) {
   Expansion out;
+  Request r = request;
   std::vector<double> genes;
   if ((out.error = check_mode(r)) || (out.error = check_exposure(r)) ||
-      (out.error = gene_values(r, genes))) {
+      (out.error = allele_range(request, r.ranges)) || (out.error = gene_values(r, genes))) {
     return out;
   }
   const std::size_t rows = row_count(r, genes.size());

@@ -32,6 +32,10 @@ struct Request {
   std::vector<double> gene_prevalence;
   std::vector<double> allele_frequency;
   std::optional<GeneticModel> genetic_model;
+  // A range of the allele frequency to search, with the genetic model: the
+  // range of the carrier prevalences it gives (in place of
+  // ranges.gene_prevalence).
+  std::optional<Range> allele_frequency_range;
   std::vector<double> controls_per_case;
   std::vector<double> alpha;
   // The exposure: equally frequent categories, or their prevalences.

@@ -311,6 +311,8 @@ class DesignReader {
            range(Column::or_ge_low, Column::or_ge_high, r.ranges.or_ge, "the one value or_ge") &&
            range(Column::gene_prevalence_low, Column::gene_prevalence_high,
                  r.ranges.gene_prevalence, "the one value gene_prevalence") &&
+           range(Column::allele_frequency_low, Column::allele_frequency_high,
+                 r.allele_frequency_range, "the one carrier prevalence") &&
            number(Column::alpha, r.alpha) &&
            choice(Column::search, r.search, parse_search_method);
   }

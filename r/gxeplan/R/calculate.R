@@ -51,6 +51,9 @@
 #'   favourable points are then sought over all the dimensions of the box,
 #'   and `or_ge_at_min`, `gene_prevalence_at_min` (and `_at_max`) say where.
 #'   `NULL` (the default): the one value `or_ge`, or `gene_prevalence`.
+#' @param allele_frequency_range Instead of `gene_prevalence_range`: a range
+#'   of the risk allele's frequency, with `genetic_model`; the carrier
+#'   prevalences it gives are searched.
 #' @param or_e_range,or_g_range The range of OR^tb(E|G=0) and of OR(G|E=0)
 #'   under the alternative that is searched, as `c(low, high)`; a single
 #'   value, or equal bounds, fixes the odds ratio. `NULL` (the default) takes
@@ -166,7 +169,8 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
                       or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                       allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
-                      or_ge_range = NULL, gene_prevalence_range = NULL, threads = 1) {
+                      or_ge_range = NULL, gene_prevalence_range = NULL,
+                      allele_frequency_range = NULL, threads = 1) {
   calculate("power", given(environment()), sys.call())
 }
 
@@ -213,7 +217,8 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                      allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
-                     or_ge_range = NULL, gene_prevalence_range = NULL, threads = 1) {
+                     or_ge_range = NULL, gene_prevalence_range = NULL,
+                     allele_frequency_range = NULL, threads = 1) {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -280,6 +285,7 @@ argument_forms <- c(
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
   or_ge = "number", or_ge_range = "range", gene_prevalence_range = "range",
+  allele_frequency_range = "range",
   simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.

@@ -168,6 +168,8 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       r.ranges.or_ge = range_of(value);
     } else if (name == "gene_prevalence_range") {
       r.ranges.gene_prevalence = range_of(value);
+    } else if (name == "allele_frequency_range") {
+      r.allele_frequency_range = range_of(value);
     } else if (name == plan::column_name(Column::search)) {
       r.search = choice_of<plan::SearchMethod>(Column::search, value, plan::parse_search_method);
     } else if (name == plan::column_name(Column::genetic_model)) {
