@@ -731,7 +731,8 @@ std::optional<Error> searched_powers(model::Records& rec, const Scenario& s, dou
   const int k = s.design.categories();
   rec.size = cases * (1.0 + s.design.controls_per_case);
   rec.z[0] = critical_value(s.settings.alpha);
-  found = search::searched_power_extremes(rec, box.lower, box.upper, true);
+  const bool from_centre = s.settings.search == SearchMethod::centre;
+  found = search::searched_power_extremes(rec, box.lower, box.upper, true, from_centre);
   r.size = rec.size;
   r.n_cases = cases;
   r.n_controls = cases * s.design.controls_per_case;
@@ -750,7 +751,8 @@ std::optional<Error> searched_size(model::Records& rec, const Scenario& s,
   rec.z[0] = critical_value(s.settings.alpha);
   rec.z[1] = model::mynormi(1.0 - s.target_power);
   const search::SearchedNeed need =
-      search::searched_largest_need(rec, box.lower, box.upper, true);
+      search::searched_largest_need(rec, box.lower, box.upper, true,
+                                    s.settings.search == SearchMethod::centre);
   rec.size = 0.0;
   const double floor = std::isfinite(need.cases) ? search::searched_power(rec, need.x) : 0.0;
   if (auto e = need_refused(need.cases, floor, s.target_power,

@@ -131,7 +131,7 @@ double radical_inverse(int j, int base) {
 
 // The start design (searched.h): corners, face centres and the centre, then
 // the Halton points; only the free directions vary.
-std::vector<Box4> start_design(const Box4& lower, const Box4& upper) {
+std::vector<Box4> start_design(const Box4& lower, const Box4& upper, bool from_centre) {
   std::array<int, kN> free{};
   int count = 0;
   for (int i = 0; i < kN; ++i) {
@@ -145,6 +145,7 @@ std::vector<Box4> start_design(const Box4& lower, const Box4& upper) {
     return x;
   };
   std::vector<Box4> points;
+  if (from_centre) return {at({0.5, 0.5, 0.5, 0.5})};
   for (int corner = 0; corner < (1 << count); ++corner) {
     std::array<double, kN> u{};
     for (int f = 0; f < count; ++f) u[free[f]] = (corner >> f) & 1;
@@ -234,9 +235,9 @@ double searched_need(const model::Records& rec, const Box4& x) {
 }
 
 SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper, bool check_reach) {
+                                         const Box4& upper, bool check_reach, bool from_centre) {
   SearchedExtremes r;
-  const std::vector<Box4> points = start_design(lower, upper);
+  const std::vector<Box4> points = start_design(lower, upper, from_centre);
   const std::vector<double> values = values_at(rec, Quantity::power, points, check_reach);
   r.xmin = best_point(rec, Quantity::power, 1.0, check_reach, points, values, lower, upper,
                       r.searches);
@@ -248,9 +249,9 @@ SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& 
 }
 
 SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper, bool check_reach) {
+                                   const Box4& upper, bool check_reach, bool from_centre) {
   SearchedNeed need;
-  const std::vector<Box4> points = start_design(lower, upper);
+  const std::vector<Box4> points = start_design(lower, upper, from_centre);
   const std::vector<double> values = values_at(rec, Quantity::cases, points, check_reach);
   need.x = best_point(rec, Quantity::cases, -1.0, check_reach, points, values, lower, upper,
                       need.searches);

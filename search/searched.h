@@ -60,9 +60,12 @@ double searched_need(const model::Records& rec, const Box4& x);
 
 // The smallest and largest power over the box [lower, upper]. With
 // check_reach, both fits are checked at every point the search evaluates and
-// SearchedOutOfReach is thrown at the first one out of reach.
+// SearchedOutOfReach is thrown at the first one out of reach. With
+// from_centre, one local search from the centre of the box for each, as the
+// centre method searches two dimensions, instead of the start design.
 SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper, bool check_reach = false);
+                                         const Box4& upper, bool check_reach = false,
+                                         bool from_centre = false);
 
 // The point of the box that needs the most cases, and that need.
 struct SearchedNeed {
@@ -71,7 +74,8 @@ struct SearchedNeed {
   std::vector<SearchCounts> searches;
 };
 SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper, bool check_reach = false);
+                                   const Box4& upper, bool check_reach = false,
+                                   bool from_centre = false);
 
 }  // namespace gxe::search
 

@@ -397,6 +397,23 @@ TEST(SearchedBox, SinglePointsAgreeAndWiderBoxesAreNoMoreFavourable) {
 namespace gxe::plan {
 namespace {
 
+// The centre method over a searched box: one local search for each extreme
+// from the centre, never more extreme than the global search.
+TEST(SearchedBox, TheCentreMethodSearchesOnceFromTheCentre) {
+  Scenario s = testing::example_scenario(Mode::power);
+  s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}};
+  s.ranges.gene_prevalence = Range{0.2, 0.4};
+  s.ranges.or_ge = Range{0.7, 1.5};
+  const Outcome global = run(s);
+  s.settings.search = SearchMethod::centre;
+  const Outcome centre = run(s);
+  ASSERT_TRUE(global.ok() && centre.ok());
+  EXPECT_EQ(centre.result.searches.size(), 2u);
+  EXPECT_GT(global.result.searches.size(), 2u);
+  EXPECT_GE(centre.result.least.power, global.result.least.power - 1e-12);
+  EXPECT_LE(centre.result.most.power, global.result.most.power + 1e-12);
+}
+
 // The simulation check of a searched box draws its studies at the extremes'
 // own carrier prevalence and association: its Wald approximation is the one
 // of the study at that point.
