@@ -6,7 +6,7 @@
 #include <span>
 
 #include "derivatives/derivatives.h"
-#include "minimizer/dmngb.h"
+#include "search/bounded.h"
 #include "minimizer/minimizer.h"
 #include "model/model.h"
 #include "model/power_impl.h"
@@ -22,9 +22,6 @@ constexpr int kLiv = 100;
 constexpr int kLv = 100;
 constexpr double kPowerRfctol = 1e-6;  // relative function convergence, centre power searches
 
-// Scale of the search variables: both are log odds ratios, scaled alike.
-// The minimizer may rewrite its scale vector, so each search gets a copy.
-constexpr std::array<double, kN> kScale = {1.0, 1.0};
 
 // Grid of the global method: kGridSide points along each direction that the
 // box does not fix, and up to kGlobalStarts local searches from the best
@@ -48,7 +45,6 @@ constexpr int kGlobalStarts = 3;
 // for at a point whose value was computed (and checked) just before, with the
 // same arithmetic.
 
-void ufparm() {}
 using UserRoutine = void();
 
 enum class Quantity { power, cases, variance };
@@ -131,38 +127,11 @@ Objective checked(Objective objective, Records& rec, const Options& options) {
   return objective;
 }
 
-// Minimizer state of one search, set up afresh each time. The views point
-// into the arrays of the same object, so it is neither copied nor moved.
-struct Search {
-  std::array<int, kLiv> iv{};
-  std::array<double, kLv> v{};
-  mn::IvView ivv{std::span<int>(iv)};
-  mn::VView vv{std::span<double>(v)};
-
-  Search() = default;
-  Search(const Search&) = delete;
-  Search& operator=(const Search&) = delete;
-};
-
 using Bounds = std::array<double, 2 * kN>;
 
-// Minimises the objective over the box from x, with the settings every range
-// search uses; `rfctol` > 0 replaces the default relative function-convergence
-// tolerance. Leaves in x the point the minimizer ends at, whatever its verdict.
+// Minimises the objective over the box from x (search/bounded.h).
 SearchCounts minimise(const Objective& objective, const Bounds& bounds, Box& x, double rfctol) {
-  Search s;
-  mn::divset(mn::kBoundedFamily, s.ivv, kLiv, kLv, s.vv);
-  s.ivv(mn::RETURN_CODE) = mn::kFreshStart;
-  s.ivv(mn::OUTPUT_UNIT) = 0;
-  s.ivv(mn::PRINT_SOLUTION) = 0;
-  s.ivv(mn::PRINT_STATISTICS) = 0;
-  if (rfctol > 0.0) s.vv(mn::RFCTOL) = rfctol;
-  int uiparm = 0;
-  double urparm = 0.0;
-  std::array<double, kN> scale = kScale;
-  mn::dmngb(kN, mn::Vec(scale), mn::Vec(x), mn::CVec(bounds), objective, objective, s.ivv, kLiv,
-            kLv, s.vv, uiparm, urparm, ufparm);
-  return SearchCounts{s.ivv(mn::FEVAL_COUNT), s.ivv(mn::GEVAL_COUNT), s.ivv(mn::RETURN_CODE)};
+  return detail::minimise_bounded<kN, kLiv, kLv>(objective, bounds, x, rfctol);
 }
 
 // Bounds pair by pair: (lower(1), upper(1), lower(2), upper(2)).

@@ -6,8 +6,7 @@
 #include <span>
 
 #include "derivatives/dual.h"
-#include "minimizer/dmngb.h"
-#include "minimizer/minimizer.h"
+#include "search/bounded.h"
 #include "model/model.h"
 #include "model/power_impl.h"
 #include "model/searched_impl.h"
@@ -19,8 +18,7 @@ namespace mn = gxe::minimizer;
 namespace impl = model::impl;
 
 constexpr int kN = kSearchedDimensions;
-// Storage of the bounded minimizer for four variables: it asks for at least
-// 59 + 3n integer and 71 + n (n + 19) / 2 + n real slots.
+// Storage of the bounded minimizer for four variables (search/bounded.h).
 constexpr int kLiv = 100;
 constexpr int kLv = 200;
 // Two starts closer than this in every free direction (the box scaled to
@@ -29,16 +27,22 @@ constexpr double kStartSpacing = 0.25;
 
 enum class Quantity { power, cases };
 
+// The power or the need from the two variances.
+template <class T>
+T quantity_of(const model::Records& rec, Quantity q, const T& varh0, const T& varh1) {
+  if (q == Quantity::power) {
+    return impl::power_of(model::study_cases(rec), varh0, varh1, rec.alt.beg, rec.z[0]);
+  }
+  return impl::sample_of(varh0, varh1, rec.alt.beg, rec.z[0], rec.z[1]);
+}
+
 // The quantity at x over the scalar type T: both fits over the control
 // distribution of the point's carrier prevalence and association.
 template <class T>
 T quantity_at(const model::Records& rec, Quantity q, const std::array<T, kN>& x) {
   const impl::Variances<T> v =
       impl::variances_at(rec, rec.cells.ncat, x[0], x[1], impl::logistic(x[2]), x[3]);
-  if (q == Quantity::power) {
-    return impl::power_of(model::study_cases(rec), v.varh0, v.varh1, rec.alt.beg, rec.z[0]);
-  }
-  return impl::sample_of(v.varh0, v.varh1, rec.alt.beg, rec.z[0], rec.z[1]);
+  return quantity_of(rec, q, v.varh0, v.varh1);
 }
 
 // The quantity at x in double; with `check`, both fits are checked first and
@@ -54,15 +58,9 @@ double value_at(const model::Records& rec, Quantity q, const Box4& x, bool check
   if (!checks.alt.within_reach()) {
     throw SearchedOutOfReach{OutOfReach::Fit::alternative, x, checks.alt};
   }
-  const double varh0 = checks.null.variance;
-  const double varh1 = checks.alt.variance;
-  if (q == Quantity::power) {
-    return impl::power_of(model::study_cases(rec), varh0, varh1, rec.alt.beg, rec.z[0]);
-  }
-  return impl::sample_of(varh0, varh1, rec.alt.beg, rec.z[0], rec.z[1]);
+  return quantity_of(rec, q, checks.null.variance, checks.alt.variance);
 }
 
-void ufparm() {}
 using UserRoutine = void();
 
 // The signed quantity (the minimizer minimises) and its exact gradient in
@@ -96,26 +94,12 @@ struct Objective {
 
 SearchCounts minimise(const Objective& objective, const Box4& lower, const Box4& upper,
                       Box4& x) {
-  std::array<int, kLiv> iv{};
-  std::array<double, kLv> v{};
-  mn::IvView ivv{std::span<int>(iv)};
-  mn::VView vv{std::span<double>(v)};
-  mn::divset(mn::kBoundedFamily, ivv, kLiv, kLv, vv);
-  ivv(mn::RETURN_CODE) = mn::kFreshStart;
-  ivv(mn::OUTPUT_UNIT) = 0;
-  ivv(mn::PRINT_SOLUTION) = 0;
-  ivv(mn::PRINT_STATISTICS) = 0;
   std::array<double, 2 * kN> bounds{};
   for (int i = 0; i < kN; ++i) {
     bounds[2 * i] = lower[i];
     bounds[2 * i + 1] = upper[i];
   }
-  std::array<double, kN> scale{1.0, 1.0, 1.0, 1.0};
-  int uiparm = 0;
-  double urparm = 0.0;
-  mn::dmngb(kN, mn::Vec(scale), mn::Vec(x), mn::CVec(bounds), objective, objective, ivv, kLiv,
-            kLv, vv, uiparm, urparm, ufparm);
-  return SearchCounts{ivv(mn::FEVAL_COUNT), ivv(mn::GEVAL_COUNT), ivv(mn::RETURN_CODE)};
+  return detail::minimise_bounded<kN, kLiv, kLv>(objective, bounds, x, 0.0);
 }
 
 // The j-th number of the van der Corput sequence in base b, in [0, 1).
