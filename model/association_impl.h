@@ -54,6 +54,10 @@ T logistic(const T& x) {
   return e / (1.0 + e);
 }
 
+// logit(p) = log(p / (1 - p)), without the cancellation of 1 - p for a
+// small p.
+inline double logit(double p) { return std::log(p) - std::log1p(-p); }
+
 // F(u) and its slope dF/du at a double u, in double.
 struct CarrierEquation {
   double f = 0.0;
@@ -77,7 +81,7 @@ inline CarrierEquation carrier_equation(double u, double p, double gamma,
 // bracket. Stops when the bracket no longer shrinks (adjacent doubles) or F
 // is exactly zero.
 inline double carrier_log_odds(double p, double gamma, std::span<const double> q, int k) {
-  const double centre = std::log(p) - std::log1p(-p);
+  const double centre = logit(p);
   const double reach = std::fabs(gamma) * (k - 1);
   double lo = centre - reach;
   double hi = centre + reach;

@@ -603,8 +603,6 @@ bool searches_association(const Scenario& s) {
   return s.ranges.or_ge.has_value() || s.ranges.gene_prevalence.has_value();
 }
 
-double logit(double p) { return std::log(p) - std::log1p(-p); }
-
 // The box's four ranges, in the order of the search variables, as given
 // (a prevalence or an association not searched is its single value).
 std::array<Range, search::kSearchedDimensions> searched_ranges(const Scenario& s,
@@ -621,7 +619,7 @@ double search_variable(int i, double value, int k) {
   const double steps = k - 1;
   switch (i) {
     case 0: return std::log(value);
-    case 2: return logit(value);
+    case 2: return model::impl::logit(value);
     default: return std::log(value) / steps;
   }
 }
