@@ -130,6 +130,11 @@ std::vector<OptionEntry> design_option_list(bool curve) {
        "centre: one local search from the centre of\nthe box, as the question-by-question "
        "dialogue\ndoes.",
        Check::choice},
+      {Column::test, "null-variance|wald|lr",
+       "The test whose power is computed.\nnull-variance: the classical formula, critical\n"
+       "value from the null's variance (the\ndialogue's); wald: the Wald test as fitted\n"
+       "software runs it, variance at the fitted\nvalues; lr: the likelihood-ratio test.",
+       Check::choice},
   };
 }
 
@@ -228,6 +233,7 @@ const std::string& DesignOptions::text(Column c) const {
       return allele_frequency_range_;
     case Column::alpha: return alpha_;
     case Column::search: return search_;
+    case Column::test: return test_;
     default: return none_;
   }
 }
@@ -264,6 +270,7 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
     r.allele_frequency_range = read_range(allele_frequency_range_).range;
   }
   if (given(Column::search)) r.search = plan::parse_search_method(search_);
+  if (given(Column::test)) r.test = plan::parse_test(test_);
   return r;
 }
 

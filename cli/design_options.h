@@ -63,6 +63,7 @@ class DesignOptions {
   std::string or_ge_{plan::column(plan::Column::or_ge).default_text};
   std::string alpha_{plan::column(plan::Column::alpha).default_text};
   std::string search_{plan::column(plan::Column::search).default_text};
+  std::string test_{plan::column(plan::Column::test).default_text};
   std::string format_ = "table";
   std::string simulate_ = "0";
   std::string seed_ = std::to_string(simulate::kDefaultSeed);

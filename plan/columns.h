@@ -34,10 +34,15 @@ enum class Column : std::size_t {
   sim_replicates, sim_power_min, sim_se_min, sim_failed_min, wald_power_min,
   sim_power_max, sim_se_max, sim_failed_max, wald_power_max,
   sim_unreliable_min, sim_unreliable_max,
+  // The simulated likelihood-ratio test and the simulated sample size, after
+  // the check's earlier columns.
+  sim_lr_power_min, sim_lr_power_max, sim_cases, sim_cases_low, sim_cases_high,
   // The association of gene and exposure among controls and the searched
   // carrier prevalence, after everything that was there before them.
   or_ge, or_ge_low, or_ge_high, gene_prevalence_low, gene_prevalence_high,
   or_ge_at_min, gene_prevalence_at_min, or_ge_at_max, gene_prevalence_at_max,
+  // The test whose power is computed, and the smallest detectable interaction.
+  test, direction, ror_detectable,
   // Inputs that are read but not written: the gene by its risk allele.
   allele_frequency, genetic_model, allele_frequency_low, allele_frequency_high,
   // A point of a curve, in front of its calculation's columns.
@@ -84,13 +89,14 @@ inline constexpr std::size_t kColumnCount = static_cast<std::size_t>(Column::err
 // The inputs among them: mode to search.
 inline constexpr std::size_t kInputColumns = static_cast<std::size_t>(Column::search) + 1;
 // The columns written after the simulation check's (or after error without
-// one): the association of gene and exposure among controls, or_ge onwards.
+// one): the association of gene and exposure among controls, the test and
+// the detectable interaction, or_ge to ror_detectable.
 inline constexpr std::size_t kAssociationColumnCount =
-    static_cast<std::size_t>(Column::gene_prevalence_at_max) -
+    static_cast<std::size_t>(Column::ror_detectable) -
     static_cast<std::size_t>(Column::or_ge) + 1;
-// The simulation check's columns, sim_replicates to sim_unreliable_max.
+// The simulation check's columns, sim_replicates to sim_cases_high.
 inline constexpr std::size_t kSimulationColumnCount =
-    static_cast<std::size_t>(Column::sim_unreliable_max) -
+    static_cast<std::size_t>(Column::sim_cases_high) -
     static_cast<std::size_t>(Column::sim_replicates) + 1;
 
 inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
@@ -175,6 +181,17 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
      "something"},
     {"sim_unreliable_max", ColumnKind::flag, ColumnRole::simulation,
      "the same at the most favourable point"},
+    {"sim_lr_power_min", ColumnKind::number, ColumnRole::simulation,
+     "simulated power of the likelihood-ratio test at the least favourable point"},
+    {"sim_lr_power_max", ColumnKind::number, ColumnRole::simulation,
+     "simulated power of the likelihood-ratio test at the most favourable point"},
+    {"sim_cases", ColumnKind::whole_number, ColumnRole::simulation,
+     "smallest number of cases whose simulated power reaches the target at the least "
+     "favourable point (size by simulation)"},
+    {"sim_cases_low", ColumnKind::number, ColumnRole::simulation,
+     "lower end of its 95 % interval from the Monte-Carlo error"},
+    {"sim_cases_high", ColumnKind::number, ColumnRole::simulation,
+     "upper end of that interval"},
 
     {"or_ge", ColumnKind::number, ColumnRole::input,
      "OR^tb(G,E) among controls: the odds ratio of being a carrier in the top against the "
@@ -196,6 +213,15 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
      "OR^tb(G,E) at the most favourable point"},
     {"gene_prevalence_at_max", ColumnKind::number, ColumnRole::result,
      "carrier prevalence at the most favourable point"},
+    {"test", ColumnKind::text, ColumnRole::input,
+     "the test whose power is computed: null-variance (critical value from the null's "
+     "variance), wald (the Wald test with the fitted variance) or lr (likelihood ratio)",
+     {"null-variance", "wald", "lr"}, "null-variance"},
+    {"direction", ColumnKind::text, ColumnRole::input,
+     "detect rows: the detectable ROR^tb above 1 (risk) or below 1 (protective)",
+     {"risk", "protective"}, "risk"},
+    {"ror_detectable", ColumnKind::number, ColumnRole::result,
+     "the ROR^tb nearest 1 whose least favourable power reaches the target (detect rows)"},
 
     {"allele_frequency", ColumnKind::number, ColumnRole::alias,
      "frequency of the risk allele, with genetic_model"},

@@ -937,6 +937,12 @@ std::optional<Enum> parse_choice(Column c, std::string_view text) {
 
 }  // namespace
 
+std::string_view name(Test test) {
+  return column(Column::test).choices[static_cast<std::size_t>(test)];
+}
+std::optional<Test> parse_test(std::string_view text) {
+  return parse_choice<Test>(Column::test, text);
+}
 std::optional<SearchMethod> parse_search_method(std::string_view text) {
   return parse_choice<SearchMethod>(Column::search, text);
 }

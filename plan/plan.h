@@ -26,6 +26,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/tests.h"
 #include "plan/shared_searches.h"
 #include "values/fault.h"
 
@@ -92,9 +93,24 @@ enum class SearchMethod {
   centre,
 };
 
+// The test whose power is computed, all three two-sided at level alpha on
+// the per-step log interaction beg, for n cases:
+//   null_variance: the classical formula, the critical value taken from the
+//     null's variance and the spread from the alternative's,
+//     Phi((sqrt(n) |beg| - z sqrt(varh0)) / sqrt(varh1)) (the dialogue's);
+//   wald: the Wald test as fitted software runs it, its variance estimated at
+//     the fitted (alternative) values, both tails:
+//     Phi(t - z) + Phi(-t - z), t = sqrt(n) |beg| / sqrt(varh1);
+//   lr: the likelihood-ratio test by its expected noncentrality n d, d the
+//     expected deviance difference per case between the model without and
+//     with the interaction fitted to the alternative's table:
+//     P(chi2_1(n d) > z^2) = Phi(t - z) + Phi(-t - z), t = sqrt(n d).
+using Test = model::Test;
+
 struct Settings {
   double alpha = 0.05;  // two-sided level, in (0, 1)
   SearchMethod search = SearchMethod::global;
+  Test test = Test::null_variance;
 };
 
 enum class Mode { power, size };
@@ -245,10 +261,12 @@ enum class GeneticModel { dominant, recessive };
 double carrier_prevalence(double allele_frequency, GeneticModel model);
 
 // Names as the front ends write them: "global"/"centre", "power"/"size",
-// "dominant"/"recessive"; the parsers return nothing for any other text.
+// "dominant"/"recessive", "null-variance"/"wald"/"lr"; the parsers return nothing for any other text.
 std::string_view name(SearchMethod method);
 std::string_view name(Mode mode);
 std::string_view name(GeneticModel model);
+std::string_view name(Test test);
+std::optional<Test> parse_test(std::string_view text);
 std::optional<SearchMethod> parse_search_method(std::string_view text);
 std::optional<Mode> parse_mode(std::string_view text);
 std::optional<GeneticModel> parse_genetic_model(std::string_view text);

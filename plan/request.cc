@@ -220,6 +220,7 @@ Scenario base_of(const Request& r) {
   }
   base.ranges = r.ranges;
   base.settings.search = r.search.value_or(*parse_search_method(column(Column::search).default_text));
+  base.settings.test = r.test.value_or(*parse_test(column(Column::test).default_text));
   return base;
 }
 

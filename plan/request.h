@@ -46,6 +46,7 @@ struct Request {
   std::optional<double> or_ge;  // OR^tb(G,E) among controls
   Ranges ranges;
   std::optional<SearchMethod> search;
+  std::optional<Test> test;
 };
 
 // Most rows one request may ask for: lists multiply, and a few long lists

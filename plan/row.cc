@@ -57,6 +57,7 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   row[Column::or_ge] = d.or_ge;
   row[Column::alpha] = s.settings.alpha;
   row[Column::search] = std::string(name(s.settings.search));
+  row[Column::test] = std::string(name(s.settings.test));
 
   const Result& r = outcome.result;
   const bool has_result = outcome.ok();

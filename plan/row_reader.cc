@@ -314,7 +314,8 @@ class DesignReader {
            range(Column::allele_frequency_low, Column::allele_frequency_high,
                  r.allele_frequency_range, "the one carrier prevalence") &&
            number(Column::alpha, r.alpha) &&
-           choice(Column::search, r.search, parse_search_method);
+           choice(Column::search, r.search, parse_search_method) &&
+           choice(Column::test, r.test, parse_test);
   }
 
   // The request's error against the cell it read: the cell's text in

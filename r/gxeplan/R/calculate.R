@@ -66,6 +66,11 @@
 #'   local search from the centre of the box, as the interactive calculator
 #'   does it; faster, but can stop at a local extreme). `"global"` when not
 #'   given.
+#' @param test The test whose power is computed: `"null-variance"` (the
+#'   classical formula, its critical value from the null's variance),
+#'   `"wald"` (the Wald test as fitted software runs it, its variance at the
+#'   fitted values) or `"lr"` (the likelihood-ratio test, by its expected
+#'   noncentrality).
 #' @param simulate Number of studies to simulate at the least and at the most
 #'   favourable point of each calculation, to check the asymptotic power
 #'   against the Wald test that will really be run, a whole number from 0 to
@@ -170,7 +175,7 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                       allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
                       or_ge_range = NULL, gene_prevalence_range = NULL,
-                      allele_frequency_range = NULL, threads = 1) {
+                      allele_frequency_range = NULL, test = "null-variance", threads = 1) {
   calculate("power", given(environment()), sys.call())
 }
 
@@ -218,7 +223,7 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                      allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
                      or_ge_range = NULL, gene_prevalence_range = NULL,
-                     allele_frequency_range = NULL, threads = 1) {
+                     allele_frequency_range = NULL, test = "null-variance", threads = 1) {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -285,7 +290,7 @@ argument_forms <- c(
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
   or_ge = "number", or_ge_range = "range", gene_prevalence_range = "range",
-  allele_frequency_range = "range",
+  allele_frequency_range = "range", test = "text",
   simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.

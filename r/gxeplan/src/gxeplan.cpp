@@ -172,6 +172,8 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       r.allele_frequency_range = range_of(value);
     } else if (name == plan::column_name(Column::search)) {
       r.search = choice_of<plan::SearchMethod>(Column::search, value, plan::parse_search_method);
+    } else if (name == plan::column_name(Column::test)) {
+      r.test = choice_of<plan::Test>(Column::test, value, plan::parse_test);
     } else if (name == plan::column_name(Column::genetic_model)) {
       r.genetic_model =
           choice_of<plan::GeneticModel>(Column::genetic_model, value, plan::parse_genetic_model);
