@@ -120,6 +120,19 @@ void sample(Records& rec, int n, std::span<const double> x, double& ss);
 // The same, with the checks of both fits.
 void sample(Records& rec, int n, std::span<const double> x, double& ss, FitChecks& checks);
 
+// --- The Wald and likelihood-ratio tests ---------------------------------------
+
+// The likelihood-ratio noncentrality per case (model/lr_impl.h) at
+// x = (bg, be) of the alternative; stores x into rec.alt. Not a number when
+// the fit without the interaction fails.
+double lr_noncentrality(Records& rec, std::span<const double> x);
+
+// The mean shift t >= 0 at which a two-sided test at critical value z has
+// the power `target`: Phi(t - z) + Phi(-t - z) = target (impl::two_sided_power),
+// found by a bracketing root search between 0 (power alpha) and the shift
+// that the near tail alone needs. 0 for a target not above the level.
+double needed_shift(double target, double z);
+
 // --- Normal distribution ----------------------------------------------------
 
 // p = P(Z <= z), q = P(Z > z), pdf = standard normal density at z.
