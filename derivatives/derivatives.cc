@@ -7,6 +7,7 @@
 #include "derivatives/records.h"
 #include "console/console.h"
 #include "model/fits_impl.h"
+#include "model/lr_impl.h"
 #include "model/model.h"
 #include "model/normal_impl.h"
 #include "model/power_impl.h"
@@ -122,6 +123,16 @@ void dvarh1(model::Records& rec, Records& grad, int n, std::span<const double> x
   guard(chain, n);
   seed(chain, seeded(x));
   copy_gradient(fit_alternative(chain), n, g);
+}
+
+void dlr(model::Records& rec, int n, std::span<const double> x, std::span<double> g) {
+  guard(kSampleTooManyDirections, n);
+  const std::array<Dual, kDirections> xs = seeded(x);
+  rec.alt.bg = x[0];
+  rec.alt.be = x[1];
+  const Dual d = impl::lr_noncentrality(rec.alt, impl::RecordControls{rec.alt}, xs[0], xs[1],
+                                        rec.cells.ncat);
+  copy_gradient(d, n, g);
 }
 
 void g_sample(model::Records& rec, Records& grad, int g_p_, int /*n*/, std::span<const Dual> x,

@@ -37,6 +37,10 @@ void dsample(model::Records& rec, Records& grad, int n, std::span<const double> 
 // sample-size chain); n = 2.
 void dvarh1(model::Records& rec, Records& grad, int n, std::span<const double> x,
             std::span<double> g);
+// g(i) = d lr / d x(i) at x, i = 1..n, lr the likelihood-ratio
+// noncentrality per case (model::lr_noncentrality); n = 2. Stores x into
+// rec.alt.
+void dlr(model::Records& rec, int n, std::span<const double> x, std::span<double> g);
 // g(i) = d power3 / d x(i) at x, i = 1..n; n = 2 (x holds two entries, g n).
 void dpower3(model::Records& rec, Records& grad, int n, std::span<const double> x,
              std::span<double> g);

@@ -16,6 +16,7 @@
 
 #include "model/association_impl.h"
 #include "model/fits_impl.h"
+#include "model/lr_impl.h"
 #include "model/model.h"
 #include "model/records.h"
 
@@ -42,6 +43,15 @@ Variances<T> variances_at(const Records& rec, int k, const T& bg, const T& be, c
                       T(rec.null.be), k, cell, b0);
   const T varh1 = fit(rec.alt, TableControls<T>{rec.alt, pi, carriers}, bg, be, k, cell, b0);
   return {varh0, varh1};
+}
+
+// The likelihood-ratio noncentrality per case at the same point.
+template <class T>
+T noncentrality_at(const Records& rec, int k, const T& bg, const T& be, const T& carriers,
+                   const T& gamma) {
+  ControlTable<T> pi{};
+  control_distribution(carriers, gamma, std::span<const double>(rec.null.pexp.data(), k), k, pi);
+  return lr_noncentrality(rec.alt, TableControls<T>{rec.alt, pi, carriers}, bg, be, k);
 }
 
 // The same two fits in double with what each says about its own arithmetic

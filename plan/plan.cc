@@ -159,7 +159,7 @@ std::optional<Error> convert_and_box(model::Records& rec, const Design& d, const
 search::Options search_options(const Settings& s) {
   return {critical_value(s.alpha),
           s.search == SearchMethod::global ? search::Method::global : search::Method::centre,
-          true};
+          true, s.test};
 }
 
 void append_runs(const std::vector<search::SearchCounts>& counts, std::vector<SearchRun>& runs) {
@@ -321,6 +321,7 @@ SharedSearches::Key key_of(const Scenario& s) {
                           static_cast<double>(d.exposure_prevalences.size())};
   key.insert(key.end(), d.exposure_prevalences.begin(), d.exposure_prevalences.end());
   key.insert(key.end(), {d.gene_prevalence, d.controls_per_case, d.or_e, d.or_g, d.ror, d.or_ge});
+  key.push_back(static_cast<double>(s.settings.test));
   for (const std::optional<Range>& range : {s.ranges.or_e, s.ranges.or_g}) {
     key.insert(key.end(), {range ? 1.0 : 0.0, range ? range->low : 0.0, range ? range->high : 0.0});
   }
@@ -506,14 +507,34 @@ std::optional<Error> powers_for(search::Records& rec, const Design& design, doub
 // null's (a strong interaction) this floor can pass a low target power, and
 // the formula's sample size, the root of sqrt(n) |beg| = z1 sqrt(varh0) -
 // z2 sqrt(varh1), then has no meaning: that right side is negative.
-double power_without_cases(model::Records& rec, const search::Box& x) {
+// What the power of `test` depends on at x (model::impl::power_for): the
+// null's variance, and varh1 or the likelihood-ratio noncentrality.
+struct TestQuantities {
+  double varh0 = 0.0;
+  double q = 0.0;
+};
+
+TestQuantities quantities_at(model::Records& rec, Test test, const search::Box& x) {
   rec.alt.bg = x[0];
   rec.alt.be = x[1];
-  double varh0 = 0.0;
-  double varh1 = 0.0;
-  model::fs_0(rec, varh0);
-  model::fs_a(rec, varh1);
-  return model::impl::power_of(0.0, varh0, varh1, rec.alt.beg, rec.z[0]);
+  TestQuantities t;
+  model::fs_0(rec, t.varh0);
+  model::fs_a(rec, t.q);
+  if (test == Test::lr) t.q = model::lr_noncentrality(rec, x);
+  return t;
+}
+
+// The number of cases (unrounded) `test` needs at x for the power whose
+// quantile of 1 - power is in rec.z(2).
+double need_at(model::Records& rec, Test test, const search::Box& x) {
+  const TestQuantities t = quantities_at(rec, test, x);
+  return model::impl::need_for(test, t.varh0, t.q, rec.alt.beg, rec.z[0], rec.z[1]);
+}
+
+// (The Wald and likelihood-ratio tests' power at no cases is the level.)
+double power_without_cases(model::Records& rec, Test test, const search::Box& x) {
+  const TestQuantities t = quantities_at(rec, test, x);
+  return model::impl::power_for(test, 0.0, t.varh0, t.q, rec.alt.beg, rec.z[0]);
 }
 
 // Why a sample size is not sought at all: no interaction, or a target that
@@ -730,7 +751,8 @@ std::optional<Error> searched_powers(model::Records& rec, const Scenario& s, dou
   rec.size = cases * (1.0 + s.design.controls_per_case);
   rec.z[0] = critical_value(s.settings.alpha);
   const bool from_centre = s.settings.search == SearchMethod::centre;
-  found = search::searched_power_extremes(rec, box.lower, box.upper, true, from_centre);
+  found = search::searched_power_extremes(rec, s.settings.test, box.lower, box.upper, true,
+                                          from_centre);
   r.size = rec.size;
   r.n_cases = cases;
   r.n_controls = cases * s.design.controls_per_case;
@@ -749,10 +771,11 @@ std::optional<Error> searched_size(model::Records& rec, const Scenario& s,
   rec.z[0] = critical_value(s.settings.alpha);
   rec.z[1] = model::mynormi(1.0 - s.target_power);
   const search::SearchedNeed need =
-      search::searched_largest_need(rec, box.lower, box.upper, true,
+      search::searched_largest_need(rec, s.settings.test, box.lower, box.upper, true,
                                     s.settings.search == SearchMethod::centre);
   rec.size = 0.0;
-  const double floor = std::isfinite(need.cases) ? search::searched_power(rec, need.x) : 0.0;
+  const double floor =
+      std::isfinite(need.cases) ? search::searched_power(rec, s.settings.test, need.x) : 0.0;
   if (auto e = need_refused(need.cases, floor, s.target_power,
                             searched_point_text(box, need.x, s.design.categories()))) {
     return e;
@@ -763,7 +786,9 @@ std::optional<Error> searched_size(model::Records& rec, const Scenario& s,
   const auto powers = [&](double cases, Result& at) {
     return searched_powers(rec, s, cases, box, at, found);
   };
-  const auto need_at_least = [&](const Result&) { return search::searched_need(rec, found.xmin); };
+  const auto need_at_least = [&](const Result&) {
+    return search::searched_need(rec, s.settings.test, found.xmin);
+  };
   if (auto e = smallest_whole_cases(need.cases, s.target_power, true, runs, r, powers,
                                     need_at_least)) {
     return e;
@@ -826,7 +851,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     const search::Need need = variance ? search::need_from(rec, *variance)
                                        : search::largest_need(rec, lower, upper, options);
     const double floor =
-        std::isfinite(need.cases) ? power_without_cases(rec.model, need.x) : 0.0;
+        std::isfinite(need.cases) ? power_without_cases(rec.model, settings.test, need.x) : 0.0;
     if (auto e = need_refused(need.cases, floor, target_power,
                               point_text(need.x, design.categories()))) {
       return e;
@@ -839,9 +864,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
     const auto need_at_least = [&](const Result& at) {
       const double steps = design.categories() - 1;
       const search::Box x{std::log(at.least.or_g), std::log(at.least.or_e) / steps};
-      double needed = 0.0;
-      model::sample(rec.model, 2, x, needed);
-      return needed;
+      return need_at(rec.model, settings.test, x);
     };
     // The global method's candidates all read the one search of the design.
     if (auto e = smallest_whole_cases(need.cases, target_power, variance == nullptr, runs, r,
@@ -883,9 +906,9 @@ double power_at(const Design& design, double cases, double or_g, double or_e,
   const Scenario s{Mode::power, design, cases, 0.0, {}, settings};
   return at_point(s, or_g, or_e, [&](model::Records& rec, const search::Box& x) {
     rec.size = cases * (1.0 + design.controls_per_case);
-    double pw = 0.0;
-    model::power3(rec, 2, x, pw);
-    return pw;
+    const TestQuantities t = quantities_at(rec, settings.test, x);
+    return model::impl::power_for(settings.test, model::study_cases(rec), t.varh0, t.q,
+                                  rec.alt.beg, rec.z[0]);
   });
 }
 
@@ -894,9 +917,7 @@ double cases_needed_at(const Design& design, double target_power, double or_g, d
   const Scenario s{Mode::size, design, 0.0, target_power, {}, settings};
   return at_point(s, or_g, or_e, [&](model::Records& rec, const search::Box& x) {
     rec.z[1] = model::mynormi(1.0 - target_power);
-    double n = 0.0;
-    model::sample(rec, 2, x, n);
-    return n;
+    return need_at(rec, settings.test, x);
   });
 }
 

@@ -47,7 +47,9 @@ constexpr int kGlobalStarts = 3;
 
 using UserRoutine = void();
 
-enum class Quantity { power, cases, variance };
+// The power (null-variance formula), the need, the alternative's variance
+// varh1, or the likelihood-ratio noncentrality per case.
+enum class Quantity { power, cases, variance, noncentrality };
 
 std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks& checks) {
   if (!checks.null.within_reach()) {
@@ -64,9 +66,10 @@ std::optional<OutOfReach> first_out_of_reach(mn::CVec x, const model::FitChecks&
 double value_at(Records& rec, Quantity q, mn::CVec x, bool check) {
   double f = 0.0;
   model::FitChecks checks;
-  if (q == Quantity::variance) {
+  if (q == Quantity::variance || q == Quantity::noncentrality) {
     // The alternative's fit alone; the null's does not depend on x and is
-    // checked once, before the search.
+    // checked once, before the search. The likelihood-ratio noncentrality
+    // is trusted where the alternative's information is.
     rec.model.alt.bg = x[0];
     rec.model.alt.be = x[1];
     model::fs_a(rec.model, checks.alt);
@@ -74,7 +77,7 @@ double value_at(Records& rec, Quantity q, mn::CVec x, bool check) {
     if (check && !checks.alt.within_reach()) {
       throw OutOfReach{OutOfReach::Fit::alternative, {x[0], x[1]}, checks.alt};
     }
-    return f;
+    return q == Quantity::variance ? f : model::lr_noncentrality(rec.model, x);
   }
   if (q == Quantity::power) {
     model::power3(rec.model, kN, x, f, checks);
@@ -106,6 +109,8 @@ struct Objective {
       derivatives::dpower3(rec->model, rec->gradients, n, x, g);
     } else if (quantity == Quantity::variance) {
       derivatives::dvarh1(rec->model, rec->gradients, n, x, g);
+    } else if (quantity == Quantity::noncentrality) {
+      derivatives::dlr(rec->model, n, x, g);
     } else {
       derivatives::dsample(rec->model, rec->gradients, n, x, g);
     }
@@ -288,7 +293,7 @@ double study_size(double cases, double ccr) {
 
 Extremes power_search(Records& rec, const Box& lower, const Box& upper, const Options& options) {
   rec.model.z[0] = options.critical_value;
-  if (options.method == Method::global) {
+  if (options.method == Method::global || options.test != model::Test::null_variance) {
     return powers_from(rec, variance_extremes(rec, lower, upper, options), options);
   }
   Extremes r;
@@ -305,6 +310,9 @@ Extremes power_search(Records& rec, const Box& lower, const Box& upper, const Op
 VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& upper,
                                    const Options& options) {
   VarianceExtremes r;
+  r.test = options.test;
+  const Quantity quantity =
+      options.test == model::Test::lr ? Quantity::noncentrality : Quantity::variance;
   model::FitCheck null;
   model::fs_0(rec.model, null);
   if (options.check_reach && !null.within_reach()) {
@@ -313,18 +321,23 @@ VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& up
   r.varh0 = null.variance;
   r.smallest_at = lower;
   r.largest_at = lower;
-  if (!single_point(lower, upper)) {
-    const Grid grid = grid_of(rec, Quantity::variance, lower, upper, options);
-    r.smallest_at = best_of_searches(
-        checked(Objective{Quantity::variance, 1.0, true}, rec, options), grid, lower, upper,
-        r.searches);
-    r.largest_at = best_of_searches(
-        checked(Objective{Quantity::variance, -1.0, true}, rec, options), grid, lower, upper,
-        r.searches);
+  if (!single_point(lower, upper) && options.method == Method::centre) {
+    for (const double sign : {1.0, -1.0}) {
+      Box& x = sign > 0 ? r.smallest_at : r.largest_at;
+      x = centre_of(lower, upper);
+      r.searches.push_back(minimise(checked(Objective{quantity, sign, true}, rec, options),
+                                    bounds_of(lower, upper), x, 0.0));
+    }
+  } else if (!single_point(lower, upper)) {
+    const Grid grid = grid_of(rec, quantity, lower, upper, options);
+    r.smallest_at = best_of_searches(checked(Objective{quantity, 1.0, true}, rec, options), grid,
+                                     lower, upper, r.searches);
+    r.largest_at = best_of_searches(checked(Objective{quantity, -1.0, true}, rec, options), grid,
+                                    lower, upper, r.searches);
   }
-  r.smallest = value_at(rec, Quantity::variance, r.smallest_at, options.check_reach);
+  r.smallest = value_at(rec, quantity, r.smallest_at, options.check_reach);
   model::cell_odds(rec.model, rec.model.cells.ncat, r.cells_at_smallest);
-  r.largest = value_at(rec, Quantity::variance, r.largest_at, options.check_reach);
+  r.largest = value_at(rec, quantity, r.largest_at, options.check_reach);
   model::cell_odds(rec.model, rec.model.cells.ncat, r.cells_at_largest);
   return r;
 }
@@ -337,14 +350,15 @@ Extremes powers_from(Records& rec, const VarianceExtremes& v, const Options& opt
   rec.model.z[0] = options.critical_value;
   const double ncase = model::study_cases(rec.model);
   model::require_positive_cases(ncase);
-  const auto power = [&](double varh1) {
-    return model::impl::power_of(ncase, v.varh0, varh1, rec.model.alt.beg, rec.model.z[0]);
+  const auto power = [&](double q) {
+    return model::impl::power_for(v.test, ncase, v.varh0, q, rec.model.alt.beg, rec.model.z[0]);
   };
   const double at_largest = power(v.largest);
   const double at_smallest = power(v.smallest);
-  // Above 1/2 the power falls as varh1 grows, below 1/2 it rises; at 1/2 it
-  // is the same everywhere, and the largest variance is named least
-  // favourable.
+  // Above 1/2 the classical formula's power falls as varh1 grows, below 1/2
+  // it rises; at 1/2 it is the same everywhere, and the largest variance is
+  // named least favourable. The Wald test's power always falls with varh1,
+  // the likelihood-ratio test's always rises with d.
   const bool largest_least = !(at_smallest < at_largest);
   r.xmin = largest_least ? v.largest_at : v.smallest_at;
   r.pmin = largest_least ? at_largest : at_smallest;
@@ -360,15 +374,16 @@ Extremes powers_from(Records& rec, const VarianceExtremes& v, const Options& opt
 }
 
 Need need_from(Records& rec, const VarianceExtremes& v) {
-  const auto cases = [&](double varh1) {
-    return model::impl::sample_of(v.varh0, varh1, rec.model.alt.beg, rec.model.z[0],
-                                  rec.model.z[1]);
+  const auto cases = [&](double q) {
+    return model::impl::need_for(v.test, v.varh0, q, rec.model.alt.beg, rec.model.z[0],
+                                 rec.model.z[1]);
   };
   const double at_largest = cases(v.largest);
   const double at_smallest = cases(v.smallest);
   // The need ((z1 sqrt(varh0) - z2 sqrt(varh1)) / beg)^2 is convex in
   // sqrt(varh1), so its largest value over the box is at one of the two
   // extremes of varh1: the largest for a target power above 1/2 (z2 < 0).
+  // The Wald and likelihood-ratio tests' needs are monotone in varh1 and d.
   Need need;
   need.searches = v.searches;
   need.variance = v;
@@ -381,8 +396,8 @@ Need need_from(Records& rec, const VarianceExtremes& v) {
 Need largest_need(Records& rec, const Box& lower, const Box& upper, const Options& options) {
   Need need;
   need.x = centre_of(lower, upper);
-  if (!single_point(lower, upper)) {
-    if (options.method == Method::centre) {
+  if (!single_point(lower, upper) || options.test != model::Test::null_variance) {
+    if (options.method == Method::centre && options.test == model::Test::null_variance) {
       // A box collapsed in one direction only is searched like a full one:
       // the minimizer holds the collapsed variable at its only value.
       need.searches.push_back(

@@ -23,6 +23,7 @@
 #include "derivatives/records.h"
 #include "model/model.h"
 #include "model/records.h"
+#include "model/tests.h"
 
 namespace gxe::search {
 
@@ -72,6 +73,11 @@ struct Options {
   // of the model's numerical reach (model::FitCheck) by throwing OutOfReach.
   // Off for the dialogue, which reports whatever the arithmetic gives.
   bool check_reach = false;
+  // The test whose power is computed. The Wald and likelihood-ratio tests'
+  // powers are searched through what they depend on, as the global method
+  // does (VarianceExtremes), with either method: for the centre method one
+  // local search from the centre for each extreme.
+  model::Test test = model::Test::null_variance;
 };
 
 // The first point of a search at which a fit is out of reach.
@@ -106,8 +112,13 @@ struct Extremes {
 
 // The two extremes of varh1 over the box, and the null's variance: what the
 // global method finds once for a design and box, and every number of cases,
-// level and target power of that design is answered from.
+// level and target power of that design is answered from. For the
+// likelihood-ratio test the searched quantity is its noncentrality per case
+// d (model::lr_noncentrality) in place of varh1: its power rises with d, so
+// the two extremes of d hold those of the power and of the need too. The
+// Wald test's power falls as varh1 grows.
 struct VarianceExtremes {
+  model::Test test = model::Test::null_variance;  // what `smallest` and `largest` are of
   double varh0 = 0.0;  // the null's per-case variance
   Box smallest_at{};   // where varh1 is smallest
   double smallest = 0.0;
@@ -119,7 +130,9 @@ struct VarianceExtremes {
   std::vector<SearchCounts> searches;
 };
 
-// The global method's search of varh1 over the box [lower, upper]. With
+// The global method's search of varh1 (of d for the likelihood-ratio test)
+// over the box [lower, upper]; with the centre method, one local search for
+// each extreme from the centre instead of the grid. With
 // options.check_reach, OutOfReach is thrown at the first point out of reach
 // (the null's fit is checked first, once).
 VarianceExtremes variance_extremes(Records& rec, const Box& lower, const Box& upper,
@@ -148,7 +161,7 @@ struct Need {
 };
 
 // The largest need over the box for the power whose quantile of 1 - power
-// is in rec.model.z(2), from the extremes of varh1.
+// is in rec.model.z(2), from the extremes of varh1 (or d), for their test.
 Need need_from(Records& rec, const VarianceExtremes& v);
 Need largest_need(Records& rec, const Box& lower, const Box& upper,
                   const Options& options = {});

@@ -27,29 +27,42 @@ constexpr double kStartSpacing = 0.25;
 
 enum class Quantity { power, cases };
 
-// The power or the need from the two variances.
+// The power or the need of the test from the null's variance and what the
+// test's power depends on at the point, q: varh1, or the likelihood-ratio
+// noncentrality per case (model::impl::power_for).
 template <class T>
-T quantity_of(const model::Records& rec, Quantity q, const T& varh0, const T& varh1) {
+T quantity_of(const model::Records& rec, Quantity q, model::Test test, const T& varh0,
+              const T& at_point) {
   if (q == Quantity::power) {
-    return impl::power_of(model::study_cases(rec), varh0, varh1, rec.alt.beg, rec.z[0]);
+    return impl::power_for(test, model::study_cases(rec), varh0, at_point, rec.alt.beg, rec.z[0]);
   }
-  return impl::sample_of(varh0, varh1, rec.alt.beg, rec.z[0], rec.z[1]);
+  return impl::need_for(test, varh0, at_point, rec.alt.beg, rec.z[0], rec.z[1]);
+}
+
+// The likelihood-ratio noncentrality at x when the test needs it, else varh1.
+template <class T>
+T test_quantity(const model::Records& rec, model::Test test, const std::array<T, kN>& x,
+                const T& varh1) {
+  if (test != model::Test::lr) return varh1;
+  return impl::noncentrality_at(rec, rec.cells.ncat, x[0], x[1], impl::logistic(x[2]), x[3]);
 }
 
 // The quantity at x over the scalar type T: both fits over the control
 // distribution of the point's carrier prevalence and association.
 template <class T>
-T quantity_at(const model::Records& rec, Quantity q, const std::array<T, kN>& x) {
+T quantity_at(const model::Records& rec, Quantity q, model::Test test,
+              const std::array<T, kN>& x) {
   const impl::Variances<T> v =
       impl::variances_at(rec, rec.cells.ncat, x[0], x[1], impl::logistic(x[2]), x[3]);
-  return quantity_of(rec, q, v.varh0, v.varh1);
+  return quantity_of(rec, q, test, v.varh0, test_quantity(rec, test, x, v.varh1));
 }
 
 // The quantity at x in double; with `check`, both fits are checked first and
 // SearchedOutOfReach thrown when one is out of reach (the variances are the
 // same either way).
-double value_at(const model::Records& rec, Quantity q, const Box4& x, bool check = false) {
-  if (!check) return quantity_at<double>(rec, q, x);
+double value_at(const model::Records& rec, Quantity q, model::Test test, const Box4& x,
+                bool check = false) {
+  if (!check) return quantity_at<double>(rec, q, test, x);
   model::FitChecks checks;
   impl::checked_variances(rec, rec.cells.ncat, x[0], x[1], impl::logistic(x[2]), x[3], checks);
   if (!checks.null.within_reach()) {
@@ -58,7 +71,8 @@ double value_at(const model::Records& rec, Quantity q, const Box4& x, bool check
   if (!checks.alt.within_reach()) {
     throw SearchedOutOfReach{OutOfReach::Fit::alternative, x, checks.alt};
   }
-  return quantity_of(rec, q, checks.null.variance, checks.alt.variance);
+  return quantity_of(rec, q, test, checks.null.variance,
+                     test_quantity(rec, test, x, checks.alt.variance));
 }
 
 using UserRoutine = void();
@@ -69,12 +83,13 @@ using UserRoutine = void();
 struct Objective {
   const model::Records* rec;
   Quantity quantity;
+  model::Test test;
   double sign;
   bool check;
 
   void operator()(int /*n*/, mn::CVec x, int& nf, double& f, int& /*ui*/, double& /*ur*/,
                   UserRoutine& /*uf*/) const {
-    f = sign * value_at(*rec, quantity, {x[0], x[1], x[2], x[3]}, check);
+    f = sign * value_at(*rec, quantity, test, {x[0], x[1], x[2], x[3]}, check);
     if (!std::isfinite(f)) nf = 0;
   }
 
@@ -84,7 +99,7 @@ struct Objective {
     const std::array<Dual4, kN> seeded = {
         derivatives::variable<kN>(x[0], 0), derivatives::variable<kN>(x[1], 1),
         derivatives::variable<kN>(x[2], 2), derivatives::variable<kN>(x[3], 3)};
-    const Dual4 f = quantity_at(*rec, quantity, seeded);
+    const Dual4 f = quantity_at(*rec, quantity, test, seeded);
     for (int i = 0; i < kN; ++i) {
       g[i] = sign * f.d[i];
       if (!std::isfinite(g[i])) nf = 0;
@@ -183,15 +198,15 @@ std::vector<Box4> starts_of(const std::vector<Box4>& points, const std::vector<d
 
 // The best end point of the local searches from the design's starts (the
 // design's best point when no search improves on it).
-Box4 best_point(const model::Records& rec, Quantity quantity, double sign, bool check,
-                const std::vector<Box4>& points, const std::vector<double>& values,
-                const Box4& lower, const Box4& upper, std::vector<SearchCounts>& searches) {
-  const Objective objective{&rec, quantity, sign, check};
+Box4 best_point(const Objective& objective, const std::vector<Box4>& points,
+                const std::vector<double>& values, const Box4& lower, const Box4& upper,
+                std::vector<SearchCounts>& searches) {
+  const auto& [rec, quantity, test, sign, check] = objective;
   Box4 best = lower;
   double best_f = NAN;
   for (Box4 x : starts_of(points, values, sign, lower, upper)) {
     searches.push_back(minimise(objective, lower, upper, x));
-    const double f = sign * value_at(rec, quantity, x, check);
+    const double f = sign * value_at(*rec, quantity, test, x, check);
     if (std::isnan(best_f) || f < best_f) {
       best = x;
       best_f = f;
@@ -200,46 +215,48 @@ Box4 best_point(const model::Records& rec, Quantity quantity, double sign, bool 
   return best;
 }
 
-std::vector<double> values_at(const model::Records& rec, Quantity q,
+std::vector<double> values_at(const model::Records& rec, Quantity q, model::Test test,
                               const std::vector<Box4>& points, bool check) {
   std::vector<double> values;
   values.reserve(points.size());
-  for (const Box4& x : points) values.push_back(value_at(rec, q, x, check));
+  for (const Box4& x : points) values.push_back(value_at(rec, q, test, x, check));
   return values;
 }
 
 }  // namespace
 
-double searched_power(const model::Records& rec, const Box4& x) {
-  return value_at(rec, Quantity::power, x);
+double searched_power(const model::Records& rec, model::Test test, const Box4& x) {
+  return value_at(rec, Quantity::power, test, x);
 }
 
-double searched_need(const model::Records& rec, const Box4& x) {
-  return value_at(rec, Quantity::cases, x);
+double searched_need(const model::Records& rec, model::Test test, const Box4& x) {
+  return value_at(rec, Quantity::cases, test, x);
 }
 
-SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper, bool check_reach, bool from_centre) {
+SearchedExtremes searched_power_extremes(const model::Records& rec, model::Test test,
+                                         const Box4& lower, const Box4& upper, bool check_reach,
+                                         bool from_centre) {
   SearchedExtremes r;
   const std::vector<Box4> points = start_design(lower, upper, from_centre);
-  const std::vector<double> values = values_at(rec, Quantity::power, points, check_reach);
-  r.xmin = best_point(rec, Quantity::power, 1.0, check_reach, points, values, lower, upper,
-                      r.searches);
-  r.xmax = best_point(rec, Quantity::power, -1.0, check_reach, points, values, lower, upper,
-                      r.searches);
-  r.pmin = searched_power(rec, r.xmin);
-  r.pmax = searched_power(rec, r.xmax);
+  const std::vector<double> values = values_at(rec, Quantity::power, test, points, check_reach);
+  r.xmin = best_point({&rec, Quantity::power, test, 1.0, check_reach}, points, values, lower,
+                      upper, r.searches);
+  r.xmax = best_point({&rec, Quantity::power, test, -1.0, check_reach}, points, values, lower,
+                      upper, r.searches);
+  r.pmin = searched_power(rec, test, r.xmin);
+  r.pmax = searched_power(rec, test, r.xmax);
   return r;
 }
 
-SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper, bool check_reach, bool from_centre) {
+SearchedNeed searched_largest_need(const model::Records& rec, model::Test test,
+                                   const Box4& lower, const Box4& upper, bool check_reach,
+                                   bool from_centre) {
   SearchedNeed need;
   const std::vector<Box4> points = start_design(lower, upper, from_centre);
-  const std::vector<double> values = values_at(rec, Quantity::cases, points, check_reach);
-  need.x = best_point(rec, Quantity::cases, -1.0, check_reach, points, values, lower, upper,
-                      need.searches);
-  need.cases = searched_need(rec, need.x);
+  const std::vector<double> values = values_at(rec, Quantity::cases, test, points, check_reach);
+  need.x = best_point({&rec, Quantity::cases, test, -1.0, check_reach}, points, values, lower,
+                      upper, need.searches);
+  need.cases = searched_need(rec, test, need.x);
   return need;
 }
 

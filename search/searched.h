@@ -49,23 +49,23 @@ struct SearchedExtremes {
   std::vector<SearchCounts> searches;
 };
 
-// The power at x for rec.model.size subjects, the design in rec.model (the
+// The power of `test` at x for rec.model.size subjects, the design in rec.model (the
 // null's odds ratios and exposure prevalences, the alternative's
 // interaction, controls per case) and z(1) in rec.model.z.
-double searched_power(const model::Records& rec, const Box4& x);
+double searched_power(const model::Records& rec, model::Test test, const Box4& x);
 
 // The number of cases needed at x for the power whose quantile of 1 - power
 // is rec.model.z(2).
-double searched_need(const model::Records& rec, const Box4& x);
+double searched_need(const model::Records& rec, model::Test test, const Box4& x);
 
 // The smallest and largest power over the box [lower, upper]. With
 // check_reach, both fits are checked at every point the search evaluates and
 // SearchedOutOfReach is thrown at the first one out of reach. With
 // from_centre, one local search from the centre of the box for each, as the
 // centre method searches two dimensions, instead of the start design.
-SearchedExtremes searched_power_extremes(const model::Records& rec, const Box4& lower,
-                                         const Box4& upper, bool check_reach = false,
-                                         bool from_centre = false);
+SearchedExtremes searched_power_extremes(const model::Records& rec, model::Test test,
+                                         const Box4& lower, const Box4& upper,
+                                         bool check_reach = false, bool from_centre = false);
 
 // The point of the box that needs the most cases, and that need.
 struct SearchedNeed {
@@ -73,9 +73,9 @@ struct SearchedNeed {
   double cases = 0.0;
   std::vector<SearchCounts> searches;
 };
-SearchedNeed searched_largest_need(const model::Records& rec, const Box4& lower,
-                                   const Box4& upper, bool check_reach = false,
-                                   bool from_centre = false);
+SearchedNeed searched_largest_need(const model::Records& rec, model::Test test,
+                                   const Box4& lower, const Box4& upper,
+                                   bool check_reach = false, bool from_centre = false);
 
 }  // namespace gxe::search
 

@@ -1,7 +1,7 @@
 // The global search of boxes of three and four dimensions (the carrier
 // prevalence or the association among controls searched besides the two odds
 // ratios) against a dense scan: no scanned point is more extreme than what it
-// reports.
+// reports, for each test's power.
 
 #include "search/searched.h"
 
@@ -67,16 +67,18 @@ TEST(SearchedBox, NoScannedPointIsMoreExtreme) {
                std::log(a_lo * log_uniform(1.0, 4.0)) / steps};
     if (trial % 4 == 3) upper[3] = lower[3];  // the association fixed: three dimensions
     if (trial % 4 == 2) upper[2] = lower[2];  // the prevalence fixed
-    SCOPED_TRACE(::testing::Message() << "trial " << trial << ", k " << d.k);
+    const model::Test test = static_cast<model::Test>(trial % 3);
+    SCOPED_TRACE(::testing::Message() << "trial " << trial << ", k " << d.k << ", test "
+                                      << static_cast<int>(test));
 
-    const SearchedExtremes r = searched_power_extremes(rec, lower, upper);
-    const SearchedExtremes checked = searched_power_extremes(rec, lower, upper, true);
+    const SearchedExtremes r = searched_power_extremes(rec, test, lower, upper);
+    const SearchedExtremes checked = searched_power_extremes(rec, test, lower, upper, true);
     EXPECT_EQ(checked.pmin, r.pmin) << "the reach check changed the search";
     EXPECT_EQ(checked.pmax, r.pmax);
     double scan_min = INFINITY;
     double scan_max = -INFINITY;
     scan(lower, upper, kScanSide, [&](const Box4& x) {
-      const double p = searched_power(rec, x);
+      const double p = searched_power(rec, test, x);
       scan_min = std::min(scan_min, p);
       scan_max = std::max(scan_max, p);
     });
@@ -88,10 +90,10 @@ TEST(SearchedBox, NoScannedPointIsMoreExtreme) {
     }
 
     rec.z[1] = model::mynormi(0.2);  // target power 0.8
-    const SearchedNeed need = searched_largest_need(rec, lower, upper);
+    const SearchedNeed need = searched_largest_need(rec, test, lower, upper);
     double scan_need = 0.0;
     scan(lower, upper, kScanSide,
-         [&](const Box4& x) { scan_need = std::max(scan_need, searched_need(rec, x)); });
+         [&](const Box4& x) { scan_need = std::max(scan_need, searched_need(rec, test, x)); });
     EXPECT_GE(need.cases, scan_need * (1 - 1e-12));
   }
 }
@@ -116,7 +118,7 @@ TEST(SearchedBox, TheReachCheckStopsAtAPointOutOfReach) {
     model::Records rec;
     gxe::testing::store_design(rec, d);
     try {
-      searched_power_extremes(rec, c.lower, c.upper, true);
+      searched_power_extremes(rec, model::Test::null_variance, c.lower, c.upper, true);
       ADD_FAILURE() << "no point out of reach";
     } catch (const SearchedOutOfReach& failure) {
       EXPECT_EQ(failure.fit, c.fit);
