@@ -13,8 +13,10 @@ namespace {
 
 using gxe::plan::Mode;
 using gxe::plan::SearchMethod;
+using gxe::plan::Test;
 
-void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method, int searched = 0) {
+void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method, int searched = 0,
+             Test test = Test::null_variance) {
   gxe::plan::Scenario s;
   s.mode = mode;
   s.design.quantiles = static_cast<int>(state.range(0));
@@ -29,6 +31,7 @@ void BM_Plan(benchmark::State& state, Mode mode, SearchMethod method, int search
   if (searched >= 1) s.ranges.gene_prevalence = gxe::plan::Range{0.2, 0.4};
   if (searched >= 2) s.ranges.or_ge = gxe::plan::Range{0.7, 1.5};
   s.settings.search = method;
+  s.settings.test = test;
   int runs = 0;
   int evaluations = 0;
   for (auto _ : state) {
@@ -46,6 +49,8 @@ BENCHMARK_CAPTURE(BM_Plan, power_centre, Mode::power, SearchMethod::centre)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, power_global, Mode::power, SearchMethod::global)
     ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_global_k20, Mode::size, SearchMethod::global)
+    ->Arg(20)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, size_centre, Mode::size, SearchMethod::centre)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, power_global_4d, Mode::power, SearchMethod::global, 2)
@@ -54,5 +59,16 @@ BENCHMARK_CAPTURE(BM_Plan, size_global_4d, Mode::size, SearchMethod::global, 2)
     ->Arg(4)->Arg(20)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, size_global, Mode::size, SearchMethod::global)
     ->Arg(4)->Arg(100)->Unit(benchmark::kMicrosecond);
+// The same calculations for the Wald and the likelihood-ratio tests.
+BENCHMARK_CAPTURE(BM_Plan, power_global_wald, Mode::power, SearchMethod::global, 0, Test::wald)
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, power_global_lr, Mode::power, SearchMethod::global, 0, Test::lr)
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_global_wald, Mode::size, SearchMethod::global, 0, Test::wald)
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, size_global_lr, Mode::size, SearchMethod::global, 0, Test::lr)
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, power_global_4d_lr, Mode::power, SearchMethod::global, 2, Test::lr)
+    ->Arg(4)->Arg(20)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -152,7 +152,7 @@ struct InputLine {
   std::string (*text)(const Scenario&);
 };
 
-constexpr std::size_t kInputLineCount = 10;
+constexpr std::size_t kInputLineCount = 11;
 
 std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
   const InputLine quantity =
@@ -191,6 +191,20 @@ std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
                 [](const Scenario& s) { return format_number(s.settings.alpha) + " (two-sided)"; }},
       InputLine{"Search",
                 [](const Scenario& s) { return std::string(name(s.settings.search)); }},
+      // Shown only for a test other than the classical formula's.
+      InputLine{"Test",
+                [](const Scenario& s) {
+                  switch (s.settings.test) {
+                    case Test::wald:
+                      return std::string("wald (the Wald test, its variance at the fitted "
+                                         "values)");
+                    case Test::lr:
+                      return std::string("lr (the likelihood-ratio test)");
+                    case Test::null_variance:
+                      break;
+                  }
+                  return std::string();
+                }},
   };
 }
 
