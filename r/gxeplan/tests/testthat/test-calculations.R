@@ -141,10 +141,13 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
   rows <- simulated(simulate = 2000, seed = 7)
   sim_columns <- c("sim_replicates", "sim_power_min", "sim_se_min", "sim_failed_min",
                    "wald_power_min", "sim_power_max", "sim_se_max", "sim_failed_max",
-                   "wald_power_max", "sim_unreliable_min", "sim_unreliable_max")
+                   "wald_power_max", "sim_unreliable_min", "sim_unreliable_max",
+                   "sim_lr_power_min", "sim_lr_power_max", "sim_cases", "sim_cases_low",
+                   "sim_cases_high")
   # the columns written after the simulation check's
   later <- c("or_ge", "or_ge_low", "or_ge_high", "gene_prevalence_low", "gene_prevalence_high",
-             "or_ge_at_min", "gene_prevalence_at_min", "or_ge_at_max", "gene_prevalence_at_max")
+             "or_ge_at_min", "gene_prevalence_at_min", "or_ge_at_max", "gene_prevalence_at_max",
+             "test", "direction", "ror_detectable")
   expect_named(rows, c(setdiff(names(plain), later), sim_columns, later))
   expect_identical(rows[names(plain)], as.data.frame(plain))
   expect_identical(simulated(simulate = 2000, seed = 7), rows)
