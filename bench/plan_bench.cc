@@ -2,8 +2,9 @@
 // global search (a grid of the box, then local searches from its best
 // points) next to the dialogue's single search from the centre. Design as
 // in search_bench.cc: k quantiles, carrier prevalence 0.3, one control per
-// case, null odds ratios 2 and 1.5, ROR^tb 2, 500 cases or power 0.8,
-// OR(G|E=0) in [0.5, 2] and OR^tb(E|G=0) in [1, 4].
+// case, null odds ratios 2 and 1.5, ROR^tb 2, 500 cases or power 0.8 (both
+// for the detectable ROR^tb), OR(G|E=0) in [0.5, 2] and OR^tb(E|G=0) in
+// [1, 4].
 
 #include <benchmark/benchmark.h>
 
@@ -70,5 +71,13 @@ BENCHMARK_CAPTURE(BM_Plan, size_global_lr, Mode::size, SearchMethod::global, 0, 
     ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Plan, power_global_4d_lr, Mode::power, SearchMethod::global, 2, Test::lr)
     ->Arg(4)->Arg(20)->Unit(benchmark::kMicrosecond);
+// The detectable ROR^tb for 500 cases and power 0.8: power_over at every
+// ROR^tb tried, each a design of its own.
+BENCHMARK_CAPTURE(BM_Plan, detect_global, Mode::detect, SearchMethod::global)
+    ->Arg(4)->Arg(20)->Arg(100)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, detect_centre, Mode::detect, SearchMethod::centre)
+    ->Arg(4)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_Plan, detect_global_4d, Mode::detect, SearchMethod::global, 2)
+    ->Arg(4)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

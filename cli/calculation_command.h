@@ -1,8 +1,8 @@
 #ifndef GXE_CLI_CALCULATION_COMMAND_H_
 #define GXE_CLI_CALCULATION_COMMAND_H_
 
-// `gxeplan power` and `gxeplan size`: one calculation per combination of the
-// list options, each row written as it is answered.
+// `gxeplan power`, `gxeplan size` and `gxeplan detect`: one calculation per
+// combination of the list options, each row written as it is answered.
 
 #include <string>
 #include <variant>
@@ -20,7 +20,7 @@ class App;
 
 namespace gxe::cli {
 
-// What a parsed power or size command calculates.
+// What a parsed power, size or detect command calculates.
 struct Calculations {
   std::vector<plan::Scenario> scenarios;  // in row order, each passing plan::check
   Format format = Format::table;
@@ -29,7 +29,7 @@ struct Calculations {
 
 class CalculationCommand : public Command {
  public:
-  // Registers `power` or `size` on `top`.
+  // Registers `power`, `size` or `detect` on `top`.
   CalculationCommand(CLI::App& top, plan::Mode mode);
 
   // The calculations the parsed options ask for, or the message of wrong use.

@@ -109,10 +109,11 @@ CommandLine::CommandLine()
   top_->require_subcommand(0, 1);
   top_->footer(
       "Without arguments, gxeplan asks for the study design question by question.\n"
-      "gxeplan power --help, gxeplan size --help, gxeplan curve --help and\n"
-      "gxeplan batch --help list the options.");
+      "gxeplan power --help, gxeplan size --help, gxeplan detect --help,\n"
+      "gxeplan curve --help and gxeplan batch --help list the options.");
   power_ = std::make_unique<CalculationCommand>(*top_, plan::Mode::power);
   size_ = std::make_unique<CalculationCommand>(*top_, plan::Mode::size);
+  detect_ = std::make_unique<CalculationCommand>(*top_, plan::Mode::detect);
   curve_ = std::make_unique<CurveCommand>(*top_);
   batch_ = std::make_unique<BatchCommand>(*top_);
 }
@@ -122,8 +123,9 @@ CommandLine::~CommandLine() = default;
 Command* CommandLine::parse(const std::vector<std::string>& args, std::ostream& out,
                             std::ostream& err, int& status) {
   CLI::App* apps[] = {top_->get_subcommand("power"), top_->get_subcommand("size"),
-                      top_->get_subcommand("curve"), top_->get_subcommand("batch")};
-  Command* commands[] = {power_.get(), size_.get(), curve_.get(), batch_.get()};
+                      top_->get_subcommand("detect"), top_->get_subcommand("curve"),
+                      top_->get_subcommand("batch")};
+  Command* commands[] = {power_.get(), size_.get(), detect_.get(), curve_.get(), batch_.get()};
   // CLI11 takes the arguments last first.
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -145,7 +147,11 @@ Command* CommandLine::parse(const std::vector<std::string>& args, std::ostream& 
     for (const CLI::App* app : apps) {
       if (command == nullptr && app->parsed()) command = app;
     }
-    const CLI::App* other = command == apps[0] ? apps[1] : command == apps[1] ? apps[0] : nullptr;
+    // The command an option of power, size or detect belongs to instead
+    // (detect's --ror is power's).
+    const CLI::App* other = command == apps[0]                          ? apps[1]
+                            : command == apps[1] || command == apps[2] ? apps[0]
+                                                                        : nullptr;
     status = wrong_use(err, parse_failure(e, *top_, command, other));
     return nullptr;
   }

@@ -1,7 +1,7 @@
 #ifndef GXE_CLI_COMMAND_LINE_H_
 #define GXE_CLI_COMMAND_LINE_H_
 
-// The command line of gxeplan: `gxeplan power|size|curve|batch ...`,
+// The command line of gxeplan: `gxeplan power|size|detect|curve|batch ...`,
 // `--help`, `--version`. Each subcommand owns its options and its run.
 
 #include <iosfwd>
@@ -38,6 +38,7 @@ class CommandLine {
   std::unique_ptr<CLI::App> top_;
   std::unique_ptr<CalculationCommand> power_;
   std::unique_ptr<CalculationCommand> size_;
+  std::unique_ptr<CalculationCommand> detect_;
   std::unique_ptr<CurveCommand> curve_;
   std::unique_ptr<BatchCommand> batch_;
 };

@@ -21,6 +21,9 @@ constexpr double kMarkShift = 0.005;
 
 // Sizes spanning more than this factor get a log-scaled axis.
 constexpr double kLogSizeSpan = 10.0;
+// The least room a log-scaled y axis leaves beyond the values, as a factor
+// (a curve of one value still gets an axis of some height).
+constexpr double kLeastLogPad = 1.05;
 
 std::string figure_number(double x) {
   std::array<char, 32> text{};
@@ -29,6 +32,15 @@ std::string figure_number(double x) {
 }
 
 bool is_size(const plan::CurveQuery& query) { return query.base.mode == plan::Mode::size; }
+
+// Curves of one value per point, drawn as lines: the study size needed or
+// the detectable ROR^tb; curves of power are bands.
+bool is_line(const plan::CurveQuery& query) { return query.base.mode != plan::Mode::power; }
+
+// A line's value at a point with an answer.
+double line_value(const plan::CurveQuery& query, const plan::Result& r) {
+  return is_size(query) ? r.size : r.ror_detectable;
+}
 
 // --- Figure text ------------------------------------------------------------------
 
@@ -56,12 +68,12 @@ std::string box_note(const plan::CurveQuery& query) {
   const std::string box =
       "OR(G|E=0) " + (r.or_g ? figure_range_text(*r.or_g) : std::string("conditional")) +
       ", OR#utb#d(E|G=0) " + (r.or_e ? figure_range_text(*r.or_e) : std::string("conditional"));
-  return (is_size(query) ? "least favourable over " : "band: power over ") + box;
+  return (is_line(query) ? "least favourable over " : "band: power over ") + box;
 }
 
 std::string curve_label(const plan::CurveQuery& query, double series) {
+  if (is_line(query)) return "power " + figure_number(series);
   if (query.over == plan::Axis::cases) return "ROR#utb#d = " + figure_number(series);
-  if (is_size(query)) return "power " + figure_number(series);
   return figure_number(series) + (series == 1.0 ? " case" : " cases");
 }
 
@@ -70,19 +82,23 @@ std::string curve_label(const plan::CurveQuery& query, double series) {
 Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,
                     const std::vector<std::optional<plan::Simulation>>& simulations) {
   const plan::CurveQuery& query = request.query;
-  const bool size = is_size(query);
+  const bool lines = is_line(query);  // one line per curve, of its own scale
+  const bool detect = query.base.mode == plan::Mode::detect;
   const bool over_cases = query.over == plan::Axis::cases;
   Figure f;
-  f.title = size         ? "Study size needed against ROR#utb#d"
+  f.title = detect       ? "Detectable ROR#utb#d against the number of cases"
+            : lines      ? "Study size needed against ROR#utb#d"
             : over_cases ? "Power against the number of cases"
                          : "Power against ROR#utb#d";
   f.notes = {design_note(query.base), box_note(query)};
   f.x_label = over_cases ? "number of cases" : "ROR#utb#d (log scale)";
-  f.y_label = size ? "study size (cases + controls)" : "power";
+  f.y_label = detect  ? "detectable ROR#utb#d (log scale)"
+              : lines ? "study size (cases + controls)"
+                      : "power";
   f.log_x = !over_cases;
   f.x_min = query.from;
   f.x_max = query.to;
-  f.bands = !size;
+  f.bands = !lines;
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
   double smallest = std::numeric_limits<double>::infinity();
@@ -96,19 +112,20 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
     const plan::Result& r = p.outcome.result;
     const bool ok = p.outcome.ok();
     curve.x.push_back(p.x);
-    curve.low.push_back(!ok ? nan : size ? r.size : r.least.power);
-    curve.high.push_back(!ok ? nan : size ? r.size : r.most.power);
-    if (ok && size && std::isfinite(r.size) && r.size > 0.0) {
-      smallest = std::min(smallest, r.size);
-      largest = std::max(largest, r.size);
+    const double line = ok && lines ? line_value(query, r) : nan;
+    curve.low.push_back(!ok ? nan : lines ? line : r.least.power);
+    curve.high.push_back(!ok ? nan : lines ? line : r.most.power);
+    if (ok && lines && std::isfinite(line) && line > 0.0) {
+      smallest = std::min(smallest, line);
+      largest = std::max(largest, line);
     }
-    // The simulated powers with their 95 % intervals; a size curve's axis is
-    // the size, where they have no place.
+    // The simulated powers with their 95 % intervals; a size or detect
+    // curve's axis is the size or ROR^tb, where they have no place.
     // The least favourable point's mark a little to the left, the most
     // favourable one's to the right, so that their intervals stay apart. A
     // simulated power where too many fits failed measures the separation of
     // the tables, not the power: it gets no mark.
-    if (ok && !size && i < simulations.size() && simulations[i]) {
+    if (ok && !lines && i < simulations.size() && simulations[i]) {
       const double shift = kMarkShift * (over_cases ? query.to - query.from : std::log(query.to / query.from));
       const double xs[] = {over_cases ? p.x - shift : p.x * std::exp(-shift),
                            over_cases ? p.x + shift : p.x * std::exp(shift)};
@@ -123,16 +140,17 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
     }
   }
 
-  if (!size) {
+  if (!lines) {
     f.y_min = 0.0;
     f.y_max = 1.0;
   } else if (!(largest > 0.0)) {
-    // No point has a size: empty axes.
+    // No point has a value: empty axes.
     f.y_min = 0.0;
     f.y_max = 1.0;
-  } else if (largest / smallest > kLogSizeSpan) {
+  } else if (detect || largest / smallest > kLogSizeSpan) {
+    // A detectable ROR^tb is a ratio: on a log scale, as ROR^tb on the x axis.
     f.log_y = true;
-    const double pad = std::pow(largest / smallest, 0.04);
+    const double pad = std::max(std::pow(largest / smallest, 0.04), kLeastLogPad);
     f.y_min = smallest / pad;
     f.y_max = largest * pad;
   } else {

@@ -26,7 +26,8 @@ struct CurveRequest {
 };
 
 // The figure of computed curves: bands from the least to the most favourable
-// power (power curves) or a line of the size needed (size curves). On power
+// power (power curves) or a line of the size needed or of the detectable
+// ROR^tb (size and detect curves, ROR^tb on a log scale). On power
 // curves, the simulated powers at both extremes (`simulations`, one per point
 // or empty) are marks with their 95 % intervals.
 Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePoint>& points,

@@ -24,19 +24,21 @@ constexpr const char* kCurveFooter =
     "or the study size that reaches the target power at the least favourable point.\n"
     "\n"
     "Curves: --over cases draws one curve per --ror value; --over ror one per\n"
-    "--cases value (power) or per --power value (size needed). The other list\n"
-    "options (--gene-prevalence, --allele-frequency, --controls-per-case, --alpha)\n"
-    "take one value in a curve.\n"
+    "--cases value (power) or per --power value (size needed). --quantity detect\n"
+    "--over cases draws the detectable ROR^tb against the number of cases, one\n"
+    "curve per --power value, each point the same as gxeplan detect. The other\n"
+    "list options (--gene-prevalence, --allele-frequency, --controls-per-case,\n"
+    "--alpha) take one value in a curve.\n"
     "\n"
     "Output: --format csv and json have the columns over (cases or ror), x (the\n"
     "axis value), curve (the --ror, --cases or --power value of the curve), then\n"
     "the columns of gxeplan power and size; a point without an answer keeps its\n"
     "row, with the error column filled. --plot draws the curves: for power, a band\n"
-    "from the least to the most favourable power with both edges drawn; for size,\n"
-    "one line per target power on a log scale when the sizes span more than a\n"
-    "factor of 10. With --simulate, every point is checked by simulation as in\n"
-    "gxeplan power, and a figure of power marks the simulated powers at both\n"
-    "extremes with their 95 % intervals.\n"
+    "from the least to the most favourable power with both edges drawn; for size\n"
+    "and the detectable ROR^tb, one line per target power on a log scale when\n"
+    "the values span more than a factor of 10. With --simulate, every point is\n"
+    "checked by simulation as in gxeplan power, and a figure of power marks the\n"
+    "simulated powers at both extremes with their 95 % intervals.\n"
     "\n"
     "Exit status: 0 every point answered; 1 some points without an answer (their\n"
     "error column says why); 2 wrong use, nothing calculated; 4 output or figure\n"
@@ -87,8 +89,16 @@ CurveCommand::CurveCommand(CLI::App& top) {
                      false);
   options_.add_power(*app,
                      "With --over ror: curves of the study size that\n"
-                     "reaches each target power, between 0 and 1.",
+                     "reaches each target power, between 0 and 1;\n"
+                     "with --quantity detect, of the detectable ROR^tb.",
                      false);
+  app->add_option("--quantity", quantity_,
+                  "What the curves show: power, size (with --power,\n"
+                  "over ror) or detect (the detectable ROR^tb over\n"
+                  "cases, with --power). Default: power, or size\n"
+                  "when --power is given.")
+      ->type_name("power|size|detect")
+      ->check(choice_check(plan::Column::mode));
   app->add_option("--plot", plot_,
                   "Draw the curves into FILE; its ending chooses\n"
                   "the kind: .svg, .png or .pdf. Written whole or\n"
@@ -105,20 +115,23 @@ CurveCommand::CurveCommand(CLI::App& top) {
                   "target power as a dashed line. Default: none.")
       ->type_name("P")
       ->check(number_check());
-  options_.add(*app, true);
+  options_.add(*app, DesignOptions::For::curve);
   app->footer(kCurveFooter);
 }
 
-std::string CurveCommand::figure_problem(const plan::CurveQuery& query, bool size) const {
+std::string CurveCommand::figure_problem(const plan::CurveQuery& query) const {
+  const plan::Mode mode = query.base.mode;
   const bool plot = app_->count("--plot") > 0;
   if (plot && !(query.to - query.from > kNarrowestAxis * query.to)) {
     return "--plot: the axis from " + values::quoted(from_) + " to " + values::quoted(to_) +
            " is too narrow to draw: --to must exceed --from by a millionth of its value";
   }
   if (app_->count("--target") > 0) {
-    if (size) {
-      return "--target: curves of the study size have the target powers of --power as their "
-             "curves; --target draws a line on curves of power";
+    if (mode != plan::Mode::power) {
+      return std::string("--target: curves of the ") +
+             (mode == plan::Mode::size ? "study size" : "detectable ROR^tb") +
+             " have the target powers of --power as their curves; --target draws a line on "
+             "curves of power";
     }
     if (!plot) return "--target goes with --plot: it is drawn in the figure";
     const double target = values::read_number(target_).value;
@@ -137,17 +150,19 @@ std::string CurveCommand::figure_problem(const plan::CurveQuery& query, bool siz
 std::variant<CurveCalculations, std::string> CurveCommand::prepare() const {
   const plan::Axis over =
       over_ == plan::column(plan::Column::over).choices[0] ? plan::Axis::cases : plan::Axis::ror;
+  std::optional<plan::Mode> quantity;
+  if (app_->count("--quantity") > 0) quantity = plan::parse_mode(quantity_);
   plan::CurveExpansion curves =
       plan::expand_curve(options_.request(plan::Mode::power), over,
                          values::read_number(from_).value, values::read_number(to_).value,
-                         values::read_number(points_).value);
+                         values::read_number(points_).value, quantity);
   if (!curves.ok()) {
     const std::pair<std::string_view, const std::string*> texts[] = {
-        {"from", &from_}, {"to", &to_}, {"points", &points_}};
+        {"from", &from_}, {"to", &to_}, {"points", &points_}, {"over", &over_},
+        {"quantity", &quantity_}};
     return options_.message(*curves.error, texts);
   }
-  const bool size = curves.query.base.mode == plan::Mode::size;
-  if (std::string problem = figure_problem(curves.query, size); !problem.empty()) return problem;
+  if (std::string problem = figure_problem(curves.query); !problem.empty()) return problem;
   std::optional<double> target;
   if (app_->count("--target") > 0) target = values::read_number(target_).value;
   return CurveCalculations{CurveRequest{std::move(curves.query), plot_, target},

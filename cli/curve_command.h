@@ -1,9 +1,10 @@
 #ifndef GXE_CLI_CURVE_COMMAND_H_
 #define GXE_CLI_CURVE_COMMAND_H_
 
-// `gxeplan curve`: power against the number of cases or against ROR^tb, or
-// the study size needed against ROR^tb, one curve per value of a list, as
-// rows (table, csv, json) and optionally as a figure (SVG, PNG, PDF).
+// `gxeplan curve`: power against the number of cases or against ROR^tb, the
+// study size needed against ROR^tb, or the detectable ROR^tb against the
+// number of cases, one curve per value of a list, as rows (table, csv,
+// json) and optionally as a figure (SVG, PNG, PDF).
 
 #include <string>
 #include <variant>
@@ -40,11 +41,11 @@ class CurveCommand : public Command {
 
  private:
   // The figure's own checks: a name, a target, the number of curves.
-  std::string figure_problem(const plan::CurveQuery& query, bool size) const;
+  std::string figure_problem(const plan::CurveQuery& query) const;
 
   const CLI::App* app_ = nullptr;
   DesignOptions options_;
-  std::string over_, from_, to_, points_ = "40", plot_, target_;
+  std::string over_, from_, to_, points_ = "40", plot_, target_, quantity_;
 };
 
 }  // namespace gxe::cli

@@ -88,8 +88,10 @@ class CurveTableWriter : public CurveWriter {
   void begin() override {
     const plan::Scenario& s = query_.base;
     const plan::Design& d = s.design;
-    out_ << (size() ? "Study size for the target power at the least favourable point of the box, "
-                      "against ROR^tb\n\n"
+    out_ << (size()     ? "Study size for the target power at the least favourable point of the box, "
+                          "against ROR^tb\n\n"
+             : detect() ? "Detectable ROR^tb for the target power at the least favourable point of "
+                          "the box, against the number of cases\n\n"
              : query_.over == plan::Axis::cases
                  ? "Least and most favourable power over the box, against the number of cases\n\n"
                  : "Least and most favourable power over the box, against ROR^tb\n\n");
@@ -101,6 +103,7 @@ class CurveTableWriter : public CurveWriter {
          << labelled("Null OR(G|E=0)", values::format_number(d.or_g))
          << labelled("Box OR^tb(E|G=0)", box_side_text(s.ranges.or_e))
          << labelled("Box OR(G|E=0)", box_side_text(s.ranges.or_g))
+         << (detect() ? labelled("Direction", plan::name(s.direction)) : std::string())
          << labelled("Level alpha", values::format_number(s.settings.alpha) + " (two-sided)")
          << labelled("Search", plan::name(s.settings.search));
     if (simulated_) {
@@ -138,6 +141,7 @@ class CurveTableWriter : public CurveWriter {
       };
       out_ << fmt::format("{:>8}", x);
       if (size()) out_ << fmt::format("{:>10}", trimmed(r.size, 2));
+      if (detect()) out_ << fmt::format("{:>10.4f}", r.ror_detectable);
       out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", power(r.least),
                           simulation ? simulated(r.least, simulation->least) : "",
                           power(r.most), simulation ? simulated(r.most, simulation->most) : "");
@@ -145,6 +149,10 @@ class CurveTableWriter : public CurveWriter {
       out_ << fmt::format("{:>9}{:>10}{:>10}{:>10}{:>11}{:>10}\n", x, trimmed(r.size, 2),
                           trimmed(r.n_cases, 2), trimmed(r.n_controls, 2), power(r.least),
                           power(r.most));
+    } else if (detect()) {
+      out_ << fmt::format("{:>8}{:>10.4f}{:>11}{:>11.4f}{:>13.4f}{:>11}\n", x,
+                          r.ror_detectable, power(r.least), r.least.or_g,
+                          r.least.or_e, power(r.most));
     } else {
       out_ << fmt::format("{:>8}{:>11}{:>11.4f}{:>13.4f}{:>11}{:>11.4f}{:>13.4f}\n", x,
                           power(r.least), r.least.or_g, r.least.or_e, power(r.most), r.most.or_g,
@@ -161,6 +169,7 @@ class CurveTableWriter : public CurveWriter {
 
  private:
   bool size() const { return query_.base.mode == plan::Mode::size; }
+  bool detect() const { return query_.base.mode == plan::Mode::detect; }
 
   // The power columns end in a blank or the small-cell mark, so their
   // headers do too.
@@ -172,17 +181,22 @@ class CurveTableWriter : public CurveWriter {
   void heading(double series) {
     out_ << '\n';
     if (simulated_) {
-      out_ << (query_.over == plan::Axis::cases ? "ROR^tb = "
-               : size()                       ? "Target power = "
-                                              : "Cases = ")
+      out_ << (size() || detect()                   ? "Target power = "
+               : query_.over == plan::Axis::cases ? "ROR^tb = "
+                                                  : "Cases = ")
            << values::format_number(series) << '\n';
       out_ << fmt::format("{:>8}", query_.over == plan::Axis::cases ? "Cases" : "ROR^tb");
       if (size()) out_ << fmt::format("{:>10}", "Size");
+      if (detect()) out_ << fmt::format("{:>10}", "ROR^tb");
       out_ << fmt::format("{:>11}{:>18}{:>11}{:>18}\n", "Min power ", "simulated (se) ",
                           "Max power ", "simulated (se) ");
       return;
     }
-    if (query_.over == plan::Axis::cases) {
+    if (detect()) {
+      out_ << "Target power = " << values::format_number(series) << '\n';
+      out_ << fmt::format("{:>8}{:>10}{:>11}{:>11}{:>13}{:>11}\n", "Cases", "ROR^tb", "Min power ",
+                          "OR(G|E=0)", "OR^tb(E|G=0)", "Max power ");
+    } else if (query_.over == plan::Axis::cases) {
       out_ << "ROR^tb = " << values::format_number(series) << '\n';
       out_ << power_header("Cases");
     } else if (!size()) {

@@ -130,6 +130,10 @@ std::vector<OptionEntry> design_option_list(bool curve) {
        "centre: one local search from the centre of\nthe box, as the question-by-question "
        "dialogue\ndoes.",
        Check::choice},
+      {Column::direction, "risk|protective",
+       "Detect: the side of 1 on which the detectable\nROR^tb is sought, above 1 (risk) or below 1\n"
+       "(protective).",
+       Check::choice},
       {Column::test, "null-variance|wald|lr",
        "The test whose power is computed.\nnull-variance: the classical formula, critical\n"
        "value from the null's variance (the\ndialogue's); wald: the Wald test as fitted\n"
@@ -140,16 +144,19 @@ std::vector<OptionEntry> design_option_list(bool curve) {
 
 }  // namespace
 
-void DesignOptions::add(CLI::App& app, bool curve) {
+void DesignOptions::add(CLI::App& app, For command) {
   app_ = &app;
+  const bool curve = command == For::curve;
   for (const OptionEntry& s : design_option_list(curve)) {
+    if (s.column == Column::ror && command == For::detect) continue;
+    if (s.column == Column::direction && command == For::calculation) continue;
     std::string type_name = s.type_name;
     if (curve && single_in_curve(s.column)) type_name = type_name.substr(0, type_name.find('['));
     CLI::Option* option = app.add_option(plan::option_name(s.column), text(s.column), s.help)
                               ->type_name(type_name)
                               ->check(validator(s));
     if (!plan::column(s.column).default_text.empty()) option->capture_default_str();
-    if (s.column == Column::ror && !curve) option->required();
+    if (s.column == Column::ror && command == For::calculation) option->required();
   }
   app.add_option("--format", format_,
                  "table: for reading; csv: a header row, then\n"
@@ -234,6 +241,7 @@ const std::string& DesignOptions::text(Column c) const {
     case Column::alpha: return alpha_;
     case Column::search: return search_;
     case Column::test: return test_;
+    case Column::direction: return direction_;
     default: return none_;
   }
 }
@@ -271,6 +279,7 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
   }
   if (given(Column::search)) r.search = plan::parse_search_method(search_);
   if (given(Column::test)) r.test = plan::parse_test(test_);
+  if (given(Column::direction)) r.direction = plan::parse_direction(direction_);
   return r;
 }
 

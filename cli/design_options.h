@@ -23,10 +23,13 @@ namespace gxe::cli {
 
 class DesignOptions {
  public:
-  // Registers the options on `app`; --ror is required unless `curve`
-  // (where a list of ROR^tb values names the curves over cases, or ROR^tb is
-  // the axis), and the lists that do not name a curve show one value.
-  void add(CLI::App& app, bool curve = false);
+  // The command the options are for: power or size (--ror required), a
+  // curve (a list of ROR^tb values names the curves over cases, or ROR^tb is
+  // the axis; the lists that do not name a curve show one value) or detect
+  // (no --ror: ROR^tb is what it finds). Curves and detect take --direction.
+  enum class For { calculation, curve, detect };
+  // Registers the options on `app`.
+  void add(CLI::App& app, For command = For::calculation);
   // The simulation check's options alone (gxeplan batch has no design).
   void add_simulation(CLI::App& app);
   // --cases and --power, with their help.
@@ -64,6 +67,7 @@ class DesignOptions {
   std::string alpha_{plan::column(plan::Column::alpha).default_text};
   std::string search_{plan::column(plan::Column::search).default_text};
   std::string test_{plan::column(plan::Column::test).default_text};
+  std::string direction_{plan::column(plan::Column::direction).default_text};
   std::string format_ = "table";
   std::string simulate_ = "0";
   std::string seed_ = std::to_string(simulate::kDefaultSeed);

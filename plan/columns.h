@@ -101,11 +101,11 @@ inline constexpr std::size_t kSimulationColumnCount =
 
 inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
     {"mode", ColumnKind::text, ColumnRole::input,
-     "power or size (required)", {"power", "size"}},
+     "power, size or detect (required)", {"power", "size", "detect"}},
     {"cases", ColumnKind::number, ColumnRole::input,
-     "number of cases, each with C controls (power rows only)"},
+     "number of cases, each with C controls (power and detect rows)"},
     {"power", ColumnKind::number, ColumnRole::input,
-     "target power, between 0 and 1 (size rows only)"},
+     "target power, between 0 and 1 (size and detect rows)"},
     {"quantiles", ColumnKind::whole_number, ColumnRole::input,
      "K exposure categories of equal frequency among controls, K from 2 to 100, or:"},
     {"exposure_prevalences", ColumnKind::numbers, ColumnRole::input,
@@ -117,7 +117,7 @@ inline constexpr std::array<ColumnInfo, kColumnTotal> kColumns = {{
     {"or_e", ColumnKind::number, ColumnRole::input, "OR^tb(E|G=0) under the null", {}, "1"},
     {"or_g", ColumnKind::number, ColumnRole::input, "OR(G|E=0) under the null", {}, "1"},
     {"ror", ColumnKind::number, ColumnRole::input,
-     "ROR^tb under the alternative (required)"},
+     "ROR^tb under the alternative (power and size rows, required there)"},
     {"or_e_low", ColumnKind::number, ColumnRole::input,
      "range of OR^tb(E|G=0) to search; both or neither, default the one value that keeps "
      "or_e and or_g as the marginal odds ratios"},

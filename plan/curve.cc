@@ -11,6 +11,9 @@ namespace gxe::plan {
 namespace {
 
 constexpr const char* kPointsRule = "must be a whole number from 2 to 1000";
+constexpr const char* kDetectOverCases =
+    "is not the axis of a curve of the detectable ROR^tb: it runs over cases, one curve per "
+    "target power";
 
 Error invalid_curve(std::string_view field, std::string value, const char* rule) {
   return Error{Error::Kind::invalid_input, std::string(field), std::move(value), rule};
@@ -18,6 +21,10 @@ Error invalid_curve(std::string_view field, std::string value, const char* rule)
 
 // Sets the axis value or the series value of a scenario.
 void set_value(Scenario& s, Axis over, bool axis, double value) {
+  if (s.mode == Mode::detect) {  // over cases, one curve per target power
+    (axis ? s.cases : s.target_power) = value;
+    return;
+  }
   const bool ror = (over == Axis::ror) == axis;
   if (ror) {
     s.design.ror = value;
@@ -29,6 +36,7 @@ void set_value(Scenario& s, Axis over, bool axis, double value) {
 }
 
 double base_series(const CurveQuery& query) {
+  if (query.base.mode == Mode::detect) return query.base.target_power;
   if (query.over == Axis::cases) return query.base.design.ror;
   return query.base.mode == Mode::power ? query.base.cases : query.base.target_power;
 }
@@ -72,6 +80,9 @@ std::optional<Error> check(const CurveQuery& query) {
   if (query.base.mode == Mode::size && query.over == Axis::cases) {
     return invalid_curve(column_name(Column::over), axis,
                          "a curve of the size needed runs over ror; over cases it is of power");
+  }
+  if (query.base.mode == Mode::detect && query.over == Axis::ror) {
+    return invalid_curve(column_name(Column::over), axis, kDetectOverCases);
   }
   for (const CurvePoint& p : curve_points(query)) {
     if (auto e = check(p.scenario)) return e;
@@ -118,8 +129,43 @@ std::string joined(const std::vector<double>& list) {
   return text;
 }
 
+// A curve of the detectable ROR^tb: over cases, one curve per target power,
+// and no ROR^tb, which it finds.
+std::optional<RequestError> check_detect_inputs(const Request& r, Axis over) {
+  if (over == Axis::ror) {
+    return RequestError{Error(Error::Kind::invalid_input, std::string(column_name(Column::over)),
+                              std::string(column(Column::over).choices[1]), kDetectOverCases),
+                        std::nullopt};
+  }
+  if (!r.cases.empty()) {
+    return curve_error(Column::cases, "", "is the axis of a curve over cases, set by {from} and {to}");
+  }
+  if (!r.ror.empty()) {
+    return curve_error(Column::ror, "", "is what a curve of the detectable ROR^tb finds: leave it out");
+  }
+  if (r.power.empty()) {
+    return curve_error(Column::power, "",
+                       "is required for a curve of the detectable ROR^tb: one curve per target "
+                       "power");
+  }
+  return std::nullopt;
+}
+
+// A quantity asked for by name must be the one the lists give.
+std::optional<RequestError> check_quantity(Mode quantity, Mode inferred) {
+  if (quantity == inferred) return std::nullopt;
+  return RequestError{
+      Error(Error::Kind::invalid_input, "quantity", std::string(name(quantity)),
+            quantity == Mode::size
+                ? "needs {power}, the target powers of its curves, and runs over ror"
+                : "is given, but {power} asks for curves of the study size needed: give "
+                  "{cases} or {ror} for curves of power"),
+      std::nullopt};
+}
+
 // Which inputs name the curves and which is the axis.
 std::optional<RequestError> check_curve_inputs(const Request& r, Axis over) {
+  if (r.mode == Mode::detect) return check_detect_inputs(r, over);
   const bool cases = !r.cases.empty();
   const bool power = !r.power.empty();
   if (cases && power) {
@@ -168,10 +214,15 @@ std::optional<RequestError> check_curve_inputs(const Request& r, Axis over) {
 
 }  // namespace
 
-CurveExpansion expand_curve(Request request, Axis over, double from, double to, double points) {
+CurveExpansion expand_curve(Request request, Axis over, double from, double to, double points,
+                            std::optional<Mode> quantity) {
   CurveExpansion out;
+  request.mode = quantity == Mode::detect ? Mode::detect : Mode::power;
   if ((out.error = check_curve_inputs(request, over))) return out;
-  request.mode = request.power.empty() ? Mode::power : Mode::size;
+  if (request.mode != Mode::detect) {
+    request.mode = request.power.empty() ? Mode::power : Mode::size;
+    if (quantity && (out.error = check_quantity(*quantity, request.mode))) return out;
+  }
   CurveQuery& query = out.query;
   query.over = over;
   query.from = from;
@@ -183,7 +234,8 @@ CurveExpansion expand_curve(Request request, Axis over, double from, double to, 
     return out;
   }
   query.points = static_cast<int>(points);
-  std::vector<double>& series = over == Axis::cases ? request.ror
+  std::vector<double>& series = request.mode == Mode::detect ? request.power
+                                : over == Axis::cases         ? request.ror
                                 : request.mode == Mode::power ? request.cases
                                                               : request.power;
   query.series = series;

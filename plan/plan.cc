@@ -15,6 +15,7 @@
 #include "model/power_impl.h"
 #include "model/records.h"
 #include "plan/columns.h"
+#include "plan/detect.h"
 #include "search/search.h"
 #include "search/searched.h"
 #include "values/number.h"
@@ -449,10 +450,12 @@ std::optional<Error> check(const Scenario& s) {
     return invalid(Column::alpha, s.settings.alpha,
                    "is too small: the normal tail cannot be computed below about 1e-298");
   }
-  if (s.mode == Mode::power) {
+  // A detect calculation takes both the cases and the target power.
+  if (s.mode != Mode::size) {
     const Rule rules[] = {{Column::cases, s.cases, false}};
     if (auto e = first_failure(rules)) return e;
-  } else {
+  }
+  if (s.mode != Mode::power) {
     const Rule rules[] = {{Column::power, s.target_power, true}};
     if (auto e = first_failure(rules)) return e;
   }
@@ -922,8 +925,13 @@ double cases_needed_at(const Design& design, double target_power, double or_g, d
 }
 
 Outcome run(const Scenario& s, SharedSearches* shared) {
-  return s.mode == Mode::power ? power_over(s.design, s.cases, s.ranges, s.settings, shared)
-                               : size_for(s.design, s.target_power, s.ranges, s.settings, shared);
+  switch (s.mode) {
+    case Mode::power: return power_over(s.design, s.cases, s.ranges, s.settings, shared);
+    case Mode::size: return size_for(s.design, s.target_power, s.ranges, s.settings, shared);
+    case Mode::detect: break;
+  }
+  return detectable_ror(s.design, s.cases, s.target_power, s.direction, s.ranges, s.settings,
+                        shared);
 }
 
 double carrier_prevalence(double allele_frequency, GeneticModel model) {
@@ -943,6 +951,9 @@ std::string_view name(Mode mode) {
 }
 std::string_view name(GeneticModel model) {
   return column(Column::genetic_model).choices[static_cast<std::size_t>(model)];
+}
+std::string_view name(Direction direction) {
+  return column(Column::direction).choices[static_cast<std::size_t>(direction)];
 }
 
 namespace {
@@ -972,6 +983,9 @@ std::optional<Mode> parse_mode(std::string_view text) {
 }
 std::optional<GeneticModel> parse_genetic_model(std::string_view text) {
   return parse_choice<GeneticModel>(Column::genetic_model, text);
+}
+std::optional<Direction> parse_direction(std::string_view text) {
+  return parse_choice<Direction>(Column::direction, text);
 }
 
 }  // namespace gxe::plan

@@ -113,10 +113,19 @@ struct Settings {
   Test test = Test::null_variance;
 };
 
-enum class Mode { power, size };
+// power: the power for a number of cases; size: the study size for a target
+// power; detect: the ROR^tb that a number of cases detects with a target
+// power (plan/detect.h).
+enum class Mode { power, size, detect };
 
-// One calculation: a power calculation for `cases` cases, or a sample-size
-// calculation for `target_power`. The value the mode does not use is ignored.
+// The side of 1 on which a detectable ROR^tb is sought: above 1 (a risk
+// that carriers' exposure raises) or below 1 (a protective interaction).
+enum class Direction { risk, protective };
+
+// One calculation: a power calculation for `cases` cases, a sample-size
+// calculation for `target_power`, or the detectable ROR^tb for both (the
+// design's ror is then not used; `direction` is only used there). The value
+// the mode does not use is ignored.
 struct Scenario {
   Mode mode = Mode::power;
   Design design;
@@ -124,6 +133,7 @@ struct Scenario {
   double target_power = 0.0;
   Ranges ranges;
   Settings settings;
+  Direction direction = Direction::risk;
 };
 
 // --- Results ----------------------------------------------------------------
@@ -173,6 +183,9 @@ struct Result {
   Range or_e_range;
   Range or_g_range;
   std::vector<SearchRun> searches;
+  // A detect calculation: the ROR^tb found, at which the extremes above
+  // (power_over's) were computed; 0 in the other modes.
+  double ror_detectable = 0.0;
 };
 
 inline constexpr double kFlatPower = 1e-4;
@@ -227,7 +240,7 @@ Outcome size_for(const Design& design, double target_power, const Ranges& ranges
 // that whole number.
 double whole_controls(double cases, double controls_per_case);
 
-// Either of the two, as the scenario's mode says.
+// Any of the three, as the scenario's mode says (detect: plan/detect.h).
 Outcome run(const Scenario& scenario, SharedSearches* shared = nullptr);
 
 // --- Single points -------------------------------------------------------------
@@ -261,9 +274,12 @@ enum class GeneticModel { dominant, recessive };
 double carrier_prevalence(double allele_frequency, GeneticModel model);
 
 // Names as the front ends write them: "global"/"centre", "power"/"size",
-// "dominant"/"recessive", "null-variance"/"wald"/"lr"; the parsers return nothing for any other text.
+// "dominant"/"recessive", "null-variance"/"wald"/"lr", "risk"/"protective";
+// the parsers return nothing for any other text.
 std::string_view name(SearchMethod method);
 std::string_view name(Mode mode);
+std::string_view name(Direction direction);
+std::optional<Direction> parse_direction(std::string_view text);
 std::string_view name(GeneticModel model);
 std::string_view name(Test test);
 std::optional<Test> parse_test(std::string_view text);

@@ -152,16 +152,20 @@ struct InputLine {
   std::string (*text)(const Scenario&);
 };
 
-constexpr std::size_t kInputLineCount = 11;
+constexpr std::size_t kInputLineCount = 13;
 
-std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
-  const InputLine quantity =
-      mode == Mode::power
-          ? InputLine{"Cases", [](const Scenario& s) { return format_number(s.cases); }}
-          : InputLine{"Target power",
-                      [](const Scenario& s) { return format_number(s.target_power); }};
+// The lines of every mode; a line whose text is empty is not shown (the
+// cases in a size calculation, ROR^tb in a detect calculation, ...).
+std::array<InputLine, kInputLineCount> input_lines() {
   return {
-      quantity,
+      InputLine{"Cases",
+                [](const Scenario& s) {
+                  return s.mode == Mode::size ? std::string() : format_number(s.cases);
+                }},
+      InputLine{"Target power",
+                [](const Scenario& s) {
+                  return s.mode == Mode::power ? std::string() : format_number(s.target_power);
+                }},
       InputLine{"Exposure", [](const Scenario& s) { return exposure_text(s.design); }},
       InputLine{"Gene prevalence",
                 [](const Scenario& s) {
@@ -176,7 +180,17 @@ std::array<InputLine, kInputLineCount> input_lines(Mode mode) {
       InputLine{"Null OR^tb(E|G=0)",
                 [](const Scenario& s) { return format_number(s.design.or_e); }},
       InputLine{"Null OR(G|E=0)", [](const Scenario& s) { return format_number(s.design.or_g); }},
-      InputLine{"ROR^tb", [](const Scenario& s) { return format_number(s.design.ror); }},
+      InputLine{"ROR^tb",
+                [](const Scenario& s) {
+                  return s.mode == Mode::detect ? std::string() : format_number(s.design.ror);
+                }},
+      InputLine{"Direction",
+                [](const Scenario& s) {
+                  if (s.mode != Mode::detect) return std::string();
+                  return std::string(name(s.direction)) +
+                         (s.direction == Direction::risk ? ": ROR^tb above 1"
+                                                         : ": ROR^tb below 1");
+                }},
       // Shown only when gene and exposure are associated among controls.
       InputLine{"OR^tb(G,E)",
                 [](const Scenario& s) {
@@ -297,7 +311,7 @@ TableReport::TableReport(std::span<const Scenario> scenarios)
     : mode_(scenarios.front().mode), count_(scenarios.size()) {
   // An input is shown once at the top when every calculation has the same,
   // and in each calculation's block otherwise.
-  for (const InputLine& line : input_lines(mode_)) {
+  for (const InputLine& line : input_lines()) {
     const std::string first = line.text(scenarios.front());
     const bool same = std::all_of(scenarios.begin(), scenarios.end(),
                                   [&](const Scenario& s) { return line.text(s) == first; });
@@ -307,9 +321,14 @@ TableReport::TableReport(std::span<const Scenario> scenarios)
 }
 
 std::string TableReport::head() const {
-  return (mode_ == Mode::power
-              ? "Least and most favourable power over the box\n\n"
-              : "Study size for the target power at the least favourable point of the box\n\n") +
+  switch (mode_) {
+    case Mode::power: return "Least and most favourable power over the box\n\n" + shared_;
+    case Mode::size: break;
+    case Mode::detect:
+      return "Detectable ROR^tb for the target power at the least favourable point of the "
+             "box\n\n" + shared_;
+  }
+  return "Study size for the target power at the least favourable point of the box\n\n" +
          shared_;
 }
 
@@ -319,7 +338,7 @@ std::string TableReport::block(const Scenario& s, const Outcome& outcome,
   std::string text = "\n";
   if (count_ > 1) {
     text += "Scenario " + std::to_string(index_) + " of " + std::to_string(count_) + "\n";
-    const auto lines = input_lines(mode_);
+    const auto lines = input_lines();
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const std::string value = lines[i].text(s);
       if (varies_[i] && !value.empty()) text += labelled(lines[i].label, value);
@@ -327,6 +346,10 @@ std::string TableReport::block(const Scenario& s, const Outcome& outcome,
   }
   const Result& r = outcome.result;
   const std::vector<Note> found = notes(s, outcome, simulation);
+  if (s.mode == Mode::detect && outcome.ok()) {
+    text += labelled("Detectable ROR^tb", ratio_text(r.ror_detectable) +
+                                              " (the lines below are at this ROR^tb)");
+  }
   if (conversion_shown(s, outcome)) {
     text += labelled("Conditional ORs", "OR^tb(E|G=0) " + ratio_text(r.or_e_conditional) +
                                             ", OR(G|E=0) " + ratio_text(r.or_g_conditional));

@@ -34,13 +34,42 @@ double item_or_default(const std::vector<double>& list, std::size_t i, Column c)
 
 std::size_t length(const std::vector<double>& list) { return std::max<std::size_t>(list.size(), 1); }
 
-// The number of cases of a power request, or the target power of a size one.
+// The list that changes fastest: the numbers of cases of a power or detect
+// request, the target powers of a size one.
 const std::vector<double>& last_list(const Request& r) {
-  return r.mode == Mode::power ? r.cases : r.power;
+  return r.mode == Mode::size ? r.power : r.cases;
+}
+
+// The list in the place of ror: a detect request's target powers.
+const std::vector<double>& interaction_list(const Request& r) {
+  return r.mode == Mode::detect ? r.power : r.ror;
+}
+
+// A detect request: both the cases and the target power, and no ROR^tb,
+// which it finds.
+std::optional<RequestError> check_detect(const Request& r) {
+  if (!r.ror.empty()) {
+    return refused(Column::ror, first_of(r.ror),
+                   "is given in a detect calculation, which finds the ROR^tb that the cases "
+                   "detect with the target power: leave it out, or calculate the power");
+  }
+  if (r.cases.empty()) {
+    return refused(Column::cases, "", "is required: a detect calculation needs the number of cases");
+  }
+  if (r.power.empty()) {
+    return refused(Column::power, "", "is required: a detect calculation needs the target power");
+  }
+  return std::nullopt;
 }
 
 // The input a request must not give, as its mode says.
 std::optional<RequestError> check_mode(const Request& r) {
+  if (r.mode == Mode::detect) return check_detect(r);
+  if (r.direction) {
+    return refused(Column::direction, values::quoted(name(*r.direction)),
+                   "is the side of 1 on which a detect calculation finds ROR^tb: leave it "
+                   "out, or calculate the detectable ROR^tb");
+  }
   const bool power = r.mode == Mode::power;
   const Column used = power ? Column::cases : Column::power;
   const Column unused = power ? Column::power : Column::cases;
@@ -170,7 +199,7 @@ std::optional<RequestError> gene_values(const Request& r, std::vector<double>& c
 std::size_t row_count(const Request& r, std::size_t genes) {
   std::size_t rows = 1;
   for (const std::size_t n : {length(r.alpha), genes, length(r.controls_per_case),
-                              length(r.ror), length(last_list(r))}) {
+                              length(interaction_list(r)), length(last_list(r))}) {
     rows = std::min(rows * n, kMaxRows + 1);  // at most 10001 times one list's length
   }
   return rows;
@@ -178,7 +207,7 @@ std::size_t row_count(const Request& r, std::size_t genes) {
 
 // Which list item of the row at (a, g, c, o, n) an error of check() is about.
 struct RowItems {
-  std::size_t alpha, gene, controls, ror, last;
+  std::size_t alpha, gene, controls, ror, last;  // ror: the target power's place in detect
 };
 
 RequestError row_error(const Request& r, Error e, const RowItems& at) {
@@ -199,8 +228,11 @@ RequestError row_error(const Request& r, Error e, const RowItems& at) {
   if (c == Column::alpha) item = item_of(r.alpha, at.alpha);
   if (c == Column::gene_prevalence) item = item_of(r.gene_prevalence, at.gene);
   if (c == Column::controls_per_case) item = item_of(r.controls_per_case, at.controls);
-  if (c == Column::ror) item = item_of(r.ror, at.ror);
-  if (c == Column::cases || c == Column::power) item = item_of(last_list(r), at.last);
+  if (c == Column::ror || (c == Column::power && r.mode == Mode::detect)) {
+    item = item_of(interaction_list(r), at.ror);
+  } else if (c == Column::cases || c == Column::power) {
+    item = item_of(last_list(r), at.last);
+  }
   return {std::move(e), item};
 }
 
@@ -221,6 +253,8 @@ Scenario base_of(const Request& r) {
   base.ranges = r.ranges;
   base.settings.search = r.search.value_or(*parse_search_method(column(Column::search).default_text));
   base.settings.test = r.test.value_or(*parse_test(column(Column::test).default_text));
+  base.direction =
+      r.direction.value_or(*parse_direction(column(Column::direction).default_text));
   return base;
 }
 
@@ -256,15 +290,16 @@ Expansion expand(const Request& request) {
   for (at.alpha = 0; at.alpha < length(r.alpha); ++at.alpha) {
     for (at.gene = 0; at.gene < genes.size(); ++at.gene) {
       for (at.controls = 0; at.controls < length(r.controls_per_case); ++at.controls) {
-        for (at.ror = 0; at.ror < r.ror.size(); ++at.ror) {
+        for (at.ror = 0; at.ror < interaction_list(r).size(); ++at.ror) {
           for (at.last = 0; at.last < last_list(r).size(); ++at.last) {
             Scenario s = base;
             s.settings.alpha = item_or_default(r.alpha, at.alpha, Column::alpha);
             s.design.gene_prevalence = genes[at.gene];
             s.design.controls_per_case =
                 item_or_default(r.controls_per_case, at.controls, Column::controls_per_case);
-            s.design.ror = r.ror[at.ror];
-            (r.mode == Mode::power ? s.cases : s.target_power) = last_list(r)[at.last];
+            (r.mode == Mode::detect ? s.target_power : s.design.ror) =
+                interaction_list(r)[at.ror];
+            (r.mode == Mode::size ? s.target_power : s.cases) = last_list(r)[at.last];
             if (std::optional<Error> e = check(s)) {
               out.error = row_error(r, std::move(*e), at);
               out.scenarios.clear();

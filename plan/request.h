@@ -24,9 +24,10 @@ namespace gxe::plan {
 // column's default, or is refused when it has none and is needed.
 struct Request {
   Mode mode = Mode::power;
-  std::vector<double> cases;  // power: the numbers of cases
-  std::vector<double> power;  // size: the target powers
-  std::vector<double> ror;
+  std::vector<double> cases;  // power and detect: the numbers of cases
+  std::vector<double> power;  // size and detect: the target powers
+  std::vector<double> ror;    // power and size only
+  std::optional<Direction> direction;  // detect only
   // The gene: its carrier prevalences among controls, or the frequencies of
   // its risk allele with the genetic model.
   std::vector<double> gene_prevalence;
@@ -60,6 +61,15 @@ inline constexpr std::array<Column, 5> kListOrder = {
     Column::cases,  // or Column::power in a size request
 };
 
+// A detect request's lists: the target powers take the place of ror, and
+// the numbers of cases still change fastest. Power is found from ROR^tb and
+// cases; detect turns that round and finds ROR^tb from the target power and
+// cases, so a table of either reads the same way.
+inline constexpr std::array<Column, 5> kDetectListOrder = {
+    Column::alpha, Column::gene_prevalence, Column::controls_per_case, Column::power,
+    Column::cases,
+};
+
 // An error of a request: which item of its input's list is at fault, when
 // the input is a list of more than one.
 struct RequestError {
@@ -75,14 +85,15 @@ struct Expansion {
 
 // The calculations of `request`, each passing check(), in row order; or the
 // first input at fault. Refused, naming the input: a number of cases in a
-// size request or a target power in a power request, or neither given; both
-// forms of the exposure or neither (quantiles must then be a whole number
-// from 2 to 100); both forms of the gene or neither, an allele frequency
-// without its genetic model or a model without frequencies, a frequency
-// outside (0, 1) or one whose carrier prevalence is 0 or 1 in double
-// precision; no ror; more than kMaxRows rows; and the first row, in row
-// order, that check() refuses. An allele frequency's errors name
-// allele_frequency, whatever the prevalence check says.
+// size request or a target power in a power request, or neither given; a
+// detect request without both, or with ror; a direction outside a detect
+// request; both forms of the exposure or neither (quantiles must then be a
+// whole number from 2 to 100); both forms of the gene or neither, an allele
+// frequency without its genetic model or a model without frequencies, a
+// frequency outside (0, 1) or one whose carrier prevalence is 0 or 1 in
+// double precision; no ror (power and size); more than kMaxRows rows; and
+// the first row, in row order, that check() refuses. An allele frequency's
+// errors name allele_frequency, whatever the prevalence check says.
 Expansion expand(const Request& request);
 
 // The default of an input column as a number (1 for controls_per_case, or_e

@@ -42,18 +42,20 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   Row row;
   const Design& d = s.design;
   row[Column::mode] = std::string(name(s.mode));
-  if (s.mode == Mode::power) {
-    row[Column::cases] = s.cases;
-  } else {
-    row[Column::power] = s.target_power;
-  }
+  if (s.mode != Mode::size) row[Column::cases] = s.cases;
+  if (s.mode != Mode::power) row[Column::power] = s.target_power;
   if (d.quantiles != 0) row[Column::quantiles] = static_cast<double>(d.quantiles);
   if (!d.exposure_prevalences.empty()) row[Column::exposure_prevalences] = d.exposure_prevalences;
   row[Column::gene_prevalence] = d.gene_prevalence;
   row[Column::controls_per_case] = d.controls_per_case;
   row[Column::or_e] = d.or_e;
   row[Column::or_g] = d.or_g;
-  row[Column::ror] = d.ror;
+  // A detect calculation finds ROR^tb: its own is ror_detectable.
+  if (s.mode == Mode::detect) {
+    row[Column::direction] = std::string(name(s.direction));
+  } else {
+    row[Column::ror] = d.ror;
+  }
   row[Column::or_ge] = d.or_ge;
   row[Column::alpha] = s.settings.alpha;
   row[Column::search] = std::string(name(s.settings.search));
@@ -62,9 +64,10 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   const Result& r = outcome.result;
   const bool has_result = outcome.ok();
   // A calculation without an answer still reports its conversion; one whose
-  // inputs were refused never ran it.
+  // inputs were refused never ran it. A detect calculation converts at each
+  // trial ROR^tb, so without an answer no conversion is its own.
   const bool conversion_ran =
-      has_result || outcome.error->kind == Error::Kind::no_answer;
+      has_result || (outcome.error->kind == Error::Kind::no_answer && s.mode != Mode::detect);
   const bool converted = conversion_ran && r.converted();
   put_range(row, Column::or_e_low, Column::or_e_high,
             box_side(s.ranges.or_e, r.or_e_range, r.or_e_conditional, has_result, converted));
@@ -85,6 +88,7 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
                 Column::small_cells_at_max, Column::or_ge_at_max, Column::gene_prevalence_at_max,
                 r.most);
     row[Column::flat] = r.flat;
+    if (s.mode == Mode::detect) row[Column::ror_detectable] = r.ror_detectable;
   }
   if (conversion_ran) {
     row[Column::or_e_conditional] = r.or_e_conditional;

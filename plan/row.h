@@ -33,10 +33,11 @@ struct Row {
 };
 
 // The row of a calculation. Inputs that the mode does not use (cases in a
-// sample-size calculation, the target power in a power calculation) and the
-// form of the exposure not given are empty. Without a result the result
-// columns are empty, except the conversion's, which are filled whenever the
-// conversion ran; the error column holds the error's message.
+// sample-size calculation, the target power in a power calculation, ror in a
+// detect calculation, direction outside one) and the form of the exposure
+// not given are empty. Without a result the result columns are empty,
+// except the conversion's, which are filled whenever the conversion ran for
+// the calculation's own ROR^tb; the error column holds the error's message.
 Row make_row(const Scenario& scenario, const Outcome& outcome);
 
 // --- The simulation check ---------------------------------------------------------

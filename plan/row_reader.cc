@@ -99,7 +99,11 @@ std::string missing_column(const Layout& layout) {
       !has(Column::gene_prevalence)) {
     return "the column allele_frequency needs a column genetic_model (dominant or recessive)";
   }
-  if (!has(Column::ror)) return "no column ror (ROR^tb under the alternative)";
+  // Detect rows find ROR^tb from both the cases and the target power.
+  if (!has(Column::ror) && !(has(Column::cases) && has(Column::power))) {
+    return "no column ror (ROR^tb under the alternative; a file of detect rows only needs "
+           "cases and power instead)";
+  }
   return {};
 }
 
@@ -242,7 +246,7 @@ class DesignReader {
   bool mode(Request& r) {
     std::optional<Mode> mode;
     if (!choice(Column::mode, mode, parse_mode)) return false;
-    if (!mode) return fail(Column::mode, "is empty: give power or size");
+    if (!mode) return fail(Column::mode, "is empty: give power, size or detect");
     r.mode = *mode;
     return true;
   }
@@ -315,7 +319,8 @@ class DesignReader {
                  r.allele_frequency_range, "the one carrier prevalence") &&
            number(Column::alpha, r.alpha) &&
            choice(Column::search, r.search, parse_search_method) &&
-           choice(Column::test, r.test, parse_test);
+           choice(Column::test, r.test, parse_test) &&
+           choice(Column::direction, r.direction, parse_direction);
   }
 
   // The request's error against the cell it read: the cell's text in

@@ -59,7 +59,8 @@ struct LayoutReading {
 // "gene-prevalence"), which would otherwise be carried through unread while
 // its values went unused; a range as one column; and a header without the
 // columns every row needs (mode, ror, cases or power, quantiles or
-// exposure_prevalences, gene_prevalence or allele_frequency).
+// exposure_prevalences, gene_prevalence or allele_frequency; ror may be left
+// out when both cases and power are there, for detect rows).
 LayoutReading read_layout(std::span<const std::string> names);
 
 // Why a row has no calculation.
@@ -75,11 +76,11 @@ struct DesignReading {
 };
 
 // The calculation a row asks for, or the first input that keeps it from
-// being one. A row needs as many fields as the header; its mode (power or
-// size), the number of cases (power) or the target power (size) and not the
-// other, one form of the exposure, one form of the gene (a gene_prevalence
-// next to an allele_frequency must be the carrier prevalence it gives), and
-// ror. A range needs both of its bounds, or neither.
+// being one. A row needs as many fields as the header; its mode (power,
+// size or detect), the number of cases (power) or the target power (size)
+// and not the other, or both and no ror (detect), one form of the exposure,
+// one form of the gene (a gene_prevalence next to an allele_frequency must
+// be the carrier prevalence it gives), and ror (power and size). A range needs both of its bounds, or neither.
 DesignReading read_design(const Layout& layout, std::span<const std::string> fields);
 
 // The row of a calculation whose inputs were refused: the input columns hold

@@ -18,11 +18,13 @@ std::optional<Simulation> check_by_simulation(const Scenario& scenario, Outcome&
   const double controls_per_case = result.n_controls == d.controls_per_case * result.n_cases
                                        ? d.controls_per_case
                                        : result.n_controls / result.n_cases;
+  // The interaction simulated: the one a detect calculation found.
+  const double ror = scenario.mode == Mode::detect ? result.ror_detectable : d.ror;
   const auto study_at = [&](const Extreme& x) {
     // The point's carrier prevalence and association: the design's, or where
     // the search over them put the extreme.
     return simulate::Study{d.prevalences(), x.gene_prevalence, controls_per_case, x.or_g,
-                           x.or_e, d.ror, result.n_cases, scenario.settings.alpha, x.or_ge};
+                           x.or_e, ror, result.n_cases, scenario.settings.alpha, x.or_ge};
   };
   const simulate::ExtremesOutcome o =
       simulate::simulate_extremes(study_at(result.least), study_at(result.most), options);

@@ -173,11 +173,11 @@ const Case kCases[] = {
      "gxeplan: \"1000\" is not the value of an option: a value goes right after its option, and "
      "a list is one argument, such as 500,1000"},
     {"powr", 0,
-     "gxeplan: \"powr\" is not a command: use power, size, curve or batch (gxeplan --help)"},
+     "gxeplan: \"powr\" is not a command: use power, size, detect, curve or batch (gxeplan --help)"},
     {"--cases 500 power", 0,
      "gxeplan: \"--cases\" is not an option here: options follow the command, as in gxeplan "
      "power --cases 500 ... (gxeplan --help)"},
-    {"--", 0, "gxeplan: give a command, power, size, curve or batch (gxeplan --help)"},
+    {"--", 0, "gxeplan: give a command, power, size, detect, curve or batch (gxeplan --help)"},
     // Curves: one calculation per point of every curve.
     {CURVE "--over cases --from 100 --to 1000 --ror 1.5,2", 80, ""},
     {CURVE "--over ror --from 1.2 --to 3 --points 10 --cases 500,1000,2000", 30, ""},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -48,6 +49,13 @@ TEST(Expand, NamesTheInputAndTheItem) {
       {"a prevalence that is not its allele's",
        [](Request& r) { r.allele_frequency = {0.2}, r.genetic_model = GeneticModel::dominant; },
        "gene_prevalence", std::nullopt},
+      {"a direction outside a detect request",
+       [](Request& r) { r.direction = Direction::protective; }, "direction", std::nullopt},
+      {"ror in a detect request",
+       [](Request& r) { r.mode = Mode::detect, r.power = {0.8}; }, "ror", std::nullopt},
+      {"a target power of a detect request, in the place of ror",
+       [](Request& r) { r.mode = Mode::detect, r.ror.clear(), r.power = {0.8, 1.5}; }, "power",
+       1},
   };
   for (const auto& c : cases) {
     Request r = base();
@@ -77,6 +85,26 @@ TEST(Expand, BothFormsOfTheGeneThatAgreeAndTheDefaults) {
   EXPECT_EQ(s.design.or_e, 1.0);
   EXPECT_EQ(s.settings.alpha, 0.05);
   EXPECT_EQ(s.settings.search, SearchMethod::global);
+}
+
+// A detect request's target powers take the place of ror: the cases still
+// change fastest.
+TEST(Expand, DetectRowsHaveTheTargetPowersInThePlaceOfRor) {
+  Request r = base();
+  r.mode = Mode::detect;
+  r.ror.clear();
+  r.cases = {500, 1000};
+  r.power = {0.8, 0.9};
+  r.direction = Direction::protective;
+  const Expansion e = expand(r);
+  ASSERT_TRUE(e.ok()) << e.error->error.message();
+  const double expected[][2] = {{0.8, 500}, {0.8, 1000}, {0.9, 500}, {0.9, 1000}};
+  ASSERT_EQ(e.scenarios.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(e.scenarios[i].target_power, expected[i][0]) << i;
+    EXPECT_EQ(e.scenarios[i].cases, expected[i][1]) << i;
+    EXPECT_EQ(e.scenarios[i].direction, Direction::protective) << i;
+  }
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ struct RowCase {
 };
 
 const RowCase kRefused[] = {
-    {"mode=", "mode", "is empty: give power or size"},
+    {"mode=", "mode", "is empty: give power, size or detect"},
     {"mode=Power", "mode", "\"Power\" is not one of power, size"},
     {"cases=", "cases", "is required: a power calculation needs the number of cases"},
     {"power=0.8", "power", "\"0.8\" is given in a power calculation"},

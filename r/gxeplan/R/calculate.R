@@ -227,6 +227,65 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
   calculate("size", given(environment()), sys.call())
 }
 
+#' The smallest detectable interaction
+#'
+#' The ROR^tb nearest 1 that a study of `cases` cases detects with the target
+#' `power` at the least favourable point of the box of the two nuisance odds
+#' ratios: the smallest ROR^tb above 1 (`direction = "risk"`) or the largest
+#' below 1 (`"protective"`) at which the least favourable power reaches the
+#' target, exact to a relative 1e-6 or better ([gxe_power()] at that ROR^tb
+#' gives the target power). The box's least favourable point is searched
+#' anew at each ROR^tb tried, and a range not given (the conversion's point)
+#' follows ROR^tb.
+#'
+#' @inheritParams gxe_power
+#' @param cases Number of cases; the study has `controls_per_case` controls
+#'   for each. Positive; need not be whole.
+#' @param power Target power, between 0 and 1 (above `alpha`).
+#' @param direction The side of 1 on which ROR^tb is sought: `"risk"` (above
+#'   1, the default) or `"protective"` (below 1).
+#'
+#' @section Rows: `cases`, `power`, `gene_prevalence` (or
+#'   `allele_frequency`), `controls_per_case` and `alpha` take vectors, and
+#'   the result has one row for every combination of their values, at most
+#'   10000, in the library's order: `alpha` changes slowest, then the gene,
+#'   `controls_per_case` and `power` (in the place `ror` has in
+#'   [gxe_power()]), and `cases` fastest. Every other argument takes a single
+#'   value (a range two values). Defaults as in [gxe_power()].
+#'
+#' @section Errors: An input out of its range stops the call with the rule
+#'   the command line states. A calculation without an answer (a target not
+#'   above `alpha`, one that the least favourable power already reaches at
+#'   ROR^tb = 1, or one that no ROR^tb up to 1e4, or down to 1e-4, reaches
+#'   within the model's numerical reach) gives its row with the `error`
+#'   column filled and a warning.
+#'
+#' @return A data.frame of class `gxe_plan` with one row per calculation and
+#'   the columns of [gxe_power()]: `ror_detectable` holds the ROR^tb found
+#'   and `ror` is `NA`; the box, the conversion and the extremes are those at
+#'   `ror_detectable`, so that `power_min` is the target.
+#' @examples
+#' # The interaction that 500 and 1000 cases detect with 80 % power:
+#' d <- gxe_detect(c(500, 1000), power = 0.8, gene_prevalence = 0.3, quantiles = 4,
+#'                 or_e = 2, or_g = 1.5, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+#' d
+#' d[, c("cases", "ror_detectable", "power_min", "power_max")]
+#'
+#' # A protective interaction:
+#' gxe_detect(1000, power = 0.9, gene_prevalence = 0.3, quantiles = 4,
+#'            direction = "protective")$ror_detectable
+#' @export
+gxe_detect <- function(cases, power, gene_prevalence = NULL, quantiles = NULL,
+                       exposure_prevalences = NULL, controls_per_case = NULL,
+                       or_e = NULL, or_g = NULL, or_e_range = NULL, or_g_range = NULL,
+                       alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
+                       allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
+                       or_ge_range = NULL, gene_prevalence_range = NULL,
+                       allele_frequency_range = NULL, test = "null-variance",
+                       direction = "risk", threads = 1) {
+  calculate("detect", given(environment()), sys.call())
+}
+
 #' Carrier prevalence from an allele frequency
 #'
 #' The share of carriers of a risk allele of frequency `allele_frequency`
@@ -290,7 +349,7 @@ argument_forms <- c(
   exposure_prevalences = "numbers", quantiles = "number", or_e = "number", or_g = "number",
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
   or_ge = "number", or_ge_range = "range", gene_prevalence_range = "range",
-  allele_frequency_range = "range", test = "text",
+  allele_frequency_range = "range", test = "text", direction = "text",
   simulate = "number", seed = "number", threads = "number")
 
 # The arguments given (NULL: not given), checked for their form.

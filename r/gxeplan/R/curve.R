@@ -1,15 +1,18 @@
-#' Power and study-size curves
+#' Power, study-size and detectable-interaction curves
 #'
 #' Power against the number of cases for the ROR^tb given, or against ROR^tb
 #' for the number of cases given; with a target `power` instead of cases, the
-#' study size needed against ROR^tb. Each point is an ordinary calculation,
-#' equal to the [gxe_power()] or [gxe_size()] row at the same values, with
-#' the least and the most favourable power over the box.
+#' study size needed against ROR^tb; with `quantity = "detect"`, the
+#' detectable ROR^tb against the number of cases for the target `power`.
+#' Each point is an ordinary calculation, equal to the [gxe_power()],
+#' [gxe_size()] or [gxe_detect()] row at the same values, with the least and
+#' the most favourable power over the box.
 #'
 #' The points are spaced evenly in cases, and evenly on the log scale in
 #' ROR^tb, from `from` to `to`, both ends exactly as given. The argument that
 #' names the curves may be a vector, one curve per value: `ror` for a curve
-#' over cases; `cases` (power) or `power` (study size) for a curve over ror.
+#' over cases; `cases` (power) or `power` (study size) for a curve over ror;
+#' `power` for a curve of the detectable ROR^tb.
 #' Every other argument of the design takes a single value, with the
 #' defaults of [gxe_power()]; the axis's own argument is not given.
 #'
@@ -19,9 +22,14 @@
 #'   `from < to`.
 #' @param points Number of points of each curve, a whole number from 2 to
 #'   1000; 40 when not given. At most 10000 points in all.
-#' @param ... The design, as the arguments of [gxe_power()] (a power curve)
-#'   or of [gxe_size()] (a size curve, when `power` is given; over ror only),
-#'   less the one on the x axis.
+#' @param ... The design, as the arguments of [gxe_power()] (a power curve),
+#'   of [gxe_size()] (a size curve, when `power` is given; over ror only) or
+#'   of [gxe_detect()] (with `quantity = "detect"`; over cases only), less
+#'   the one on the x axis.
+#' @param quantity What the curves show: `NULL` (the default) for the power,
+#'   or the study size when `power` is given; `"detect"` for the detectable
+#'   ROR^tb. `"power"` and `"size"` may be given too, and must agree with the
+#'   arguments.
 #' @param threads Number of threads the points are calculated on, as in
 #'   [gxe_power()]: the points are the same for any number.
 #' @return A data.frame of class `gxe_curve` with the columns of
@@ -40,13 +48,19 @@
 #' sizes <- gxe_curve("ror", from = 1.5, to = 3, points = 10, power = c(0.8, 0.9),
 #'                    gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5)
 #' plot(sizes)
+#'
+#' # The ROR^tb detectable with 80 % and 90 % power against the number of cases:
+#' detectable <- gxe_curve("cases", from = 200, to = 2000, points = 10, quantity = "detect",
+#'                         power = c(0.8, 0.9), gene_prevalence = 0.3, quantiles = 4)
+#' plot(detectable)
 #' @export
-gxe_curve <- function(over, from, to, points = NULL, ..., threads = 1) {
+gxe_curve <- function(over, from, to, points = NULL, ..., quantity = NULL, threads = 1) {
   call <- sys.call()
   one_text("over", over, call)
   one_number("from", from, call)
   one_number("to", to, call)
   if (!is.null(points)) one_number("points", points, call)
+  if (!is.null(quantity)) one_text("quantity", quantity, call)
   one_number("threads", threads, call)
   args <- list(...)
   if (length(args) && (is.null(names(args)) || any(!nzchar(names(args))))) {
@@ -56,7 +70,7 @@ gxe_curve <- function(over, from, to, points = NULL, ..., threads = 1) {
   if (length(unknown)) {
     refuse(sprintf("%s: is not an argument of a curve", paste(unknown, collapse = ", ")), call)
   }
-  rows <- relay(curve_rows(over, from, to, points, threads, checked(args, call)), call)
+  rows <- relay(curve_rows(over, from, to, points, threads, quantity, checked(args, call)), call)
   structure(rows_of(rows, call),
             class = c("gxe_curve", "data.frame"), over = over)
 }
@@ -69,7 +83,7 @@ curve_arguments <- setdiff(names(argument_forms), c("simulate", "seed", "threads
 # that makes each curve.
 curve_groups <- function(x) {
   over <- attr(x, "over")
-  series <- if (over == "cases") "ror" else if (identical(x$mode[1], "size")) "power" else "cases"
+  series <- if (!is.null(line_of(x))) "power" else if (over == "cases") "ror" else "cases"
   key <- paste(series, "=", format(x[[series]]))
   split(seq_len(nrow(x)), factor(key, levels = unique(key)))
 }
@@ -78,13 +92,24 @@ axis_title <- function(over) {
   if (over == "cases") "Number of cases" else "ROR^tb (log scale)"
 }
 
-#' Plot a power or study-size curve
+# The column a curve of one line per target power draws (the study size or
+# the detectable ROR^tb), or NULL for a curve of power, drawn as a band.
+line_of <- function(x) {
+  switch(x$mode[1], size = "size", detect = "ror_detectable", NULL)
+}
+
+line_titles <- c(size = "Study size (cases + controls)",
+                 ror_detectable = "Detectable ROR^tb (log scale)")
+line_mains <- c(size = "Study size for power %s", ror_detectable = "Detectable ROR^tb for power %s")
+
+#' Plot a power, study-size or detectable-interaction curve
 #'
 #' A power curve is drawn as the band between the least and the most
 #' favourable power over the box of the nuisance odds ratios, one band per
 #' curve, with a horizontal line at the target power. A study-size curve is
-#' drawn as the size (cases plus controls) against ROR^tb, one line per curve.
-#' Drawn with base graphics.
+#' drawn as the size (cases plus controls) against ROR^tb, and a curve of the
+#' detectable ROR^tb as that ROR^tb (on a log scale) against the number of
+#' cases, one line per curve. Drawn with base graphics.
 #'
 #' @param x A `gxe_curve` from [gxe_curve()].
 #' @param target The power to mark with a horizontal line on a power curve;
@@ -101,16 +126,17 @@ plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-
   over <- attr(x, "over")
   groups <- curve_groups(x)
   col <- rep_len(col, length(groups))
-  size_curve <- identical(x$mode[1], "size")
-  log_axis <- if (over == "ror") "x" else ""
-  if (size_curve) {
-    graphics::plot(x[[over]], x$size, type = "n", log = log_axis,
-                   xlab = axis_title(over), ylab = "Study size (cases + controls)",
-                   main = if (length(groups) == 1) sprintf("Study size for power %s", format(x$power[1])),
+  line <- line_of(x)
+  line_curve <- !is.null(line)
+  log_axis <- paste0(if (over == "ror") "x" else "", if (identical(line, "ror_detectable")) "y" else "")
+  if (line_curve) {
+    graphics::plot(x[[over]], x[[line]], type = "n", log = log_axis,
+                   xlab = axis_title(over), ylab = line_titles[[line]],
+                   main = if (length(groups) == 1) sprintf(line_mains[[line]], format(x$power[1])),
                    ...)
     for (i in seq_along(groups)) {
       g <- groups[[i]]
-      graphics::lines(x[[over]][g], x$size[g], col = col[i], lwd = 2)
+      graphics::lines(x[[over]][g], x[[line]][g], col = col[i], lwd = 2)
     }
   } else {
     graphics::plot(x[[over]], x$power_min, type = "n", log = log_axis, ylim = c(0, 1),
@@ -128,7 +154,7 @@ plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-
     if (!is.null(target)) graphics::abline(h = target, lty = 2)
   }
   if (length(groups) > 1) {
-    graphics::legend(if (size_curve) "topright" else "bottomright", legend = names(groups),
+    graphics::legend(if (line_curve) "topright" else "bottomright", legend = names(groups),
                      col = col, lwd = 2, bty = "n")
   }
   invisible(x)
@@ -137,8 +163,9 @@ plot.gxe_curve <- function(x, target = 0.8, col = grDevices::palette.colors(8)[-
 #' ggplot2 version of a curve
 #'
 #' The same figure as [plot.gxe_curve()] drawn with ggplot2: a ribbon between
-#' the least and the most favourable power (or a line of the study size) for
-#' each curve. Available when ggplot2 is installed.
+#' the least and the most favourable power (or a line of the study size or
+#' of the detectable ROR^tb) for each curve. Available when ggplot2 is
+#' installed.
 #'
 #' @param object A `gxe_curve` from [gxe_curve()].
 #' @param target The power to mark on a power curve; `NULL` for none.
@@ -157,14 +184,16 @@ autoplot.gxe_curve <- function(object, target = 0.8, ...) {
   groups <- curve_groups(object)
   curve_of <- rep(names(groups), lengths(groups))
   rows <- unlist(groups, use.names = FALSE)
+  line <- line_of(object)
   data <- data.frame(x = object[[over]][rows], low = object$power_min[rows],
-                     high = object$power_max[rows], size = object$size[rows],
+                     high = object$power_max[rows],
+                     value = if (is.null(line)) NA_real_ else object[[line]][rows],
                      curve = factor(curve_of, levels = names(groups)))
-  size_curve <- identical(object$mode[1], "size")
   plot <- ggplot2::ggplot(data, ggplot2::aes(x = x, group = curve, colour = curve, fill = curve))
-  plot <- if (size_curve) {
-    plot + ggplot2::geom_line(ggplot2::aes(y = size)) +
-      ggplot2::labs(y = "Study size (cases + controls)")
+  plot <- if (!is.null(line)) {
+    plot <- plot + ggplot2::geom_line(ggplot2::aes(y = value)) + ggplot2::labs(y = line_titles[[line]])
+    if (line == "ror_detectable") plot <- plot + ggplot2::scale_y_log10()
+    plot
   } else {
     plot <- plot + ggplot2::geom_ribbon(ggplot2::aes(ymin = low, ymax = high), alpha = 0.3, colour = NA) +
       ggplot2::geom_line(ggplot2::aes(y = low)) + ggplot2::geom_line(ggplot2::aes(y = high)) +
@@ -178,4 +207,4 @@ autoplot.gxe_curve <- function(object, target = 0.8, ...) {
   plot + ggplot2::labs(x = axis_title(over), colour = NULL, fill = NULL)
 }
 
-globalVariables(c("x", "low", "high", "size", "curve"))
+globalVariables(c("x", "low", "high", "value", "curve"))

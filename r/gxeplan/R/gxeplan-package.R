@@ -3,8 +3,9 @@
 #' Plans case-control studies of the interaction between a binary gene G
 #' (carrier or not) and an exposure E grouped into k ordered categories:
 #' the power of the Wald test of a trend interaction for a given study
-#' ([gxe_power()]), the study size for a target power ([gxe_size()]), and
-#' curves of either ([gxe_curve()]). The numbers are those of the gxeplan
+#' ([gxe_power()]), the study size for a target power ([gxe_size()]), the
+#' smallest interaction a study detects with a target power ([gxe_detect()]),
+#' and curves of these ([gxe_curve()]). The numbers are those of the gxeplan
 #' command line: the same engine is compiled into the package.
 #'
 #' @section The model: Disease status D (case or control) is modelled by a

@@ -5,7 +5,8 @@
 #' power at the least and the most favourable point with the odds ratios
 #' there, the notes that qualify the answer and, with `simulate`, the
 #' simulation check. Several calculations print as one compact table of the
-#' inputs that differ between them with the study size and the two powers,
+#' inputs that differ between them with the study size (the detectable
+#' ROR^tb of [gxe_detect()]) and the two powers,
 #' followed by why rows have no answer and by the notes, each sentence once
 #' with the rows it applies to.
 #'
@@ -13,7 +14,8 @@
 #' taken out with `x[i, ]` prints its own table. Once columns are selected or
 #' values changed, the result is a plain data.frame, which prints as one.
 #'
-#' @param x,object A `gxe_plan` from [gxe_power()] or [gxe_size()].
+#' @param x,object A `gxe_plan` from [gxe_power()], [gxe_size()] or
+#'   [gxe_detect()].
 #' @param ... Passed on to [print.data.frame()] for the compact table.
 #' @return `print()`: `x`, invisibly. `summary()`: the plain data.frame of
 #'   all columns, as `as.data.frame()` gives it.
@@ -96,7 +98,8 @@ print_compact <- function(x, ...) {
   cat(sub("\n.*", "", attr(x, "reports")[1]), "\n\n", sep = "")
   plain <- as.data.frame(x)
   differ <- Filter(function(name) length(unique(plain[[name]])) > 1, list_columns())
-  print(plain[c(differ, "size", "power_min", "power_max")], ...)
+  found <- if (identical(plain$mode[1], "detect")) "ror_detectable" else "size"
+  print(plain[c(differ, found, "power_min", "power_max")], ...)
   errors <- lapply(plain$error, function(e) if (is.na(e)) character(0) else e)
   print_by_rows("No answer", errors, row.names(x))
   print_by_rows("Notes", attr(x, "notes"), row.names(x))

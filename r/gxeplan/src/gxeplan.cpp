@@ -174,6 +174,8 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       r.search = choice_of<plan::SearchMethod>(Column::search, value, plan::parse_search_method);
     } else if (name == plan::column_name(Column::test)) {
       r.test = choice_of<plan::Test>(Column::test, value, plan::parse_test);
+    } else if (name == plan::column_name(Column::direction)) {
+      r.direction = choice_of<plan::Direction>(Column::direction, value, plan::parse_direction);
     } else if (name == plan::column_name(Column::genetic_model)) {
       r.genetic_model =
           choice_of<plan::GeneticModel>(Column::genetic_model, value, plan::parse_genetic_model);
@@ -346,8 +348,9 @@ std::vector<Row> answer_all(const std::vector<plan::Scenario>& scenarios,
 
 }  // namespace
 
-// Power ("power") or sample-size ("size") calculations: one row per
-// combination of the vectors in `args`, the arguments of the R call as given
+// Power ("power"), sample-size ("size") or detectable-interaction ("detect")
+// calculations: one row per combination of the vectors in `args`, the
+// arguments of the R call as given
 // (NULL when not given), in the library's row order. Returns the columns,
 // and for each row the table the command line prints and its notes.
 // [[Rcpp::export]]
@@ -373,22 +376,33 @@ Rcpp::List calculate_rows(const std::string& mode, const Rcpp::List& args) {
 
 // The points of curves along `over` ("cases" or "ror") from `from` to `to`,
 // curve by curve in axis order, calculated on `threads` threads; `points`
-// NULL for the library's number; `args` the design as given, the vector that
-// names the curves among them.
+// NULL for the library's number; `quantity` NULL (power, or size when
+// `power` is given) or the mode's name ("detect": the detectable ROR^tb over
+// cases); `args` the design as given, the vector that names the curves
+// among them.
 // [[Rcpp::export]]
 Rcpp::List curve_rows(const std::string& over, double from, double to, SEXP points,
-                      double threads, const Rcpp::List& args) {
+                      double threads, SEXP quantity, const Rcpp::List& args) {
   if (const std::optional<plan::Error> e = plan::choice_error(Column::over, over)) refuse(*e);
   plan::SimulationSettings settings;
   settings.threads = threads;
   if (const std::optional<plan::Error> e = plan::check(settings)) refuse(*e);
   const double count =
       Rf_isNull(points) ? plan::CurveQuery{}.points : Rcpp::as<double>(points);
+  std::optional<plan::Mode> mode;
+  if (!Rf_isNull(quantity)) {
+    std::optional<plan::Error> e = plan::choice_error(Column::mode, Rcpp::as<std::string>(quantity));
+    if (e) {
+      e->input = "quantity";
+      refuse(*e);
+    }
+    mode = plan::parse_mode(Rcpp::as<std::string>(quantity));
+  }
   const plan::CurveExpansion curve =
       plan::expand_curve(request_of(plan::Mode::power, args),
                          over == plan::column(Column::over).choices[0] ? plan::Axis::cases
                                                                        : plan::Axis::ror,
-                         from, to, count);
+                         from, to, count, mode);
   if (!curve.ok()) Rcpp::stop(r_message(*curve.error));
 
   std::vector<plan::Scenario> scenarios;
