@@ -62,6 +62,17 @@ const DetectCase kDesigns[] = {
      [](Scenario& s) {
        s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}, Range{0.7, 1.5}, Range{0.2, 0.4}};
      }},
+    {"the Wald test, protective",
+     [](Scenario& s) {
+       s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}};
+       s.settings.test = Test::wald;
+       s.direction = Direction::protective;
+     }},
+    {"the likelihood-ratio test over four dimensions",
+     [](Scenario& s) {
+       s.ranges = {Range{1.5, 2.5}, Range{1.0, 2.0}, Range{0.7, 1.5}, Range{0.2, 0.4}};
+       s.settings.test = Test::lr;
+     }},
 };
 
 // The least favourable power at the reported ROR^tb is the target, and a
