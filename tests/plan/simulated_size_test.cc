@@ -106,5 +106,21 @@ TEST(SimulatedSize, NeedsStudiesAndASizeCalculation) {
   EXPECT_FALSE(power.simulation->size);
 }
 
+// The formula's size is 983577790 cases here, and 400 studies from seed 6
+// simulate a power below the target there and at 1e9 cases, the most a
+// simulated study takes: the calculation has no answer, and says why.
+TEST(SimulatedSize, NoSizeWithinReachIsNoAnswer) {
+  Scenario s = testing::example_scenario(Mode::size);
+  s.design.or_e = s.design.or_g = 1.0;
+  s.design.ror = 1.00074;
+  const Answer a = answer(s, SimulationSettings{400, 6, 1, SizeBy::simulation});
+  ASSERT_FALSE(a.outcome.ok());
+  EXPECT_EQ(a.outcome.error->kind, Error::Kind::no_answer);
+  EXPECT_NE(a.outcome.error->message().find("stays below the target up to 1000000000 cases"),
+            std::string::npos)
+      << a.outcome.error->message();
+  EXPECT_FALSE(a.simulation);
+}
+
 }  // namespace
 }  // namespace gxe::plan
