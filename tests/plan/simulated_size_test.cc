@@ -76,13 +76,27 @@ TEST(SimulatedSize, ReachesTheTargetWhereFewerCasesDoNot) {
   }
 }
 
-TEST(SimulatedSize, TheSameOnOneThreadAndOnTwo) {
+// Reproducible from the seed on any number of threads; the search reports
+// its studies, done so far of a total not known in advance (0), after the
+// check's (done of each point's total).
+TEST(SimulatedSize, TheSameOnOneThreadAndTwoWithItsProgress) {
   const Scenario s = testing::example_scenario(Mode::size);
   SimulationSettings settings{500, 3, 1, SizeBy::simulation};
-  const Answer one = answer(s, settings);
+  long searched = 0;
+  const Answer one = answer(s, settings, [&](long done, long total) {
+    if (total == 0) {
+      EXPECT_GE(done, searched);
+      searched = done;
+    } else {
+      EXPECT_EQ(searched, 0) << "the check's progress after the search's";
+    }
+  });
+  ASSERT_TRUE(one.simulation && one.simulation->size);
+  // Every number of cases tried but the formula's, which the check simulated.
+  EXPECT_EQ(searched, (one.simulation->size->trials - 1) * 500L);
   settings.threads = 2;
   const Answer two = answer(s, settings);
-  ASSERT_TRUE(one.simulation && one.simulation->size && two.simulation && two.simulation->size);
+  ASSERT_TRUE(two.simulation && two.simulation->size);
   const SimulatedSize& a = *one.simulation->size;
   const SimulatedSize& b = *two.simulation->size;
   EXPECT_EQ(a.cases, b.cases);
