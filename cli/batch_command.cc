@@ -252,6 +252,10 @@ int finish(const BatchSummary& summary, const Input& in, std::optional<WholeFile
 int BatchCommand::run(std::ostream& out, std::ostream& err) {
   // "-" is standard output, as FILE "-" is standard input.
   const std::string output = output_ == "-" ? std::string() : output_;
+  if (const std::string problem = simulation_.simulation_problem(std::nullopt);
+      !problem.empty()) {
+    return wrong_use(err, problem);
+  }
   Input in;
   if (const std::string problem = open_input(input_, in); !problem.empty()) {
     return wrong_use(err, problem);

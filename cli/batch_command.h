@@ -31,7 +31,7 @@ class BatchCommand : public Command {
   std::string output_;  // empty or "-": standard output
   std::string format_ = "csv";
   std::string delimiter_ = ",";
-  DesignOptions simulation_;  // --simulate, --seed, --threads: for every answered row
+  DesignOptions simulation_;  // --simulate, --seed, --threads, --size-by: for every answered row
 };
 
 }  // namespace gxe::cli

@@ -93,6 +93,7 @@ CalculationCommand::CalculationCommand(CLI::App& top, plan::Mode mode) : mode_(m
 std::variant<Calculations, std::string> CalculationCommand::prepare() const {
   plan::Expansion rows = plan::expand(options_.request(mode_));
   if (!rows.ok()) return options_.message(*rows.error);
+  if (std::string problem = options_.simulation_problem(mode_); !problem.empty()) return problem;
   return Calculations{std::move(rows.scenarios), options_.format(), options_.simulation()};
 }
 

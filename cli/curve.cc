@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <utility>
 
 #include "cli/output.h"
 #include "values/number.h"
@@ -129,12 +130,13 @@ Figure curve_figure(const CurveRequest& request, const std::vector<plan::CurvePo
       const double shift = kMarkShift * (over_cases ? query.to - query.from : std::log(query.to / query.from));
       const double xs[] = {over_cases ? p.x - shift : p.x * std::exp(-shift),
                            over_cases ? p.x + shift : p.x * std::exp(shift)};
-      const plan::SimulatedPoint* sims[] = {&simulations[i]->least, &simulations[i]->most};
-      for (int k = 0; k < 2; ++k) {
-        if (plan::unreliable(*sims[k], simulations[i]->replicates)) continue;
-        const double half = kInterval95 * sims[k]->se;
-        curve.marks.push_back({xs[k], sims[k]->power, sims[k]->power - half,
-                               sims[k]->power + half});
+      const plan::Test test = p.scenario.settings.test;
+      const plan::SimulatedPoint sims[] = {plan::as_tested(simulations[i]->least, test),
+                                           plan::as_tested(simulations[i]->most, test)};
+      for (const auto& [x, sim] : {std::pair{xs[0], sims[0]}, std::pair{xs[1], sims[1]}}) {
+        if (plan::unreliable(sim, simulations[i]->replicates)) continue;
+        const double half = kInterval95 * sim.se;
+        curve.marks.push_back({x, sim.power, sim.power - half, sim.power + half});
         f.marks_label = "simulated, 95% CI";
       }
     }

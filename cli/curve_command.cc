@@ -163,6 +163,10 @@ std::variant<CurveCalculations, std::string> CurveCommand::prepare() const {
     return options_.message(*curves.error, texts);
   }
   if (std::string problem = figure_problem(curves.query); !problem.empty()) return problem;
+  if (std::string problem = options_.simulation_problem(curves.query.base.mode);
+      !problem.empty()) {
+    return problem;
+  }
   std::optional<double> target;
   if (app_->count("--target") > 0) target = values::read_number(target_).value;
   return CurveCalculations{CurveRequest{std::move(curves.query), plot_, target},

@@ -130,9 +130,10 @@ class CurveTableWriter : public CurveWriter {
       return fmt::format("{:.4f}", e.power) + (e.small_cells ? "*" : " ");
     };
     if (simulated_) {
-      // The simulated power and its standard error beside each extreme's,
-      // or that it is unreliable there.
-      const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& s) {
+      // The simulated power of the test and its standard error beside each
+      // extreme's, or that it is unreliable there.
+      const auto simulated = [&](const plan::Extreme& e, const plan::SimulatedPoint& point) {
+        const plan::SimulatedPoint s = plan::as_tested(point, p.scenario.settings.test);
         if (plan::unreliable(s, simulation->replicates)) {
           return fmt::format("{:>15}?", "unreliable");
         }

@@ -188,8 +188,8 @@ void DesignOptions::add_simulation(CLI::App& app) {
                  "Check the large-sample power by simulation:\n"
                  "at the least and the most favourable points\n"
                  "draw R studies of the reported size and run\n"
-                 "the Wald test on each (10000 is a good R;\n"
-                 "0: no simulation).")
+                 "the Wald and the likelihood-ratio tests on\n"
+                 "each (10000 is a good R; 0: no simulation).")
       ->type_name("R")
       ->capture_default_str()
       ->check(setting_check(&plan::SimulationSettings::replicates));
@@ -199,6 +199,16 @@ void DesignOptions::add_simulation(CLI::App& app) {
       ->type_name("S")
       ->capture_default_str()
       ->check(setting_check(&plan::SimulationSettings::seed));
+  app.add_option("--size-by", size_by_,
+                 "formula: the study size of the large-sample\n"
+                 "formula; simulation: also the fewest cases\n"
+                 "whose simulated power reaches the target at\n"
+                 "the least favourable point (sim_cases), with\n"
+                 "--simulate R studies at each number of cases\n"
+                 "tried. Sample-size calculations only.")
+      ->type_name("formula|simulation")
+      ->capture_default_str()
+      ->check(choice_check({plan::kSizeByNames[0], plan::kSizeByNames[1]}));
   app.add_option("--threads", threads_,
                  "Threads for the calculations and the simulation\n"
                  "(0: all cores; 1: one row after the other).\n"
@@ -285,7 +295,22 @@ plan::Request DesignOptions::request(plan::Mode mode) const {
 
 plan::SimulationSettings DesignOptions::simulation() const {
   return {values::read_number(simulate_).value, values::read_number(seed_).value,
-          values::read_number(threads_).value};
+          values::read_number(threads_).value,
+          plan::parse_size_by(size_by_).value_or(plan::SizeBy::formula)};
+}
+
+std::string DesignOptions::simulation_problem(std::optional<plan::Mode> mode) const {
+  const plan::SimulationSettings settings = simulation();
+  if (settings.size_by != plan::SizeBy::simulation) return {};
+  if (const std::optional<plan::Error> e = plan::check(settings)) {
+    return "--size-by: " + e->value + " " + option_rule(*e);
+  }
+  if (mode && *mode != plan::Mode::size) {
+    return "--size-by: " + values::quoted(size_by_) +
+           " needs a sample-size calculation: gxeplan size, a curve of the study size "
+           "(--over ror with --power) or the size rows of a batch";
+  }
+  return {};
 }
 
 Format DesignOptions::format() const {

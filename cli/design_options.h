@@ -6,6 +6,7 @@
 // the planning library's request, and its errors written as the command line
 // writes them: "--cases: \"0\" in \"500,0\" must be greater than 0".
 
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -40,6 +41,10 @@ class DesignOptions {
   plan::Request request(plan::Mode mode) const;
   plan::SimulationSettings simulation() const;
   Format format() const;
+  // Why the simulation's options do not go together, or "": --size-by
+  // simulation needs --simulate and, when `mode` is given, a sample-size
+  // calculation (a batch takes it for its size rows).
+  std::string simulation_problem(std::optional<plan::Mode> mode) const;
 
   // A request's error as the command line names it: the option, the text
   // typed (the list item at fault, and its list), the rule with other inputs
@@ -72,6 +77,7 @@ class DesignOptions {
   std::string simulate_ = "0";
   std::string seed_ = std::to_string(simulate::kDefaultSeed);
   std::string threads_ = "0";
+  std::string size_by_{plan::name(plan::SizeBy::formula)};
   std::string none_;
 };
 

@@ -60,7 +60,7 @@ std::string_view place_words(Place place) {
   return "";
 }
 
-std::string sentence(NoteKind kind, Place place, const Result& r) {
+std::string sentence(NoteKind kind, Place place, const Result& r, Test test) {
   const std::string where(place_words(place));
   switch (kind) {
     case NoteKind::not_converged:
@@ -79,12 +79,19 @@ std::string sentence(NoteKind kind, Place place, const Result& r) {
              ": the design is too sparse for the Wald test, and the simulated power there is "
              "unreliable";
     case NoteKind::disagrees:
-      return "the simulated power differs from the formula's by more than three standard "
-             "errors " + where + ": the large-sample formula is off for this design, and the "
-             "simulated power is the better guide";
+      return std::string(test == Test::lr ? "the simulated power of the likelihood-ratio test"
+                                          : "the simulated power") +
+             " differs from the formula's by more than three standard errors " + where +
+             ": the large-sample formula is off for this design, and the simulated power is "
+             "the better guide";
     case NoteKind::failed_fits:
       return "some simulated studies could not be analysed (a separated table or a fit that "
              "did not converge); they count as not rejecting";
+    case NoteKind::sparse_size:
+      return "the fit fails (separated tables) in more than " +
+             format_number(100 * kMaxFailedShare) +
+             " % of the simulated studies at the simulated size: the design is too sparse "
+             "there, and the simulated size is unreliable";
   }
   return "";
 }
@@ -115,7 +122,7 @@ std::vector<Note> collect(const Scenario& s, const Outcome& outcome, const Simul
   const Result& r = outcome.result;
   const auto add = [&](NoteKind kind, Place place) {
     if (at_curve_point && place != Place::whole) place = Place::there;
-    found.push_back({kind, place, sentence(kind, place, r)});
+    found.push_back({kind, place, sentence(kind, place, r, s.settings.test)});
   };
   if (conversion_shown(s, outcome) && r.solver_info != 1) {
     add(NoteKind::not_converged, Place::whole);
@@ -133,13 +140,17 @@ std::vector<Note> collect(const Scenario& s, const Outcome& outcome, const Simul
   if (least_sparse || most_sparse) {
     add(NoteKind::unreliable, place_of(least_sparse, most_sparse, one_point));
   }
-  const bool least_off = disagrees(r.least.power, sim->least, sim->replicates);
-  const bool most_off = disagrees(r.most.power, sim->most, sim->replicates);
+  const Test test = s.settings.test;
+  const bool least_off = disagrees(r.least.power, as_tested(sim->least, test), sim->replicates);
+  const bool most_off = disagrees(r.most.power, as_tested(sim->most, test), sim->replicates);
   if (least_off || most_off) add(NoteKind::disagrees, place_of(least_off, most_off, one_point));
   const bool least_failed = !least_sparse && sim->least.failed > 0;
   const bool most_failed = !most_sparse && sim->most.failed > 0;
   if (least_failed || most_failed) {
     add(NoteKind::failed_fits, place_of(least_failed, most_failed, one_point));
+  }
+  if (sim->size && sim->size->failed > kMaxFailedShare * sim->replicates) {
+    add(NoteKind::sparse_size, Place::whole);
   }
   return found;
 }
@@ -263,24 +274,42 @@ std::string extreme_lines(const Scenario& s, const Result& r) {
   return '\n' + head + '\n' + line("Least favourable", r.least) + line("Most favourable", r.most);
 }
 
-// The simulated power beside the formula's at both points, with its
-// standard error, or that it is unreliable there.
+// The simulated powers of the Wald test, with its standard error, and of the
+// likelihood-ratio test beside the formula's at both points, or that they
+// are unreliable there.
 std::string simulation_lines(const Result& r, const Simulation& sim) {
   const auto point = [&](const char* label, double formula, const SimulatedPoint& p) {
-    const std::string simulated = unreliable(p, sim.replicates)
-                                      ? ' ' + left("unreliable", 17)
-                                      : right(fixed(p.power, 4), 10) + right(fixed(p.se, 4), 8);
-    return left(label, kTableLabelWidth) + right(fixed(formula, 4), 10) + simulated +
-           right(fixed(p.wald_power, 4), 12) + right(format_number(p.failed), 8) + '\n';
+    const bool sparse = unreliable(p, sim.replicates);
+    const std::string simulated = sparse ? ' ' + left("unreliable", 17)
+                                         : right(fixed(p.power, 4), 10) + right(fixed(p.se, 4), 8);
+    std::string line = left(label, kTableLabelWidth) + right(fixed(formula, 4), 10) + simulated +
+                       right(fixed(p.wald_power, 4), 12) + right(format_number(p.failed), 8);
+    if (!sparse) line += right(fixed(p.lr_power, 4), 9);
+    return line + '\n';
   };
   return '\n' +
          labelled("Simulation", format_number(sim.replicates) +
                                     " studies of this size at each point, each analysed with "
-                                    "the Wald test") +
+                                    "the Wald test (Simulated) and the likelihood-ratio test "
+                                    "(LR)") +
          left("", kTableLabelWidth) + right("Formula", 10) + right("Simulated", 10) +
-         right("+/-", 8) + right("Wald(var1)", 12) + right("Failed", 8) + '\n' +
+         right("+/-", 8) + right("Wald(var1)", 12) + right("Failed", 8) + right("LR", 9) + '\n' +
          point("Least favourable", r.least.power, sim.least) +
          point("Most favourable", r.most.power, sim.most);
+}
+
+// The simulated size, in one sentence.
+std::string simulated_size_line(const Scenario& s, const SimulatedSize& z) {
+  return labelled("Simulated size",
+                  count_text(z.cases) + " cases (95 % interval " + count_text(z.low) + " to " +
+                      count_text(z.high) + ") and " +
+                      count_text(whole_controls(z.cases, s.design.controls_per_case)) +
+                      " controls: the fewest cases whose simulated power of the " +
+                      (z.lr ? "likelihood-ratio" : "Wald") +
+                      " test at the least favourable point reaches " +
+                      format_number(s.target_power) + " (" + fixed(z.power, 4) + " +/- " +
+                      fixed(z.se, 4) + "; " + std::to_string(z.trials) +
+                      " numbers of cases simulated)");
 }
 
 }  // namespace
@@ -363,6 +392,10 @@ std::string TableReport::block(const Scenario& s, const Outcome& outcome,
   if (simulation != nullptr) {
     text += simulation_lines(r, *simulation) +
             note_lines(found, NoteKind::unreliable, NoteKind::failed_fits);
+    if (simulation->size) {
+      text += simulated_size_line(s, *simulation->size) +
+              note_lines(found, NoteKind::sparse_size, NoteKind::sparse_size);
+    }
   }
   return text;
 }

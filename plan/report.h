@@ -27,6 +27,7 @@ enum class NoteKind {
   unreliable,     // too many simulated fits failed for the simulated power to be a guide
   disagrees,      // the simulated power differs from the formula's (plan::disagrees)
   failed_fits,    // some simulated fits failed, too few to make the simulation unreliable
+  sparse_size,    // too many simulated fits failed at the simulated size
 };
 
 // Where a note holds.

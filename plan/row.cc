@@ -106,7 +106,16 @@ std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simu
   cells = {s.replicates,
            s.least.power, s.least.se, s.least.failed, s.least.wald_power,
            s.most.power,  s.most.se,  s.most.failed,  s.most.wald_power,
-           unreliable(s.least, s.replicates), unreliable(s.most, s.replicates)};
+           unreliable(s.least, s.replicates), unreliable(s.most, s.replicates),
+           s.least.lr_power, s.most.lr_power};
+  if (s.size) {
+    const auto at = [](Column c) {
+      return static_cast<std::size_t>(c) - static_cast<std::size_t>(Column::sim_replicates);
+    };
+    cells[at(Column::sim_cases)] = s.size->cases;
+    cells[at(Column::sim_cases_low)] = s.size->low;
+    cells[at(Column::sim_cases_high)] = s.size->high;
+  }
   return cells;
 }
 
@@ -119,6 +128,15 @@ bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double 
   const double p = asymptotic_power;
   const double se = std::max(simulated.se, std::sqrt(p * (1.0 - p) / replicates));
   return std::fabs(simulated.power - p) > kSimulationDisagreement * se;
+}
+
+SimulatedPoint as_tested(const SimulatedPoint& simulated, Test test) {
+  SimulatedPoint p = simulated;
+  if (test == Test::lr) {
+    p.power = simulated.lr_power;
+    p.se = simulated.lr_se;
+  }
+  return p;
 }
 
 std::string cell_text(const Cell& cell) {

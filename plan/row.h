@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,23 +43,43 @@ Row make_row(const Scenario& scenario, const Outcome& outcome);
 
 // --- The simulation check ---------------------------------------------------------
 
-// What a simulation of the real Wald test found at one of the two extremes.
+// What a simulation of the real Wald and likelihood-ratio tests found at one
+// of the two extremes.
 struct SimulatedPoint {
-  double power = 0.0;       // share of simulated studies whose test rejected
+  double power = 0.0;       // share of simulated studies whose Wald test rejected
   double se = 0.0;          // its Monte-Carlo standard error
   double failed = 0.0;      // studies whose fit failed (separated or not converged)
   double wald_power = 0.0;  // the Wald approximation with the alternative's variance
+  double lr_power = 0.0;    // share whose likelihood-ratio test rejected
+  double lr_se = 0.0;       // its Monte-Carlo standard error
+};
+
+// The sample size by simulation: the fewest whole cases at which the
+// simulated power of the test at the least favourable point reaches the
+// target, with c times as many controls rounded up (plan/simulation.h).
+struct SimulatedSize {
+  double cases = 0.0;
+  // The 95 % interval of `cases` from the Monte-Carlo error, in whole cases.
+  double low = 0.0;
+  double high = 0.0;
+  double power = 0.0;   // the simulated power at `cases`
+  double se = 0.0;      // its Monte-Carlo standard error
+  double failed = 0.0;  // studies whose fit failed at `cases`
+  int trials = 0;       // numbers of cases simulated in the search
+  bool lr = false;      // the likelihood-ratio test's power (else the Wald test's)
 };
 
 struct Simulation {
   double replicates = 0.0;  // simulated studies at each point
   SimulatedPoint least;     // at the least favourable point
   SimulatedPoint most;      // at the most favourable point
+  std::optional<SimulatedSize> size{};  // when the size was sought by simulation
 };
 
 // The values of the simulation check's columns (sim_replicates to
-// sim_unreliable_max), in order; all empty without a simulation. The
-// sim_unreliable flags are `unreliable` at each point.
+// sim_cases_high), in order; all empty without a simulation, the simulated
+// size's without one. The sim_unreliable flags are `unreliable` at each
+// point.
 std::array<Cell, kSimulationColumnCount> simulation_cells(const Simulation* simulation);
 
 // The largest share of simulated studies whose fit may fail for the
@@ -78,6 +99,12 @@ bool unreliable(const SimulatedPoint& simulated, double replicates);
 // an unreliable point, where the simulated power is no guide.
 inline constexpr double kSimulationDisagreement = 3.0;
 bool disagrees(double asymptotic_power, const SimulatedPoint& simulated, double replicates);
+
+// The point with the simulated power of the test whose power the formula
+// computes in `power` and `se`: the likelihood-ratio test's for Test::lr,
+// the Wald test's (as simulated) for the other two. What the formula is to
+// be compared with.
+SimulatedPoint as_tested(const SimulatedPoint& simulated, Test test);
 
 // A cell as plain text: numbers in shortest round-trip form, flags as
 // "true"/"false", a list joined by ';', empty as "".

@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 
 #include "model/records.h"
+#include "model/reduced_fit.h"
 
 namespace gxe::simulate {
 namespace {
@@ -69,8 +71,14 @@ LineState evaluate(const double* y, const double* c, int k, double a, double b) 
 
 struct LineFit {
   FitStatus status = FitStatus::not_converged;
+  double intercept = 0.0;
   double slope = 0.0;
   double var_slope = 0.0;
+  double loglik = 0.0;
+  // The information-weighted mean score, i01 / i00: the line's estimate is
+  // best determined there, and its intercept and slope are uncorrelated
+  // about it.
+  double centre = 0.0;
   int steps = 0;
 };
 
@@ -131,9 +139,14 @@ LineFit fit_line(const double* y, const double* c, int k) {
     const double decrement = cur.u0 * da + cur.u1 * db;
     if (!std::isfinite(decrement)) return fit;
     if (decrement <= tol) {
+      // The log-likelihood is the current one: the last step would raise it
+      // by about decrement / 2, far below its rounding.
       fit.status = FitStatus::converged;
+      fit.intercept = a + da;
       fit.slope = b + db;
       fit.var_slope = cur.i00 / det;
+      fit.loglik = cur.loglik;
+      fit.centre = cur.i01 / cur.i00;
       return fit;
     }
     double t = 1.0;
@@ -189,11 +202,39 @@ InteractionFit fit_interaction(std::span<const double> cases, std::span<const do
   out.status = FitStatus::converged;
   out.estimate = estimate;
   out.se = se;
+  out.loglik = non_carriers.loglik + carriers.loglik;
+  out.intercepts = {non_carriers.intercept, carriers.intercept};
+  out.slopes = {non_carriers.slope, carriers.slope};
+  out.centres = {non_carriers.centre, carriers.centre};
+  out.slope_variances = {non_carriers.var_slope, carriers.var_slope};
   return out;
 }
 
 bool wald_rejects(const InteractionFit& fit, double z) {
   return fit.status == FitStatus::converged && std::abs(fit.estimate) > z * fit.se;
 }
+
+double lr_statistic(const InteractionFit& fit, std::span<const double> cases,
+                    std::span<const double> controls) {
+  constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
+  if (fit.status != FitStatus::converged) return kNan;
+  // The start: one slope, the two lines' slopes averaged with weights
+  // 1 / var (the estimate of a common slope from two independent ones), each
+  // line turned about its centre, where its value is best determined, so
+  // that the start stays close to both lines' fitted values.
+  const double w0 = 1.0 / fit.slope_variances[0];
+  const double w1 = 1.0 / fit.slope_variances[1];
+  const double slope = (w0 * fit.slopes[0] + w1 * fit.slopes[1]) / (w0 + w1);
+  std::array<double, 2> intercept{};
+  for (std::size_t g = 0; g < 2; ++g) {
+    intercept[g] = fit.intercepts[g] + (fit.slopes[g] - slope) * fit.centres[g];
+  }
+  const model::ReducedFit without = model::fit_without_interaction(
+      cases, controls, {intercept[0], intercept[1] - intercept[0], slope});
+  if (!without.converged) return kNan;
+  return 2.0 * (fit.loglik - without.loglik);
+}
+
+bool lr_rejects(double statistic, double z) { return statistic > z * z; }
 
 }  // namespace gxe::simulate

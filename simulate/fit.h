@@ -18,6 +18,7 @@
 // takes exactly the iterates that Newton-Raphson (IRLS, the canonical link)
 // takes on the four-parameter model.
 
+#include <array>
 #include <limits>
 #include <span>
 
@@ -44,6 +45,18 @@ struct InteractionFit {
   // information at the estimate); NaN unless the fit converged.
   double estimate = std::numeric_limits<double>::quiet_NaN();
   double se = std::numeric_limits<double>::quiet_NaN();
+  // The log-likelihood at the estimate, the sum over the cells of
+  // y eta - m log(1 + exp(eta)) (y cases of m subjects at linear predictor
+  // eta); NaN unless the fit converged.
+  double loglik = std::numeric_limits<double>::quiet_NaN();
+  // The two lines at the estimate, non-carriers first: intercepts b0 and
+  // b0 + bg, slopes be and be + beg.
+  std::array<double, 2> intercepts{};
+  std::array<double, 2> slopes{};
+  // Per line, the variance of its slope and its centre, the
+  // information-weighted mean score (where the line is best determined).
+  std::array<double, 2> slope_variances{};
+  std::array<double, 2> centres{};
   int newton_steps = 0;  // both genotypes together
 };
 
@@ -56,6 +69,20 @@ InteractionFit fit_interaction(std::span<const double> cases, std::span<const do
 // The two-sided Wald test of beg = 0 at critical value z: rejects when the
 // fit converged and |estimate| / se > z.
 bool wald_rejects(const InteractionFit& fit, double z);
+
+// The likelihood-ratio statistic of beg = 0 for the table `fit` was fitted
+// to: twice the log-likelihood the interaction gains, 2 (l(full) - l(without)),
+// with the model without the interaction, logit P(case) = a0 + ag g + ae s,
+// fitted by Newton's method from the full fit's lines (a shared slope, the
+// two lines' slopes weighted by their information). NaN when the full fit
+// did not converge, or when the fit without the interaction fails (which a
+// converged full fit rules out: a table separated by three of the covariates
+// is separated by all four). Asymptotically chi-square on 1 degree of
+// freedom under the null, so the two-sided test at level alpha rejects above
+// z(1 - alpha/2)^2.
+double lr_statistic(const InteractionFit& fit, std::span<const double> cases,
+                    std::span<const double> controls);
+bool lr_rejects(double statistic, double z);
 
 }  // namespace gxe::simulate
 

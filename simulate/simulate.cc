@@ -1,4 +1,5 @@
-// Simulated power of the Wald test of the trend interaction.
+// Simulated power of the Wald and the likelihood-ratio tests of the trend
+// interaction.
 
 #include "simulate/simulate.h"
 
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,6 +217,8 @@ void draw_counts(std::mt19937_64& engine, long n, const std::array<double, kMaxC
 struct Tally {
   long rejections = 0;
   long failed = 0;
+  long lr_rejections = 0;
+  long lr_failed = 0;
 };
 
 // The shared state of one run: the next block to take, the replicates done,
@@ -249,11 +253,17 @@ void work(Run& run, Tally& tally) {
     for (long r = first; r < last; ++r) {
       draw_counts(engine, prep.n_cases, prep.case_share, cells, case_counts);
       draw_counts(engine, prep.n_controls, prep.control_share, cells, control_counts);
-      const InteractionFit fit =
-          fit_interaction(std::span<const double>(case_counts.data(), cells),
-                          std::span<const double>(control_counts.data(), cells));
+      const std::span<const double> cases(case_counts.data(), cells);
+      const std::span<const double> controls(control_counts.data(), cells);
+      const InteractionFit fit = fit_interaction(cases, controls);
       if (fit.status != FitStatus::converged) ++tally.failed;
       if (wald_rejects(fit, prep.z)) ++tally.rejections;
+      const double lr = lr_statistic(fit, cases, controls);
+      if (std::isnan(lr)) {
+        ++tally.lr_failed;
+      } else if (lr_rejects(lr, prep.z)) {
+        ++tally.lr_rejections;
+      }
     }
     run.done.fetch_add(last - first);
   }
@@ -358,10 +368,17 @@ Outcome simulate_power(const Study& study, const Options& options) {
   for (const Tally& t : tallies) {
     c.rejections += t.rejections;
     c.failed += t.failed;
+    c.lr_rejections += t.lr_rejections;
+    c.lr_failed += t.lr_failed;
   }
   c.replicates = options.replicates;
-  c.power = static_cast<double>(c.rejections) / static_cast<double>(c.replicates);
-  c.se = std::sqrt(c.power * (1.0 - c.power) / static_cast<double>(c.replicates));
+  const auto share = [&](long rejections, double& power, double& se) {
+    const auto r = static_cast<double>(c.replicates);
+    power = static_cast<double>(rejections) / r;
+    se = std::sqrt(power * (1.0 - power) / r);
+  };
+  share(c.rejections, c.power, c.se);
+  share(c.lr_rejections, c.lr_power, c.lr_se);
   c.wald_power = wald_power;
   c.critical_value = prep.z;
   c.n_cases = prep.n_cases;

@@ -1,8 +1,9 @@
 #ifndef GXE_SIMULATE_SIMULATE_H_
 #define GXE_SIMULATE_SIMULATE_H_
 
-// The power of the Wald test of the trend interaction by simulation, for
-// checking the asymptotic power at one point of the alternative.
+// The power of the Wald and the likelihood-ratio tests of the trend
+// interaction by simulation, for checking the asymptotic power at one point
+// of the alternative.
 //
 // The asymptotic power takes the critical value from the interaction
 // estimate's variance under the null and the power from its variance under
@@ -22,9 +23,11 @@
 //      carrier prevalence times exposure prevalence (G and E independent);
 //   4. the logistic model with intercept, genotype, exposure score 0..k-1 and
 //      their product fitted to the table by Newton's method (simulate/fit.h);
-//   5. rejection when |estimate| / se > z(1 - alpha/2). A fit without a finite
-//      maximum (a separated table) or that does not converge does not reject
-//      and is counted in `failed`.
+//   5. the Wald test rejects when |estimate| / se > z(1 - alpha/2); the
+//      likelihood-ratio test, when twice the log-likelihood the interaction
+//      gains over the model without it exceeds z(1 - alpha/2)^2 (simulate/
+//      fit.h). A fit without a finite maximum (a separated table) or that
+//      does not converge rejects for neither test and is counted in `failed`.
 //
 // Each block of replicates draws from its own random stream, derived from the
 // seed and the block's index, so the result depends on the seed alone, not on
@@ -95,6 +98,13 @@ struct Check {
   double power = 0.0;   // rejections / replicates
   double se = 0.0;      // Monte-Carlo standard error, sqrt(power (1 - power) / replicates)
   long failed = 0;      // separated tables and fits that did not converge (never rejections)
+  // The same for the likelihood-ratio test. Its failures are `failed` and
+  // the studies whose fit without the interaction failed after the full fit
+  // converged, which should not happen.
+  long lr_rejections = 0;
+  double lr_power = 0.0;
+  double lr_se = 0.0;
+  long lr_failed = 0;
   // The Wald approximation with the alternative's variance on both sides,
   //   Phi(d - z) + Phi(-d - z),  d = sqrt(n) |beg| / sqrt(varh1),
   // beg the per-step log interaction, varh1 the per-case variance of its

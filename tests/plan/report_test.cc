@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -115,6 +116,44 @@ TEST(TableReport, NotesSayWhereTheyHold) {
       EXPECT_EQ(at_point[i].place, placed ? Place::there : Place::whole);
       EXPECT_EQ(at_point[i].text.find("point"), std::string::npos) << at_point[i].text;
     }
+  }
+}
+
+// The formula is compared with the simulated power of the test it computes
+// (the likelihood-ratio test's for lr, the Wald test's otherwise), and a
+// simulated size where too many fits failed is noted and shown.
+TEST(TableReport, NotesOnTheSimulatedTestAndSize) {
+  constexpr SimulatedPoint kLrOff{0.5, 0.0158, 0, 0.5, 0.7, 0.0145};
+  constexpr SimulatedPoint kWaldOff{0.7, 0.0145, 0, 0.5, 0.5, 0.0158};
+  const SimulatedSize sparse_size{1200, 1150, 1250, 0.81, 0.0124, 101, 12, false};
+  struct Case {
+    const char* what;
+    plan::Test test;
+    SimulatedPoint point;
+    std::optional<SimulatedSize> size;
+    Found expected;
+  } const cases[] = {
+      {"the classical formula against the Wald test", plan::Test::null_variance, kLrOff, {}, {}},
+      {"the lr formula against the lr test", plan::Test::lr, kLrOff, {},
+       {{NoteKind::disagrees, Place::both}}},
+      {"the lr formula ignores the Wald test", plan::Test::lr, kWaldOff, {}, {}},
+      {"too many failed fits at the simulated size", plan::Test::wald, kLrOff, sparse_size,
+       {{NoteKind::sparse_size, Place::whole}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scenario s = testing::example_scenario(Mode::size);
+    s.settings.test = c.test;
+    const Outcome o = answer(false);
+    const Simulation sim{kReplicates, c.point, c.point, c.size};
+    Found found;
+    for (const Note& n : notes(s, o, &sim)) found.emplace_back(n.kind, n.place);
+    EXPECT_EQ(found, c.expected);
+    const std::string text = report(s, o, &sim);
+    EXPECT_EQ(text.find("Simulated size       1200 cases (95 % interval 1150 to 1250)") !=
+                  std::string::npos,
+              c.size.has_value())
+        << text;
   }
 }
 

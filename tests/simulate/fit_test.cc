@@ -48,20 +48,29 @@ TEST(FitInteractionTest, SaturatedTableHasTheClosedForm) {
 
 // Reference fits of the four-parameter model by statsmodels 0.13.5,
 // GLM(Binomial) on the grouped counts with tol=1e-14; the second table has
-// empty cells that do not separate it.
+// empty cells that do not separate it. The likelihood-ratio statistic is the
+// deviance difference of R 4.2's glm fits with and without the product term:
+//   g <- rep(0:1, each = k); s <- rep(0:(k - 1), 2)
+//   ctl <- glm.control(epsilon = 1e-13, maxit = 100)
+//   deviance(glm(cbind(y, n) ~ g + s, binomial, control = ctl)) -
+//     deviance(glm(cbind(y, n) ~ g * s, binomial, control = ctl))
+// (y the cases, n the controls; 1e-12 and 1e-14 give the same to 13 digits).
 TEST(FitInteractionTest, MatchesAReferenceFitOfTheFourParameterModel) {
   struct Row {
     Table table;
     double estimate;
     double se;
+    double lr;
   };
   const std::vector<Row> rows = {
       {{"k = 4", {30, 41, 52, 60, 10, 18, 25, 40}, {80, 75, 70, 66, 22, 20, 21, 19}},
        0.18981565811957024,
-       0.1686502924182427},
+       0.1686502924182427,
+       1.2836004724650962},
       {{"k = 5 with zeros", {3, 0, 5, 1, 2, 1, 0, 2, 0, 4}, {10, 12, 9, 11, 10, 2, 1, 3, 2, 1}},
        0.5440839117951106,
-       0.46273494692825595},
+       0.46273494692825595,
+       1.4905085079509597},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.table.name);
@@ -69,6 +78,12 @@ TEST(FitInteractionTest, MatchesAReferenceFitOfTheFourParameterModel) {
     ASSERT_EQ(fit.status, FitStatus::converged);
     EXPECT_CLOSE(fit.estimate, r.estimate, 1e-9);
     EXPECT_CLOSE(fit.se, r.se, 1e-9);
+    const double lr = lr_statistic(fit, r.table.cases, r.table.controls);
+    EXPECT_CLOSE(lr, r.lr, 1e-9);
+    // Chi-square on one degree of freedom: the test rejects exactly when the
+    // critical value's square is below the statistic.
+    EXPECT_TRUE(lr_rejects(lr, std::sqrt(lr) * (1 - 1e-9)));
+    EXPECT_FALSE(lr_rejects(lr, std::sqrt(lr) * (1 + 1e-9)));
   }
 }
 
@@ -112,6 +127,7 @@ TEST(FitInteractionTest, StatusOfTablesWithoutAFiniteFitAndOfInputsThatAreNotTab
     } else {
       EXPECT_TRUE(std::isnan(fit.estimate) && std::isnan(fit.se));
       EXPECT_FALSE(wald_rejects(fit, 0.0));
+      EXPECT_TRUE(std::isnan(lr_statistic(fit, r.table.cases, r.table.controls)));
     }
   }
 }

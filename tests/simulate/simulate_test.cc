@@ -39,9 +39,10 @@ Check run(const Study& s, const Options& o) {
   return out.check;
 }
 
-// No interaction: the Wald test rejects in a share alpha of the studies.
-// 4 quantiles, carriers 0.3, OR(G|E=0) 1.5, OR^tb(E|G=0) 2, 2000 cases and
-// as many controls: every cell expects over 100 subjects.
+// No interaction: the Wald and the likelihood-ratio tests reject in a share
+// alpha of the studies. 4 quantiles, carriers 0.3, OR(G|E=0) 1.5,
+// OR^tb(E|G=0) 2, 2000 cases and as many controls: every cell expects over
+// 100 subjects.
 TEST(SimulatePowerTest, RejectsAtLevelAlphaWithoutInteraction) {
   for (const double alpha : {0.05, 0.01}) {
     SCOPED_TRACE(alpha);
@@ -51,13 +52,16 @@ TEST(SimulatePowerTest, RejectsAtLevelAlphaWithoutInteraction) {
     s.alpha = alpha;
     const Check c = run(s, replicates(20000));
     EXPECT_NEAR(c.power, alpha, 3.0 * std::sqrt(alpha * (1 - alpha) / c.replicates));
+    EXPECT_NEAR(c.lr_power, alpha, 3.0 * std::sqrt(alpha * (1 - alpha) / c.replicates));
     EXPECT_NEAR(c.wald_power, alpha, 1e-12);
     EXPECT_EQ(c.failed, 0);
+    EXPECT_EQ(c.lr_failed, 0);
   }
 }
 
 // Large studies with well-filled cells: the share of rejections is the Wald
-// approximation with the alternative's variance. Equal carrier and
+// approximation with the alternative's variance, for both tests (they are
+// asymptotically equivalent under local alternatives). Equal carrier and
 // non-carrier prevalences, equally frequent exposure categories, one
 // control per case. The studies are large enough (over 3,000 subjects a
 // cell) that the finite-sample bias of the Wald test, about 0.001 in power
@@ -74,6 +78,7 @@ TEST(SimulatePowerTest, LargeBalancedDesignsAgreeWithTheWaldApproximation) {
     EXPECT_GT(c.wald_power, 0.7);  // far from alpha and from 1: a real check of the power
     EXPECT_LT(c.wald_power, 0.95);
     EXPECT_NEAR(c.power, c.wald_power, 3.0 * c.se);
+    EXPECT_NEAR(c.lr_power, c.wald_power, 3.0 * c.lr_se);
   }
 }
 
@@ -93,6 +98,9 @@ TEST(SimulatePowerTest, NearEmptyCellsGiveFailedFitsAndFiniteResults) {
   const Check c = run(quantiles(5, 0.02, 3.0, 100), replicates(2000));
   EXPECT_GT(c.failed, c.replicates / 10);
   EXPECT_LE(c.rejections + c.failed, c.replicates);
+  // A table the full model fits is never separated for the model without
+  // the interaction: the likelihood-ratio test fails on the same studies.
+  EXPECT_EQ(c.lr_failed, c.failed);
   EXPECT_TRUE(std::isfinite(c.power) && std::isfinite(c.se) && std::isfinite(c.wald_power));
 }
 
@@ -111,6 +119,7 @@ TEST(SimulatePowerTest, ResultDependsOnTheSeedAloneNotOnTheThreads) {
   for (const Check& c : checks) {
     EXPECT_EQ(c.rejections, checks[0].rejections);
     EXPECT_EQ(c.failed, checks[0].failed);
+    EXPECT_EQ(c.lr_rejections, checks[0].lr_rejections);
   }
   o.seed = kDefaultSeed + 1;
   EXPECT_NE(run(s, o).rejections, checks[0].rejections);

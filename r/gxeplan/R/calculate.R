@@ -73,9 +73,9 @@
 #'   noncentrality).
 #' @param simulate Number of studies to simulate at the least and at the most
 #'   favourable point of each calculation, to check the asymptotic power
-#'   against the Wald test that will really be run, a whole number from 0 to
-#'   1e9; 0 (when not given) for no simulation. Adds the `sim_*` and
-#'   `wald_power_*` columns.
+#'   against the Wald and the likelihood-ratio tests that will really be run,
+#'   a whole number from 0 to 1e9; 0 (when not given) for no simulation. Adds
+#'   the `sim_*` and `wald_power_*` columns.
 #' @param seed Seed of the simulation, a whole number from 0 to 2147483647:
 #'   the simulated powers depend on it alone (not on the number of cores
 #'   used). When not given, the command line's seed, 1, so that both give the
@@ -134,7 +134,8 @@
 #'   (`wald_power_min`), and, last, whether the simulated power is unreliable
 #'   because the fit failed in more than 10 % of the studies, the design
 #'   being too sparse for the Wald test (`sim_unreliable_min`, `TRUE` or
-#'   `FALSE`). A box of one point is simulated once. A calculation
+#'   `FALSE`), and the share whose likelihood-ratio test rejected
+#'   (`sim_lr_power_min`). A box of one point is simulated once. A calculation
 #'   whose simulation cannot run (fewer than one case, say) is reported as
 #'   one without an answer, as the command line reports it: its result
 #'   columns are `NA` and `error` says why.
@@ -190,6 +191,17 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
 #'
 #' @inheritParams gxe_power
 #' @param power Target power, between 0 and 1 (above `alpha`).
+#' @param size_by `"formula"` (the default): the study size of the
+#'   large-sample formula; `"simulation"`: also the size by simulation, which
+#'   needs `simulate`: the smallest whole number of cases whose simulated
+#'   power at the least favourable point (of the likelihood-ratio test when
+#'   `test = "lr"`, of the Wald test otherwise) reaches the target, found by
+#'   bisection from the formula's size with `simulate` studies at each
+#'   number of cases tried (`sim_cases`), with the 95 % interval of the
+#'   Monte-Carlo error (`sim_cases_low`, `sim_cases_high`). The rest of the
+#'   row, the simulation check included, stays at the formula's size. The
+#'   least favourable point is the formula's; the simulated power can be
+#'   lowest elsewhere in the box.
 #'
 #' @section Rows: `power`, `ror`, `gene_prevalence` (or `allele_frequency`),
 #'   `controls_per_case` and `alpha` take vectors, and the result has one row
@@ -205,7 +217,10 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
 #'
 #' @return A data.frame of class `gxe_plan` with one row per calculation and
 #'   the columns of [gxe_power()]; `power` holds the target and `cases` is
-#'   `NA`.
+#'   `NA`. With `size_by = "simulation"`, `sim_cases`, `sim_cases_low` and
+#'   `sim_cases_high` are filled; a row whose simulated size cannot be found
+#'   (no number of cases up to 64 times the formula's reaches the target) has
+#'   no answer.
 #' @examples
 #' # The size that gives 80 % power when the nuisance odds ratios are 2 and 1.5:
 #' gxe_size(0.8, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2,
@@ -216,6 +231,12 @@ gxe_power <- function(cases, ror, gene_prevalence = NULL, quantiles = NULL,
 #'               quantiles = 4, controls_per_case = c(1, 2), or_e = 2, or_g = 1.5,
 #'               or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
 #' s[, c("power", "ror", "controls_per_case", "size", "n_cases")]
+#'
+#' # The size by simulation, 2000 studies at each number of cases tried:
+#' z <- gxe_size(0.8, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2,
+#'               or_g = 1.5, or_e_range = c(1.5, 2.5), or_g_range = c(1, 2),
+#'               simulate = 2000, size_by = "simulation")
+#' z[, c("n_cases", "sim_cases", "sim_cases_low", "sim_cases_high")]
 #' @export
 gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      exposure_prevalences = NULL, controls_per_case = NULL,
@@ -223,7 +244,8 @@ gxe_size <- function(power, ror, gene_prevalence = NULL, quantiles = NULL,
                      alpha = NULL, search = NULL, simulate = NULL, seed = NULL,
                      allele_frequency = NULL, genetic_model = NULL, or_ge = 1,
                      or_ge_range = NULL, gene_prevalence_range = NULL,
-                     allele_frequency_range = NULL, test = "null-variance", threads = 1) {
+                     allele_frequency_range = NULL, test = "null-variance", threads = 1,
+                     size_by = "formula") {
   calculate("size", given(environment()), sys.call())
 }
 
@@ -350,7 +372,7 @@ argument_forms <- c(
   or_e_range = "range", or_g_range = "range", search = "text", genetic_model = "text",
   or_ge = "number", or_ge_range = "range", gene_prevalence_range = "range",
   allele_frequency_range = "range", test = "text", direction = "text",
-  simulate = "number", seed = "number", threads = "number")
+  simulate = "number", seed = "number", threads = "number", size_by = "text")
 
 # The arguments given (NULL: not given), checked for their form.
 checked <- function(args, call) {

@@ -37,6 +37,7 @@
 #include "plan/row.h"
 #include "plan/simulation.h"
 #include "values/fault.h"
+#include "values/number.h"
 
 namespace {
 
@@ -137,7 +138,7 @@ plan::Range range_of(SEXP value) {
 }
 
 // The request of `args` in `mode` and, when `settings` is given, the
-// settings of the calculation among them (simulate, seed, threads).
+// settings of the calculation among them (simulate, seed, threads, size_by).
 plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
                          plan::SimulationSettings* settings = nullptr) {
   plan::Request r;
@@ -185,6 +186,14 @@ plan::Request request_of(plan::Mode mode, const Rcpp::List& args,
       settings->seed = Rcpp::as<double>(value);
     } else if (settings != nullptr && name == "threads") {
       settings->threads = Rcpp::as<double>(value);
+    } else if (settings != nullptr && name == "size_by") {
+      const std::string text = Rcpp::as<std::string>(value);
+      const std::optional<plan::SizeBy> size_by = plan::parse_size_by(text);
+      if (!size_by) {
+        refuse(plan::Error(plan::Error::Kind::invalid_input, name, values::quoted(text),
+                           plan::choice_rule(plan::kSizeByNames)));
+      }
+      settings->size_by = *size_by;
     } else {
       Rcpp::stop("internal error: no design argument " + name);
     }

@@ -160,6 +160,9 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
   expect_true(all(abs(rows$sim_power_max - rows$power_max) < 4 * rows$sim_se_max))
   expect_equal(rows$sim_se_min, sqrt(rows$sim_power_min * (1 - rows$sim_power_min) / 2000))
   expect_false(any(rows$sim_unreliable_min | rows$sim_unreliable_max))
+  # The likelihood-ratio test too; a power calculation has no simulated size.
+  expect_true(all(abs(rows$sim_lr_power_min - rows$power_min) < 4 * rows$sim_se_min))
+  expect_true(all(is.na(rows$sim_cases)))
 
   # One carrier in a million controls: every simulated table is separated,
   # and the simulated power says nothing about the test.
@@ -172,4 +175,35 @@ test_that("the simulation check adds its columns, reproducibly from the seed", {
                "simulate = 2.5: must be a whole number from 0 to 1000000000", fixed = TRUE)
   expect_error(simulated(simulate = 10, seed = 2^31),
                "seed = 2147483648: must be a whole number from 0 to 2147483647", fixed = TRUE)
+})
+
+test_that("the size by simulation reaches the target where one case fewer does not", {
+  design <- list(ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5,
+                 or_e_range = c(1.5, 2.5), or_g_range = c(1, 2))
+  size_rows <- function(...) {
+    as.data.frame(do.call(gxe_size, c(list(0.8), design, list(simulate = 1000, seed = 5, ...))))
+  }
+  plain <- size_rows()
+  sized <- size_rows(size_by = "simulation")
+  # The rest of the row, the check included, stays at the formula's size.
+  sim_size <- c("sim_cases", "sim_cases_low", "sim_cases_high")
+  expect_identical(sized[setdiff(names(plain), sim_size)], plain[setdiff(names(plain), sim_size)])
+  expect_true(all(is.na(plain[sim_size])))
+  expect_true(sized$sim_cases_low < sized$sim_cases && sized$sim_cases < sized$sim_cases_high)
+  # gxe_power's check at the least favourable point, from the same seed,
+  # draws the studies the search drew at each number of cases.
+  at_least <- function(cases) {
+    gxe_power(cases, ror = 2, gene_prevalence = 0.3, quantiles = 4, or_e = 2, or_g = 1.5,
+              or_e_range = sized$or_e_at_min, or_g_range = sized$or_g_at_min,
+              simulate = 1000, seed = 5)$sim_power_min
+  }
+  expect_gte(at_least(sized$sim_cases), 0.8)
+  expect_lt(at_least(sized$sim_cases - 1), 0.8)
+
+  expect_error(do.call(gxe_size, c(list(0.8), design, list(size_by = "simulation"))),
+               'size_by = "simulation": needs simulate: the studies to simulate', fixed = TRUE,
+               class = "gxe_input_error")
+  expect_error(do.call(gxe_size, c(list(0.8), design, list(simulate = 10, size_by = "both"))),
+               'size_by = "both": is not one of formula, simulation', fixed = TRUE,
+               class = "gxe_input_error")
 })
