@@ -19,6 +19,20 @@
 
 namespace gxe::model {
 
+// The rules of the Newton fits of logistic models to tables, this one and
+// the full model's fit of a simulated study. Converged when the squared
+// Newton decrement U' I^-1 U, twice the predicted gain in log-likelihood, is
+// below kNewtonDecrement (1 + total count): the estimate is then within about
+// 1e-10 sqrt(1 + total) standard errors of the maximum, and quadratic
+// convergence takes it to full precision in the final step. Scaling with the
+// total keeps the test above the rounding floor of the score, which grows
+// like eps^2 times the total. A step is halved at most kMaxHalvings times,
+// and accepted when it lowers the log-likelihood by no more than its
+// rounding error, kRoundingSlack times the sum of the magnitudes of its terms.
+inline constexpr double kNewtonDecrement = 1e-20;
+inline constexpr int kMaxHalvings = 60;
+inline constexpr double kRoundingSlack = 1e-12;
+
 struct ReducedFit {
   bool converged = false;  // false: a separated table, or no convergence in the step limit
   std::array<double, 3> a{};     // (a0, ag, ae) at the maximum

@@ -14,21 +14,15 @@
 namespace gxe::simulate {
 namespace {
 
-// Converged when the squared Newton decrement U' I^-1 U, twice the predicted
-// gain in log-likelihood, is below kDecrement (1 + total count): the estimate
-// is then within about 1e-10 sqrt(1 + total) standard errors of the maximum,
-// and quadratic convergence takes it to full precision in the final step.
-// Scaling with the total keeps the test above the rounding floor of the score,
-// which grows like eps^2 times the total.
-constexpr double kDecrement = 1e-20;
+// Convergence, step halving and the rounding slack follow the rules of the
+// Newton fits of tables (model/reduced_fit.h).
+using model::kMaxHalvings;
+using model::kNewtonDecrement;
+using model::kRoundingSlack;
 // A finite maximum is reached in a handful of steps from the start below;
 // estimates of a few tens (nearly separated tables) take about one step per
 // unit, so this limit only stops what would not end.
 constexpr int kMaxNewtonSteps = 200;
-constexpr int kMaxHalvings = 60;
-// A step is accepted when it lowers the log-likelihood by no more than its
-// rounding error, a few eps times the sum of the magnitudes of its terms.
-constexpr double kRoundingSlack = 1e-12;
 
 // Log-likelihood, score and information of one line a + b s at one point.
 struct LineState {
@@ -126,7 +120,7 @@ LineFit fit_line(const double* y, const double* c, int k) {
     ysum += y[s];
     csum += c[s];
   }
-  const double tol = kDecrement * (1.0 + ysum + csum);
+  const double tol = kNewtonDecrement * (1.0 + ysum + csum);
   double a = std::log(ysum) - std::log(csum);
   double b = 0.0;
   LineState cur = evaluate(y, c, k, a, b);
