@@ -130,3 +130,31 @@ gxe_fuzz() {
   rm -rf "$scratch"
   return $status
 }
+
+# Packages of the web page (web/): node and npm for its bundle and tests,
+# the browser its tests drive headless, and the compiler of the engine
+# module; installed only by the commands that build the page.
+GXE_WEB_PACKAGES=(nodejs npm chromium emscripten)
+
+# gxe_web_build
+#
+# Installs the page's npm packages as package-lock.json pins them (when
+# they are missing or the lock file is newer), builds the engine module into
+# build/web-engine and the page into build/web, quietly unless it fails.
+gxe_web_build() {
+  local web="$GXE_ROOT/web" log="$GXE_ROOT/build/web.log"
+  mkdir -p "$GXE_ROOT/build"
+  if [ ! -d "$web/node_modules" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
+    if ! (cd "$web" && npm ci --no-audit --no-fund --loglevel=error) >"$log" 2>&1; then
+      cat "$log" >&2
+      echo "npm ci of the page's packages failed (log: $log)" >&2
+      return 1
+    fi
+  fi
+  bash "$web/engine/build.sh" || return 1
+  if ! node "$web/build.mjs" >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "The page's build failed (log: $log)" >&2
+    return 1
+  fi
+}

@@ -5,11 +5,13 @@
 # the program nor the installed package loads a solver library, then a clang build with
 # AddressSanitizer + UndefinedBehaviorSanitizer, whose fuzz targets (libFuzzer;
 # the dialogue's, the command line's and the batch file's) then get a
-# 60-second smoke run over their seed corpora. In between, a clang build of
-# the libraries with ThreadSanitizer runs the test of calculations on several
-# threads at once, failing on any data race it reports.
+# 60-second smoke run over their seed corpora. After the checked build, the
+# web page is built (with its engine module) and driven in headless
+# Chromium. In between, a clang build of the libraries with ThreadSanitizer
+# runs the test of calculations on several threads at once, failing on any
+# data race it reports.
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
-gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}"
+gxe_install_missing "${GXE_FUZZ_PACKAGES[@]}" "${GXE_R_PACKAGES[@]}" "${GXE_WEB_PACKAGES[@]}"
 cd "$GXE_ROOT"
 status=0
 run_suite() {
@@ -34,6 +36,13 @@ for lib in build/werror/gxeplan build/r/gxeplan.Rcheck/gxeplan/libs/gxeplan.so; 
     echo "$lib: links a MINPACK library"; status=1
   fi
 done
+echo "== web page: build and browser tests"
+web_start=$SECONDS
+# The page in headless Chromium; its rows are compared with the csv of the
+# command line just built.
+{ gxe_web_build && (cd "$GXE_ROOT/web" && GXE_CLI="$GXE_ROOT/build/werror/gxeplan" \
+    node --test --test-reporter=dot page/tests/ </dev/null); } || status=1
+echo "web page: $((SECONDS - web_start)) s"
 run_suite asan || status=1
 echo "== ThreadSanitizer: calculations on several threads"
 { gxe_build tsan && ctest --preset tsan --no-tests=error </dev/null; } || status=1

@@ -1,0 +1,64 @@
+// The page's side of the engine's worker: each call posts {id, op, request}
+// and resolves with the engine's answer; progress messages go to the
+// caller's callback. cancel() terminates the worker (the only way to stop a
+// calculation running inside WebAssembly) and starts a fresh one; the
+// pending call then rejects with a Cancelled error.
+export class Cancelled extends Error {
+  constructor() {
+    super('cancelled');
+    this.name = 'Cancelled';
+  }
+}
+
+export class Engine {
+  constructor(url = 'worker.js') {
+    this.url = url;
+    this.nextId = 1;
+    this.pending = new Map();
+    this.start();
+  }
+
+  start() {
+    this.worker = new Worker(this.url);
+    this.worker.onmessage = (event) => this.receive(event.data);
+    this.worker.onerror = (event) => {
+      event.preventDefault();
+      this.failAll(new Error(event.message || 'the calculator could not be loaded'));
+    };
+  }
+
+  receive(message) {
+    const call = this.pending.get(message.id);
+    if (!call) return;
+    if (message.type === 'progress') {
+      call.progress?.(message.done, message.total);
+      return;
+    }
+    this.pending.delete(message.id);
+    if (message.type === 'result') call.resolve(message.value);
+    else call.reject(new Error(message.message));
+  }
+
+  failAll(error) {
+    for (const call of this.pending.values()) call.reject(error);
+    this.pending.clear();
+  }
+
+  call(op, request, progress) {
+    const id = this.nextId++;
+    return new Promise((resolve, reject) => {
+      this.pending.set(id, { resolve, reject, progress });
+      this.worker.postMessage({ id, op, request });
+    });
+  }
+
+  get busy() {
+    return this.pending.size > 0;
+  }
+
+  cancel() {
+    this.worker.terminate();
+    this.failAll(new Cancelled());
+    this.start();
+  }
+}
