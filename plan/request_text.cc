@@ -43,6 +43,16 @@ RangeReading read_range(std::string_view text) {
   return reading;
 }
 
+std::string one_bound_rule(Column low, bool low_given) {
+  const auto high = static_cast<Column>(static_cast<std::size_t>(low) + 1);
+  std::string_view neither = "the one value of the conversion";
+  if (low == Column::or_ge_low) neither = "the one value or_ge";
+  if (low == Column::gene_prevalence_low) neither = "the one value gene_prevalence";
+  if (low == Column::allele_frequency_low) neither = "the one carrier prevalence";
+  return "is empty while " + std::string(column_name(low_given ? low : high)) +
+         " is given: give both bounds of the range, or neither for " + std::string(neither);
+}
+
 std::string text_problem(TextForm form, Column c, std::string_view text) {
   switch (form) {
     case TextForm::number:

@@ -39,6 +39,11 @@ struct RangeReading {
 };
 RangeReading read_range(std::string_view text);
 
+// The rule a range given as two columns breaks when only one bound is
+// given, for the empty one: "is empty while or_e_low is given: give both
+// bounds of the range, or neither for the one value of the conversion".
+std::string one_bound_rule(Column low, bool low_given);
+
 // Why `text` is not a value of the form `form` takes (of column `c` for a
 // choice): the problem after the quoted text, "is not a number"; empty when
 // it is one.
