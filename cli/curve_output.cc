@@ -22,20 +22,6 @@ namespace {
 
 using values::format_number;
 
-// "cases" or "ror", as the column over writes the axis.
-std::string_view over_name(plan::Axis over) {
-  return plan::column(plan::Column::over).choices[over == plan::Axis::cases ? 0 : 1];
-}
-
-// The columns in front of a point's calculation: over, x and curve.
-std::vector<std::string> leading_names() {
-  std::vector<std::string> names;
-  for (const plan::Column c : {plan::Column::over, plan::Column::x, plan::Column::curve}) {
-    names.emplace_back(plan::column_name(c));
-  }
-  return names;
-}
-
 // --- csv and json -------------------------------------------------------------------
 
 // The rows of a single calculation, with the axis value and the curve's
@@ -43,13 +29,13 @@ std::vector<std::string> leading_names() {
 class CurveStreamWriter : public CurveWriter {
  public:
   CurveStreamWriter(RowFormat format, std::ostream& out, plan::Axis over, bool simulated)
-      : stream_(format, out, simulated, {}, leading_names()), over_(over) {}
+      : stream_(format, out, simulated, {}, plan::curve_leading_names()), over_(over) {}
 
   void begin() override { stream_.begin(); }
 
   void write(const plan::CurvePoint& p, const plan::Simulation* simulation) override {
-    const plan::Cell leading[] = {std::string(over_name(over_)), p.x, p.series};
-    stream_.write(plan::make_row(p.scenario, p.outcome), simulation, {}, leading);
+    stream_.write(plan::make_row(p.scenario, p.outcome), simulation, {},
+                  plan::curve_leading_cells(over_, p));
   }
 
   void end() override { stream_.end(); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/option_checks.h"
+#include "plan/request_text.h"
 #include "values/number.h"
 
 namespace gxe::cli {
@@ -14,15 +15,12 @@ namespace {
 
 using plan::Column;
 
-enum class Check { number, list, range, choice };
-
 // An option of the design: its column (which gives its name and its text),
-// how it is shown in the help and how it is checked as it is parsed.
+// and how it is shown in the help; its text is checked as its column is read.
 struct OptionEntry {
   Column column;
   const char* type_name;
   const char* help;
-  Check check;
 };
 
 // The lists that do not name a curve take one value in a curve.
@@ -31,30 +29,19 @@ bool single_in_curve(Column c) {
          c == Column::controls_per_case || c == Column::alpha;
 }
 
+// The check of an option's text: the form its column takes, as every front
+// end that reads typed texts reads it.
 CLI::Validator validator(const OptionEntry& s) {
-  switch (s.check) {
-    case Check::number:
-      return number_check();
-    case Check::list:
-      return list_check();
-    case Check::range:
-      return range_check();
-    case Check::choice:
-      break;
-  }
-  return choice_check(s.column);
+  const plan::TextForm form = *plan::text_form(s.column);
+  const Column column = s.column;
+  return check_with(
+      [form, column](std::string_view t) { return plan::text_problem(form, column, t); });
 }
 
 // A check of one setting of the simulation by the planning library's rule.
 CLI::Validator setting_check(double plan::SimulationSettings::*setting) {
-  return check_with([setting](std::string_view text) -> std::string {
-    const values::NumberReading number = values::read_number(text);
-    if (!number.ok()) return number.problem;
-    plan::SimulationSettings settings;
-    settings.*setting = number.value;
-    const std::optional<plan::Error> e = plan::check(settings);
-    return e ? e->plain_rule() : std::string();
-  });
+  return check_with(
+      [setting](std::string_view text) { return plan::setting_problem(setting, text); });
 }
 
 // The design's options, in the order of the help.
@@ -62,83 +49,65 @@ std::vector<OptionEntry> design_option_list(bool curve) {
   return {
       {Column::quantiles, "K",
        "Exposure in K categories of equal frequency\namong controls (quantiles), K from 2 to "
-       "100.\nGive this or --exposure-prevalences.",
-       Check::number},
+       "100.\nGive this or --exposure-prevalences."},
       {Column::exposure_prevalences, "P1,...,PK",
-       "Exposure in K categories with these\nfrequencies among controls, summing to 1.",
-       Check::list},
+       "Exposure in K categories with these\nfrequencies among controls, summing to 1."},
       {Column::gene_prevalence, "P[,...]",
        "Proportion of carriers of the gene among\ncontrols, between 0 and 1. Required, unless\n"
-       "--allele-frequency is given.",
-       Check::list},
+       "--allele-frequency is given."},
       {Column::allele_frequency, "Q[,...]",
        "Instead of --gene-prevalence: frequency of\nthe risk allele among controls, between 0\n"
-       "and 1, with --genetic-model; carriers are in\nHardy-Weinberg proportions.",
-       Check::list},
+       "and 1, with --genetic-model; carriers are in\nHardy-Weinberg proportions."},
       {Column::genetic_model, "dominant|recessive",
        "Who carries the gene: dominant, one or two\ncopies of the allele, 1-(1-Q)^2 of "
-       "controls;\nrecessive, two copies, Q^2.",
-       Check::choice},
+       "controls;\nrecessive, two copies, Q^2."},
       {Column::controls_per_case, "C[,...]",
-       "Number of controls per case.", Check::list},
+       "Number of controls per case."},
       {Column::or_e, "X",
        "OR^tb(E|G=0) under the null: odds ratio of\nthe top versus the bottom exposure "
-       "category\namong non-carriers.",
-       Check::number},
+       "category\namong non-carriers."},
       {Column::or_g, "X",
        "OR(G|E=0) under the null: odds ratio of\ncarriers versus non-carriers in the bottom\n"
-       "exposure category.",
-       Check::number},
+       "exposure category."},
       {Column::ror, "X[,...]",
        curve ? "With --over cases: ROR^tb under the alternative,\none curve per value (the ratio "
                "of the top-versus-\nbottom exposure odds ratios of carriers and of\n"
                "non-carriers)."
              : "ROR^tb under the alternative: the ratio of the\ntop-versus-bottom exposure odds "
-               "ratios of\ncarriers and of non-carriers.",
-       Check::list},
+               "ratios of\ncarriers and of non-carriers."},
       {Column::or_e_low, "LO:HI",
        "Range of OR^tb(E|G=0) under the alternative\nto search, such as 1.5:2.5. Default: the "
-       "one\nvalue that keeps --or-e and --or-g as the\nmarginal odds ratios.",
-       Check::range},
+       "one\nvalue that keeps --or-e and --or-g as the\nmarginal odds ratios."},
       {Column::or_g_low, "LO:HI",
        "Range of OR(G|E=0) under the alternative to\nsearch, such as 1:2. Default: as for\n"
-       "--or-e-range.",
-       Check::range},
+       "--or-e-range."},
       {Column::or_ge, "X",
        "OR^tb(G,E) among controls: odds ratio of\nbeing a carrier in the top versus the bottom\n"
        "exposure category (1: gene and exposure\nindependent). The odds ratios above are then\n"
-       "conditional on both.",
-       Check::number},
+       "conditional on both."},
       {Column::or_ge_low, "LO:HI",
        "Range of OR^tb(G,E) among controls to search\ntoo, such as 0.7:1.5 (with both ranges of "
-       "the\nodds ratios). Default: the one value --or-ge.",
-       Check::range},
+       "the\nodds ratios). Default: the one value --or-ge."},
       {Column::gene_prevalence_low, "LO:HI",
        "Range of the carrier prevalence among\ncontrols to search too, such as 0.2:0.4 (with\n"
-       "both ranges of the odds ratios). Default: the\none value --gene-prevalence.",
-       Check::range},
+       "both ranges of the odds ratios). Default: the\none value --gene-prevalence."},
       {Column::allele_frequency_low, "LO:HI",
        "Instead of --gene-prevalence-range: a range\nof the risk allele's frequency to search, "
-       "with\n--genetic-model.",
-       Check::range},
+       "with\n--genetic-model."},
       {Column::alpha, "A[,...]",
        "Two-sided level of the test: 5e-8 for\ngenome-wide significance, 0.05/m for a\n"
-       "Bonferroni correction over m tests.",
-       Check::list},
+       "Bonferroni correction over m tests."},
       {Column::search, "global|centre",
        "global: the true extremes over the box, from\nthe best points of a grid, each refined;\n"
        "centre: one local search from the centre of\nthe box, as the question-by-question "
-       "dialogue\ndoes.",
-       Check::choice},
+       "dialogue\ndoes."},
       {Column::direction, "risk|protective",
        "Detect: the side of 1 on which the detectable\nROR^tb is sought, above 1 (risk) or below 1\n"
-       "(protective).",
-       Check::choice},
+       "(protective)."},
       {Column::test, "null-variance|wald|lr",
        "The test whose power is computed.\nnull-variance: the classical formula, critical\n"
        "value from the null's variance (the\ndialogue's); wald: the Wald test as fitted\n"
-       "software runs it, variance at the fitted\nvalues; lr: the likelihood-ratio test.",
-       Check::choice},
+       "software runs it, variance at the fitted\nvalues; lr: the likelihood-ratio test."},
   };
 }
 
@@ -257,40 +226,8 @@ const std::string& DesignOptions::text(Column c) const {
 }
 
 plan::Request DesignOptions::request(plan::Mode mode) const {
-  plan::Request r;
-  r.mode = mode;
-  const auto list = [&](Column c, std::vector<double>& values) {
-    if (given(c)) values = values::read_number_list(text(c)).values;
-  };
-  const auto number = [&](Column c, std::optional<double>& value) {
-    if (given(c)) value = values::read_number(text(c)).value;
-  };
-  list(Column::cases, r.cases);
-  list(Column::power, r.power);
-  list(Column::ror, r.ror);
-  list(Column::gene_prevalence, r.gene_prevalence);
-  list(Column::allele_frequency, r.allele_frequency);
-  list(Column::controls_per_case, r.controls_per_case);
-  list(Column::alpha, r.alpha);
-  list(Column::exposure_prevalences, r.exposure_prevalences);
-  number(Column::quantiles, r.quantiles);
-  number(Column::or_e, r.or_e);
-  number(Column::or_g, r.or_g);
-  number(Column::or_ge, r.or_ge);
-  if (given(Column::genetic_model)) r.genetic_model = plan::parse_genetic_model(genetic_model_);
-  if (given(Column::or_e_low)) r.ranges.or_e = read_range(or_e_range_).range;
-  if (given(Column::or_g_low)) r.ranges.or_g = read_range(or_g_range_).range;
-  if (given(Column::or_ge_low)) r.ranges.or_ge = read_range(or_ge_range_).range;
-  if (given(Column::gene_prevalence_low)) {
-    r.ranges.gene_prevalence = read_range(gene_prevalence_range_).range;
-  }
-  if (given(Column::allele_frequency_low)) {
-    r.allele_frequency_range = read_range(allele_frequency_range_).range;
-  }
-  if (given(Column::search)) r.search = plan::parse_search_method(search_);
-  if (given(Column::test)) r.test = plan::parse_test(test_);
-  if (given(Column::direction)) r.direction = plan::parse_direction(direction_);
-  return r;
+  return plan::request_from_texts(
+      mode, [this](Column c) { return given(c) ? &text(c) : nullptr; });
 }
 
 plan::SimulationSettings DesignOptions::simulation() const {
@@ -300,54 +237,25 @@ plan::SimulationSettings DesignOptions::simulation() const {
 }
 
 std::string DesignOptions::simulation_problem(std::optional<plan::Mode> mode) const {
-  const plan::SimulationSettings settings = simulation();
-  if (settings.size_by != plan::SizeBy::simulation) return {};
-  if (const std::optional<plan::Error> e = plan::check(settings)) {
-    return "--size-by: " + e->value + " " + option_rule(*e);
-  }
-  if (mode && *mode != plan::Mode::size) {
-    return "--size-by: " + values::quoted(size_by_) +
-           " needs a sample-size calculation: gxeplan size, a curve of the study size "
-           "(--over ror with --power) or the size rows of a batch";
-  }
-  return {};
+  const std::string problem = plan::size_by_problem(simulation(), size_by_, mode);
+  return problem.empty() ? problem : "--size-by: " + problem;
 }
 
 Format DesignOptions::format() const {
   return format_ == "csv" ? Format::csv : format_ == "json" ? Format::json : Format::table;
 }
 
-std::string option_rule(const values::Fault& fault) {
-  return fault.rule_naming([](std::string_view name) {
-    const std::optional<Column> c = plan::find_column(name);
-    return c ? plan::option_name(*c) : "--" + std::string(name);
-  });
-}
-
 std::string DesignOptions::message(const plan::RequestError& request_error, Texts others) const {
   const plan::Error& e = request_error.error;
   const std::optional<Column> c = plan::find_column(e.input);
   const std::string option = c ? plan::option_name(*c) : "--" + e.input;
-  if (e.input.empty()) return option_rule(e);
-  if (e.value.empty()) return option + " " + option_rule(e);
+  if (e.input.empty()) return plan::option_rule(e);
+  if (e.value.empty()) return option + " " + plan::option_rule(e);
   const std::string* typed_text = c ? &text(*c) : &none_;
   for (const auto& [name, other] : others) {
     if (name == e.input) typed_text = other;
   }
-  const std::string& typed = *typed_text;
-  // A value made of several numbers is quoted whole, then the number the
-  // rule is about.
-  const bool range = option.ends_with("-range");
-  if (c == Column::exposure_prevalences || range) {
-    return option + ": " + values::quoted(typed) + ": " + e.input + " = " + e.value + ": " +
-           option_rule(e);
-  }
-  if (!request_error.item) return option + ": " + values::quoted(typed) + " " + option_rule(e);
-  // The list item, and the whole list: "0" in "0,3" shows a decimal comma
-  // read as a list.
-  const values::ListReading list = values::read_number_list(typed);
-  return option + ": " + values::quoted(list.items.at(*request_error.item)) + " in " +
-         values::quoted(typed) + " " + option_rule(e);
+  return option + ": " + plan::typed_value_message(request_error, *typed_text);
 }
 
 }  // namespace gxe::cli

@@ -81,10 +81,6 @@ class DesignOptions {
   std::string none_;
 };
 
-// A rule's references to other inputs, {cases}, as the command line names
-// them: --cases.
-std::string option_rule(const values::Fault& fault);
-
 }  // namespace gxe::cli
 
 #endif  // GXE_CLI_DESIGN_OPTIONS_H_

@@ -10,25 +10,6 @@
 
 namespace gxe::cli {
 
-RangeReading read_range(std::string_view text) {
-  const std::size_t colon = text.find(':');
-  if (colon == std::string_view::npos || text.find(':', colon + 1) != std::string_view::npos) {
-    return {{}, "is not a range LO:HI of two numbers (write 1.5:2.5)"};
-  }
-  RangeReading reading;
-  const std::string_view bounds[] = {text.substr(0, colon), text.substr(colon + 1)};
-  double* ends[] = {&reading.range.low, &reading.range.high};
-  for (int i = 0; i < 2; ++i) {
-    const values::NumberReading number = values::read_number(bounds[i]);
-    if (!number.ok()) {
-      return {{}, "is not a range LO:HI of two numbers: " + values::quoted(bounds[i]) + " " +
-                      number.problem};
-    }
-    *ends[i] = number.value;
-  }
-  return reading;
-}
-
 CLI::Validator check_with(std::function<std::string(std::string_view)> problem_of) {
   return CLI::Validator(
       [problem_of = std::move(problem_of)](std::string& text) -> std::string {
@@ -47,12 +28,6 @@ const CLI::Validator& number_check() {
 const CLI::Validator& list_check() {
   static const CLI::Validator check =
       check_with([](std::string_view t) { return values::read_number_list(t).problem; });
-  return check;
-}
-
-const CLI::Validator& range_check() {
-  static const CLI::Validator check =
-      check_with([](std::string_view t) { return read_range(t).problem; });
   return check;
 }
 

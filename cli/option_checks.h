@@ -26,7 +26,6 @@ CLI::Validator check_with(std::function<std::string(std::string_view)> problem_o
 
 const CLI::Validator& number_check();
 const CLI::Validator& list_check();
-const CLI::Validator& range_check();
 // One of a text column's values, or of a front end's own choices.
 CLI::Validator choice_check(plan::Column column);
 CLI::Validator choice_check(std::initializer_list<std::string_view> choices);
@@ -35,13 +34,6 @@ CLI::Validator whole_number_from(int low, int high);
 // A file written whole (--output, --plot): a name, not too long once the
 // temporary name it is first written under adds its suffix.
 const CLI::Validator& file_name_check();
-
-// "LO:HI", two numbers separated by one colon, or why the text is not one.
-struct RangeReading {
-  plan::Range range;
-  std::string problem;
-};
-RangeReading read_range(std::string_view text);
 
 }  // namespace gxe::cli
 

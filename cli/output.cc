@@ -120,20 +120,7 @@ RowStream::RowStream(RowFormat format, std::ostream& out, bool simulated,
 void RowStream::begin() {
   switch (format_) {
     case RowFormat::csv:
-      for (const std::string& name : leading_names_) out_ << plan::csv_field(name) << ',';
-      for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-        out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::row_column_name(i));
-      }
-      if (simulated_) {
-        for (std::size_t i = 0; i < plan::kSimulationColumnCount; ++i) {
-          out_ << ',' << plan::simulation_column_name(i);
-        }
-      }
-      for (std::size_t i = 0; i < plan::kAssociationColumnCount; ++i) {
-        out_ << ',' << plan::association_column_name(i);
-      }
-      for (const std::string& name : carried_names_) out_ << ',' << plan::csv_field(name);
-      out_ << "\r\n";
+      out_ << plan::csv_record(plan::row_names(simulated_, leading_names_, carried_names_));
       return;
     case RowFormat::json:
       out_ << '[';
@@ -158,22 +145,12 @@ void RowStream::write(const plan::Row& row, const plan::Simulation* simulation,
     return i < leading.size() ? leading[i] : plan::Cell();
   };
   if (format_ == RowFormat::csv) {
-    for (std::size_t i = 0; i < leading_names_.size(); ++i) {
-      out_ << plan::csv_field(plan::cell_text(leading_cell(i))) << ',';
-    }
-    for (std::size_t i = 0; i < plan::kColumnCount; ++i) {
-      out_ << (i == 0 ? "" : ",") << plan::csv_field(plan::cell_text(row.cells[i]));
-    }
-    if (simulated_) {
-      for (const plan::Cell& cell : plan::simulation_cells(simulation)) {
-        out_ << ',' << plan::csv_field(plan::cell_text(cell));
-      }
-    }
-    for (const plan::Cell& cell : row.association) out_ << ',' << plan::csv_field(plan::cell_text(cell));
-    for (std::size_t i = 0; i < carried_names_.size(); ++i) {
-      out_ << ',' << plan::csv_field(carried_text(i));
-    }
-    out_ << "\r\n";
+    std::vector<plan::Cell> leading_cells(leading_names_.size());
+    for (std::size_t i = 0; i < leading_cells.size(); ++i) leading_cells[i] = leading_cell(i);
+    std::vector<std::string_view> carried_texts(carried_names_.size());
+    for (std::size_t i = 0; i < carried_texts.size(); ++i) carried_texts[i] = carried_text(i);
+    out_ << plan::csv_record(
+        plan::row_texts(row, simulation, simulated_, leading_cells, carried_texts));
     return;
   }
   Json object = Json::object();

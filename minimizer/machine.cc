@@ -6,10 +6,10 @@
 #include "minimizer/machine.h"
 
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 
 #include "console/console.h"
@@ -18,6 +18,16 @@
 namespace gxe::minimizer {
 
 namespace {
+
+// The stored bits of `from` read as a `To` of the same size (std::bit_cast,
+// which the WebAssembly build's C++ library lacks).
+template <class To, class From>
+To bits_as(const From& from) {
+  static_assert(sizeof(To) == sizeof(From));
+  To to;
+  std::memcpy(&to, &from, sizeof to);
+  return to;
+}
 
 // Exit status of the stops of this unit (unknown number format, impossible
 // precision, constant index out of range). They cannot occur with IEEE 754
@@ -61,7 +71,7 @@ constexpr std::array<BitPattern, 5> kIeeeConstants{{
 std::array<double, 5> identify_format() {
   volatile double stored = 1e13;
   const double probe = stored;
-  const auto halves = std::bit_cast<Halves>(probe);
+  const auto halves = bits_as<Halves>(probe);
   bool high_first = false;
   if (halves[0] == kProbePattern.high && halves[1] == kProbePattern.low) {
     high_first = true;  // big-endian IEEE
@@ -80,7 +90,7 @@ std::array<double, 5> identify_format() {
   for (std::size_t k = 0; k < c.size(); ++k) {
     const BitPattern& b = kIeeeConstants[k];
     const Halves h = high_first ? Halves{b.high, b.low} : Halves{b.low, b.high};
-    c[k] = std::bit_cast<double>(h);
+    c[k] = bits_as<double>(h);
   }
   if (!(c[3] < 1.0)) stop_with_code("778");
   return c;

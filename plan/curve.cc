@@ -267,4 +267,17 @@ CurveExpansion expand_curve(Request request, Axis over, double from, double to, 
   return out;
 }
 
+std::vector<std::string> curve_leading_names() {
+  std::vector<std::string> names;
+  for (const Column c : {Column::over, Column::x, Column::curve}) {
+    names.emplace_back(column_name(c));
+  }
+  return names;
+}
+
+std::array<Cell, 3> curve_leading_cells(Axis over, const CurvePoint& point) {
+  const std::string_view axis = column(Column::over).choices[over == Axis::cases ? 0 : 1];
+  return {std::string(axis), point.x, point.series};
+}
+
 }  // namespace gxe::plan

@@ -12,11 +12,14 @@
 //               (in size mode) the size needed against ROR^tb, one curve per
 //               target power.
 
+#include <array>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "plan/plan.h"
 #include "plan/request.h"
+#include "plan/row.h"
 
 namespace gxe::plan {
 
@@ -82,6 +85,12 @@ std::vector<CurvePoint> curve(const CurveQuery& query);
 
 // The scenarios behind the points, without computing them.
 std::vector<CurvePoint> curve_points(const CurveQuery& query);
+
+// The columns a point's row has in front of its calculation's (over, x and
+// curve), and their cells at a point: the axis's name ("cases" or "ror"),
+// the axis value and the value that names the point's curve.
+std::vector<std::string> curve_leading_names();
+std::array<Cell, 3> curve_leading_cells(Axis over, const CurvePoint& point);
 
 }  // namespace gxe::plan
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <fmt/format.h>
 #include <limits>
 #include <memory>
 #include <span>
@@ -195,12 +195,7 @@ std::string beyond_reach_rule(const std::string& where) {
 }
 
 // A number in a message, to 4 significant digits.
-std::string short_number(double x) {
-  std::array<char, 32> text{};
-  const auto [end, ec] =
-      std::to_chars(text.data(), text.data() + text.size(), x, std::chars_format::general, 4);
-  return std::string(text.data(), end);
-}
+std::string short_number(double x) { return fmt::format("{:.4g}", x); }
 
 // A point of the alternative in search variables, as messages name it:
 // "OR(G|E=0) = 1, OR^tb(E|G=0) = 1e+04".

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cmath>
+#include <fmt/format.h>
 #include <optional>
 #include <string>
 #include <variant>
@@ -19,13 +19,7 @@ using values::format_number;
 
 // `x` with `decimals` decimals, rounded correctly and in the same way
 // whatever the locale.
-std::string fixed(double x, int decimals) {
-  std::array<char, 512> buffer{};  // a double in fixed notation has at most 309 integer digits
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x,
-                                       std::chars_format::fixed, decimals);
-  if (ec != std::errc()) return format_number(x);
-  return std::string(buffer.data(), end);
-}
+std::string fixed(double x, int decimals) { return fmt::format("{:.{}f}", x, decimals); }
 
 // `text` in `width` columns, blanks after it (left) or before it (right).
 std::string left(std::string_view text, std::size_t width) {

@@ -167,4 +167,43 @@ std::string csv_field(std::string_view text) {
   return field + "\"";
 }
 
+std::vector<std::string> row_names(bool simulated, std::span<const std::string> leading,
+                                   std::span<const std::string> carried) {
+  std::vector<std::string> names(leading.begin(), leading.end());
+  for (std::size_t i = 0; i < kColumnCount; ++i) names.emplace_back(row_column_name(i));
+  if (simulated) {
+    for (std::size_t i = 0; i < kSimulationColumnCount; ++i) {
+      names.emplace_back(simulation_column_name(i));
+    }
+  }
+  for (std::size_t i = 0; i < kAssociationColumnCount; ++i) {
+    names.emplace_back(association_column_name(i));
+  }
+  names.insert(names.end(), carried.begin(), carried.end());
+  return names;
+}
+
+std::vector<std::string> row_texts(const Row& row, const Simulation* simulation, bool simulated,
+                                   std::span<const Cell> leading,
+                                   std::span<const std::string_view> carried) {
+  std::vector<std::string> texts;
+  for (const Cell& cell : leading) texts.push_back(cell_text(cell));
+  for (const Cell& cell : row.cells) texts.push_back(cell_text(cell));
+  if (simulated) {
+    for (const Cell& cell : simulation_cells(simulation)) texts.push_back(cell_text(cell));
+  }
+  for (const Cell& cell : row.association) texts.push_back(cell_text(cell));
+  texts.insert(texts.end(), carried.begin(), carried.end());
+  return texts;
+}
+
+std::string csv_record(std::span<const std::string> fields) {
+  std::string record;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) record += ',';
+    record += csv_field(fields[i]);
+  }
+  return record + "\r\n";
+}
+
 }  // namespace gxe::plan

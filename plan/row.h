@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -113,6 +114,26 @@ std::string cell_text(const Cell& cell);
 // A field as RFC 4180 writes it: in double quotes, with quotes doubled, when
 // it holds a comma, a quote or a line break; as it is otherwise.
 std::string csv_field(std::string_view text);
+
+// --- Rows as text ------------------------------------------------------------------
+
+// The names of the columns rows are written under, in order: `leading`
+// (a curve's axis and curve columns), the row's columns, the simulation
+// check's when `simulated`, the association's and the test's, then
+// `carried` (columns of an input file passed through).
+std::vector<std::string> row_names(bool simulated, std::span<const std::string> leading = {},
+                                   std::span<const std::string> carried = {});
+
+// The texts of a row's cells under row_names (cell_text): one per leading
+// cell, the row's, the check's (empty without `simulation`) when
+// `simulated`, then the carried texts as given.
+std::vector<std::string> row_texts(const Row& row, const Simulation* simulation, bool simulated,
+                                   std::span<const Cell> leading = {},
+                                   std::span<const std::string_view> carried = {});
+
+// One csv record: the fields as csv_field writes them, separated by commas
+// and ended by CRLF.
+std::string csv_record(std::span<const std::string> fields);
 
 }  // namespace gxe::plan
 

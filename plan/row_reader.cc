@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "plan/request_text.h"
 #include "values/number.h"
 
 namespace gxe::plan {
@@ -285,16 +286,10 @@ class DesignReader {
     return true;
   }
 
-  // A range; `neither` says what leaving both bounds empty means.
-  bool range(Column low, Column high, std::optional<Range>& range,
-             std::string_view neither = "the one value of the conversion") {
+  // A range: both bounds or neither.
+  bool range(Column low, Column high, std::optional<Range>& range) {
     const bool has_low = cells_.given(low);
-    if (has_low != cells_.given(high)) {
-      return fail(has_low ? high : low,
-                  "is empty while " + std::string(column_name(has_low ? low : high)) +
-                      " is given: give both bounds of the range, or neither for " +
-                      std::string(neither));
-    }
+    if (has_low != cells_.given(high)) return fail(has_low ? high : low, one_bound_rule(low, has_low));
     std::optional<double> bounds[2];
     if (!number(low, bounds[0]) || !number(high, bounds[1])) return false;
     if (has_low) range = Range{*bounds[0], *bounds[1]};
@@ -312,11 +307,11 @@ class DesignReader {
            number(Column::ror, r.ror) && number(Column::or_ge, r.or_ge) &&
            range(Column::or_e_low, Column::or_e_high, r.ranges.or_e) &&
            range(Column::or_g_low, Column::or_g_high, r.ranges.or_g) &&
-           range(Column::or_ge_low, Column::or_ge_high, r.ranges.or_ge, "the one value or_ge") &&
+           range(Column::or_ge_low, Column::or_ge_high, r.ranges.or_ge) &&
            range(Column::gene_prevalence_low, Column::gene_prevalence_high,
-                 r.ranges.gene_prevalence, "the one value gene_prevalence") &&
+                 r.ranges.gene_prevalence) &&
            range(Column::allele_frequency_low, Column::allele_frequency_high,
-                 r.allele_frequency_range, "the one carrier prevalence") &&
+                 r.allele_frequency_range) &&
            number(Column::alpha, r.alpha) &&
            choice(Column::search, r.search, parse_search_method) &&
            choice(Column::test, r.test, parse_test) &&

@@ -7,7 +7,7 @@ set -euo pipefail
 GXE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 GXE_PACKAGES=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
               libbenchmark-dev libeigen3-dev libcli11-dev nlohmann-json3-dev libfmt-dev
-              libcsv-dev libplplot-dev plplot-driver-cairo libboost-dev)
+              libfast-float-dev libcsv-dev libplplot-dev plplot-driver-cairo libboost-dev)
 
 gxe_install_missing() {
   local missing=() pkg

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs the whole test suite twice:
-# a checked build with warnings as errors (g++), with the R package's build
+# a checked build with warnings as errors (g++), with the web page's engine
+# built with emscripten and compared with it under node, the R package's build
 # and R CMD check (failing on an ERROR or a WARNING) and a look that neither
 # the program nor the installed package loads a solver library, then a clang build with
 # AddressSanitizer + UndefinedBehaviorSanitizer, whose fuzz targets (libFuzzer;
@@ -20,6 +21,9 @@ run_suite() {
   ctest --preset "$1" --no-tests=error </dev/null
 }
 run_suite werror || status=1
+echo "== web page's engine: WebAssembly against the command line"
+{ bash "$GXE_ROOT/web/engine/build.sh" && \
+  node --no-experimental-fetch "$GXE_ROOT/web/engine/engine.test.js" </dev/null; } || status=1
 echo "== R package: build and R CMD check"
 r_start=$SECONDS
 # The package's rows are compared with the csv of the command line just built.

@@ -1,9 +1,11 @@
 #include "values/number.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
+#include <fast_float/fast_float.h>
+#include <fmt/format.h>
 #include <limits>
 #include <string>
 #include <system_error>
@@ -125,12 +127,20 @@ NumberReading read_number(std::string_view text) {
   if (at != text.size()) return {0.0, kNotANumber};
   if (leading_zero) return {0.0, kLeadingZero};
 
+  // Correctly rounded to the nearest double. A magnitude beyond the largest
+  // double rounds to infinity and one below half the smallest subnormal to
+  // zero; both are refused rather than read as a number the user never
+  // wrote (subnormals themselves are kept).
   NumberReading reading;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), reading.value);
-  if (ec == std::errc::result_out_of_range) {
+  const auto [end, ec] =
+      fast_float::from_chars(text.data(), text.data() + text.size(), reading.value);
+  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, kNotANumber};
+  const std::size_t mantissa_end = text.find_first_of("eE");
+  const bool nonzero_digit =
+      text.substr(0, mantissa_end).find_first_of("123456789") != std::string_view::npos;
+  if (std::isinf(reading.value) || (reading.value == 0.0 && nonzero_digit)) {
     return {0.0, "is too large or too small to be represented as a number"};
   }
-  if (ec != std::errc() || end != text.data() + text.size()) return {0.0, kNotANumber};
   return reading;
 }
 
@@ -195,11 +205,56 @@ ListReading read_number_list(std::string_view text) {
 }
 
 std::string format_number(double value) {
-  // 32 characters hold the longest shortest form, "-2.2250738585072014e-308".
-  std::array<char, 32> buffer{};
-  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  if (ec != std::errc()) return "?";
-  return std::string(buffer.data(), end);
+  const std::string shortest = fmt::format("{}", value);
+  if (!std::isfinite(value)) return shortest;
+  // fmt gives the shortest digits that read back as `value`, but switches
+  // between fixed and scientific form at fixed exponents (1e-05, 1e+16).
+  // Take its digits d1 d2 ... dn and the exponent of d1, then write whichever
+  // of the two forms is shorter, fixed on a tie: 1500, 0.3, 1e-05, 0.001,
+  // but 1e-04 and 1e+15.
+  const bool negative = shortest[0] == '-';
+  const std::size_t e = shortest.find('e');
+  const std::string_view mantissa =
+      std::string_view(shortest).substr(negative ? 1 : 0, e - (negative ? 1 : 0));
+  // The first digit of the mantissa's digits has the exponent of the point's
+  // place less one, plus fmt's own exponent.
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  int exponent = static_cast<int>(point) - 1 +
+                 (e == std::string::npos ? 0 : std::stoi(shortest.substr(e + 1)));
+  std::string digits;
+  for (const char c : mantissa) {
+    if (c != '.') digits += c;
+  }
+  // Leading zeros ("0.003") move the first digit; trailing ones ("1500")
+  // are not among the shortest digits. Zero keeps one digit.
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    digits = "0";
+    exponent = 0;
+  } else {
+    exponent -= static_cast<int>(first);
+    digits = digits.substr(first, digits.find_last_not_of('0') - first + 1);
+  }
+
+  const auto count = static_cast<int>(digits.size());
+  const std::string sign = negative ? "-" : "";
+  std::string fixed = sign;
+  if (exponent >= count - 1) {
+    // A whole number: its exact digits, as long as the shortest digits
+    // padded with zeros and nearer the value (2053842343162516865024, not
+    // 2053842343162516900000, above 2^53).
+    fixed = fmt::format("{:.0f}", value);
+  } else if (exponent >= 0) {
+    fixed += digits.substr(0, static_cast<std::size_t>(exponent) + 1) + "." +
+             digits.substr(static_cast<std::size_t>(exponent) + 1);
+  } else {
+    fixed += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  }
+  const std::string scientific = sign + digits.substr(0, 1) +
+                                 (count > 1 ? "." + digits.substr(1) : "") +
+                                 fmt::format("e{}{:02}", exponent < 0 ? '-' : '+',
+                                             exponent < 0 ? -exponent : exponent);
+  return fixed.size() <= scientific.size() ? fixed : scientific;
 }
 
 std::string printable(std::string_view text) { return escaped(text, false); }

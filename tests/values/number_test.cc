@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -49,6 +53,13 @@ const NumberCase kNumbers[] = {
     {"-00.5", 0, "has a superfluous leading zero"},
     {"1e999", 0, "is too large or too small to be represented as a number"},
     {"1e-999", 0, "is too large or too small to be represented as a number"},
+    // The edges of the range, as the C++ library's own reader draws them:
+    // the largest double, the least subnormal, and just beyond each.
+    {"1.7976931348623157e308", std::numeric_limits<double>::max(), ""},
+    {"1.7976931348623159e308", 0, "is too large or too small to be represented as a number"},
+    {"3e-324", std::numeric_limits<double>::denorm_min(), ""},
+    {"2e-324", 0, "is too large or too small to be represented as a number"},
+    {"0e-999", 0.0, ""},
 };
 
 TEST(ReadNumber, AcceptsDecimalsAndRefusesEverythingElse) {
@@ -145,6 +156,37 @@ TEST(FormatNumber, ShortestFormRoundTrips) {
     ASSERT_TRUE(back.ok()) << format_number(x) << " " << back.problem;
     EXPECT_EQ(back.value, x) << format_number(x);
   }
+}
+
+// The shortest form is the C++ library's own (std::to_chars with no format:
+// the shorter of fixed and scientific, fixed on a tie), over the exponent
+// thresholds where the two forms trade places and over random bit patterns
+// of every magnitude.
+TEST(FormatNumber, EqualsTheLibraryShortestForm) {
+  const auto library = [](double x) {
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, x);
+    return std::string(buffer, ec == std::errc() ? end : buffer);
+  };
+  std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.5, 1e-4, 1.5e-4, 1e-5, 0.001, 1e15, 1e16,
+                                1.5e16, 123456789012345680.0, 1e21, 1e22, 1e-7, 12345e-10,
+                                std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity()};
+  for (int e = -30; e <= 30; ++e) {
+    for (double m : {1.0, 1.25, 9.999, 3.0}) values.push_back(m * std::pow(10.0, e));
+  }
+  std::mt19937_64 bits(20261208);
+  for (int i = 0; i < 200000; ++i) {
+    const std::uint64_t b = bits();
+    double x = 0;
+    std::memcpy(&x, &b, sizeof x);
+    if (std::isnan(x)) continue;
+    values.push_back(x);
+    values.push_back(std::ldexp(static_cast<double>(b >> 11), -53 - static_cast<int>(b % 40)));
+  }
+  for (double x : values) ASSERT_EQ(format_number(x), library(x)) << std::hexfloat << x;
 }
 
 TEST(Quoted, KeepsAMessageOnOneLine) {
