@@ -10,7 +10,7 @@ import * as Plot from '@observablehq/plot';
 // Dark enough on white for graphics contrast (3:1 at least), of clearly
 // different lightness, each with its own dash pattern.
 export const CURVE_COLOURS = ['#1f3b73', '#b34700', '#7a5c00', '#000000', '#1b6d96', '#00795a'];
-const DASHES = [null, '8 4', '12 3 3 3', '2 3', '10 6', '5 3'];
+const DASHES = [undefined, '8 4', '12 3 3 3', '2 3', '10 6', '5 3'];
 
 const WHAT = {
   power: { y: 'Power', column: 'power_min' },

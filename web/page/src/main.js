@@ -34,6 +34,8 @@ function curveRequest() {
     if (value !== '') request[name] = value;
   }
   request.quantity = request.mode;
+  // The axis takes the place of its field's values.
+  delete request[request.over === 'ror' ? 'ror' : 'cases'];
   return request;
 }
 
@@ -85,7 +87,13 @@ async function calculate() {
   submitted = true;
   const request = designRequest();
   const status = $('status');
-  const check = await checker.call('check', request);
+  let check;
+  try {
+    check = await checker.call('check', request);
+  } catch (error) {
+    status.textContent = `The check failed: ${error.message}`;
+    return;
+  }
   const fields = showErrors(form, check.errors, $('form-error'));
   if (check.errors.length) {
     status.textContent = `Nothing calculated: ${check.errors.length === 1 ? 'one entry needs' : `${check.errors.length} entries need`} correcting.`;
