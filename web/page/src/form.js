@@ -71,7 +71,10 @@ function control(spec, label, help) {
 }
 
 function withDefault(spec) {
-  return spec.default ? `${sentence(spec.help)} (default ${spec.default})` : sentence(spec.help);
+  // A list column's help names the separator of a csv cell; a field takes
+  // the command line's commas.
+  const help = spec.kind === 'numbers' ? `${sentence(spec.help)}; here separated by commas` : sentence(spec.help);
+  return spec.default ? `${help} (default ${spec.default})` : help;
 }
 
 function codeLabel(text, name) {

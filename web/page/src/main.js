@@ -28,11 +28,7 @@ function designRequest() {
 }
 
 function curveRequest() {
-  const request = designRequest();
-  for (const { name } of CURVE_SETTINGS) {
-    const value = curveForm.elements.namedItem(name).value.trim();
-    if (value !== '') request[name] = value;
-  }
+  const request = { ...designRequest(), ...curveFields() };
   request.quantity = request.mode;
   // The axis takes the place of its field's values.
   delete request[request.over === 'ror' ? 'ror' : 'cases'];
@@ -41,11 +37,24 @@ function curveRequest() {
 
 // Judges the fields as they are typed: only those already touched, until
 // the first calculation asked for.
+const isCurveKey = (key) => CURVE_SETTINGS.some((s) => s.name === key);
+
+function curveFields() {
+  const fields = {};
+  for (const { name } of CURVE_SETTINGS) {
+    const value = curveForm.elements.namedItem(name).value.trim();
+    if (value !== '') fields[name] = value;
+  }
+  return fields;
+}
+
 async function checkAsTyped() {
   const sequence = ++checkSequence;
-  const answer = await checker.call('check', designRequest()).catch(() => null);
+  const answer = await checker.call('check', { ...designRequest(), ...curveFields() }).catch(() => null);
   if (!answer || sequence !== checkSequence) return;
-  showErrors(form, answer.errors, $('form-error'), submitted ? null : touched);
+  const design = answer.errors.filter((e) => !isCurveKey(e.input));
+  showErrors(form, design, $('form-error'), submitted ? null : touched);
+  showErrors(curveForm, answer.errors.filter((e) => isCurveKey(e.input)), null, touched);
 }
 
 let checkTimer = 0;
@@ -145,7 +154,7 @@ async function curve() {
       progressShower($('curve-progress-box'), $('curve-progress'), $('curve-progress-text'), 'done'));
     if (answer.error) {
       // The curve's own settings are judged in its form, the rest in the design's.
-      const curveOwn = CURVE_SETTINGS.some((s) => s.name === answer.error.input);
+      const curveOwn = isCurveKey(answer.error.input);
       showErrors(curveOwn ? curveForm : form, [answer.error], curveOwn ? curveError : $('form-error'));
       status.textContent = 'Nothing drawn: ' + answer.error.message;
       (curveOwn ? curveForm : form).querySelector('[aria-invalid=true]')?.focus();
@@ -194,6 +203,8 @@ async function start() {
     if (event.target.name === 'mode') showModeFields(form);
     scheduleCheck(event);
   });
+  curveForm.addEventListener('input', scheduleCheck);
+  curveForm.addEventListener('change', scheduleCheck);
   form.addEventListener('submit', (event) => { event.preventDefault(); calculate(); });
   curveForm.addEventListener('submit', (event) => { event.preventDefault(); curve(); });
   $('cancel').addEventListener('click', () => runner.cancel());
@@ -213,8 +224,8 @@ async function start() {
   // A design in the address is calculated at once.
   const pairs = [...new URLSearchParams(location.search)];
   if (pairs.length) {
-    const curvePairs = pairs.filter(([k]) => CURVE_SETTINGS.some((s) => s.name === k));
-    const designPairs = pairs.filter(([k]) => !CURVE_SETTINGS.some((s) => s.name === k));
+    const curvePairs = pairs.filter(([k]) => isCurveKey(k));
+    const designPairs = pairs.filter(([k]) => !isCurveKey(k));
     extras = fillForm(form, designPairs);
     for (const [k, v] of curvePairs) curveForm.elements.namedItem(k).value = v;
     if (curvePairs.length) lastCurve = Object.fromEntries(curvePairs);

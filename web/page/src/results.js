@@ -94,12 +94,13 @@ function rowSection(header, row, notes, index, number, varyingColumns) {
   const extremes = [['Least favourable', 'power_min', 'or_g_at_min', 'or_e_at_min'],
     ['Most favourable', 'power_max', 'or_g_at_max', 'or_e_at_max']];
   const headings = ['', 'Power', 'OR(G|E=0)', 'OR^tb(E|G=0)'];
-  // The association and the carrier prevalence where they were searched.
-  for (const [name, title] of [['or_ge_at', 'OR^tb(G,E)'], ['gene_prevalence_at', 'Gene prevalence']]) {
-    if (has(row, index, `${name}_min`) || has(row, index, `${name}_max`)) {
+  // The association and the carrier prevalence where a range of them was
+  // searched (their columns hold the one value otherwise).
+  for (const [name, title] of [['or_ge', 'OR^tb(G,E)'], ['gene_prevalence', 'Gene prevalence']]) {
+    if (has(row, index, `${name}_low`)) {
       headings.push(title);
-      extremes[0].push(`${name}_min`);
-      extremes[1].push(`${name}_max`);
+      extremes[0].push(`${name}_at_min`);
+      extremes[1].push(`${name}_at_max`);
     }
   }
   headings.push('Expected case count below 5');
