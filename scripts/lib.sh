@@ -131,10 +131,12 @@ gxe_fuzz() {
   return $status
 }
 
-# Packages of the web page (web/): node and npm for its bundle and tests,
-# the browser its tests drive headless, and the compiler of the engine
-# module; installed only by the commands that build the page.
-GXE_WEB_PACKAGES=(nodejs npm chromium emscripten)
+# Packages of the web page (web/): node for its bundle and tests, the
+# browser its tests drive headless, and the compiler of the engine module;
+# installed only by the commands that build the page. npm comes with some
+# builds of node and is a package of its own in Debian's: gxe_web_build
+# installs it only when the command is missing.
+GXE_WEB_PACKAGES=(nodejs chromium emscripten)
 
 # gxe_web_build
 #
@@ -144,6 +146,7 @@ GXE_WEB_PACKAGES=(nodejs npm chromium emscripten)
 gxe_web_build() {
   local web="$GXE_ROOT/web" log="$GXE_ROOT/build/web.log"
   mkdir -p "$GXE_ROOT/build"
+  command -v npm >/dev/null || gxe_install_missing npm
   if [ ! -d "$web/node_modules" ] || [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; then
     if ! (cd "$web" && npm ci --no-audit --no-fund --loglevel=error) >"$log" 2>&1; then
       cat "$log" >&2

@@ -68,18 +68,19 @@ export function drawCurve(answer, { width = 640 } = {}) {
       x: 'x', y: value, r: 2.5, fill: colour(c), className: 'curve-point',
       title: (p) => `${curveName} ${c}: ${over === 'ror' ? 'ROR^tb' : 'cases'} ${p.x}, ${WHAT[quantity].y.toLowerCase()} ${p[value]}`,
     }));
-    const last = mine.filter((p) => Number.isFinite(p[value])).at(-1);
-    if (last) {
-      marks.push(Plot.text([last], {
-        x: 'x', y: value, text: () => `${curveName} ${c}`, dx: 6, textAnchor: 'start', fill: '#1a1a1a',
-        fontSize: 12,
-      }));
-    }
   }
+  // The legend in the right margin, a line per curve in its colour, so that
+  // it travels with the SVG and PNG files.
+  curves.forEach((c, i) => {
+    marks.push(Plot.text([c], {
+      frameAnchor: 'top-right', dx: 10, dy: 8 + 18 * i, textAnchor: 'start', fill: colour(c),
+      text: () => `\u2014 ${curveName} ${c}`, fontSize: 12, fontWeight: 600,
+    }));
+  });
   const svg = Plot.plot({
     width,
     height: Math.round(width * 0.62),
-    marginRight: 110,
+    marginRight: 130,
     marginLeft: 60,
     style: { background: '#ffffff', color: '#1a1a1a', fontSize: '12px' },
     x: { label: over === 'ror' ? 'ROR^tb' : 'Number of cases', type: over === 'ror' ? 'log' : 'linear', grid: true },
