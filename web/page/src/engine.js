@@ -1,8 +1,9 @@
 // The page's side of the engine's worker: each call posts {id, op, request}
 // and resolves with the engine's answer; progress messages go to the
-// caller's callback. cancel() terminates the worker (the only way to stop a
-// calculation running inside WebAssembly) and starts a fresh one; the
-// pending call then rejects with a Cancelled error.
+// caller's callback. The worker (and its copy of the module) is started at
+// the first call, or by start(). cancel() terminates it (the only way to stop
+// a calculation running inside WebAssembly); the pending call then rejects
+// with a Cancelled error, and the next call starts a fresh worker.
 export class Cancelled extends Error {
   constructor() {
     super('cancelled');
@@ -15,10 +16,11 @@ export class Engine {
     this.url = url;
     this.nextId = 1;
     this.pending = new Map();
-    this.start();
+    this.worker = null;
   }
 
   start() {
+    if (this.worker) return;
     this.worker = new Worker(this.url);
     this.worker.onmessage = (event) => this.receive(event.data);
     this.worker.onerror = (event) => {
@@ -46,19 +48,16 @@ export class Engine {
 
   call(op, request, progress) {
     const id = this.nextId++;
+    this.start();
     return new Promise((resolve, reject) => {
       this.pending.set(id, { resolve, reject, progress });
       this.worker.postMessage({ id, op, request });
     });
   }
 
-  get busy() {
-    return this.pending.size > 0;
-  }
-
   cancel() {
-    this.worker.terminate();
+    this.worker?.terminate();
+    this.worker = null;
     this.failAll(new Cancelled());
-    this.start();
   }
 }

@@ -3,6 +3,7 @@
 // a design), shows the rows, draws curves and offers the downloads. Three
 // workers: one answers the checks while another calculates, and a third
 // draws curves, so that cancelling one piece of work leaves the others.
+// Each loads its own copy of the module.
 import { Engine, Cancelled } from './engine.js';
 import {
   buildForm, buildCurveFields, showModeFields, readRequest, fillForm, queryOf,
@@ -16,7 +17,10 @@ const form = $('design');
 const curveForm = $('curve-form');
 const checker = new Engine();
 const runner = new Engine();
-const plotter = new Engine();
+const plotter = new Engine();  // started by the first curve
+// The calculator's worker loads beside the checker's, so that the first
+// calculation finds it ready.
+runner.start();
 let specs = new Map();
 let extras = {};  // keys of the address that name no field
 const touched = new Set();
@@ -207,7 +211,10 @@ async function start() {
   curveForm.addEventListener('change', scheduleCheck);
   form.addEventListener('submit', (event) => { event.preventDefault(); calculate(); });
   curveForm.addEventListener('submit', (event) => { event.preventDefault(); curve(); });
-  $('cancel').addEventListener('click', () => runner.cancel());
+  $('cancel').addEventListener('click', () => {
+    runner.cancel();
+    runner.start();
+  });
   $('curve-cancel').addEventListener('click', () => plotter.cancel());
   $('share').addEventListener('click', async () => {
     setAddress(designRequest(), lastCurve);
