@@ -96,6 +96,18 @@ function progressShower(box, bar, text, what) {
 
 let lastCurve = null;
 
+// The controls of a piece of work: its button, its Cancel button and its
+// progress, set for work running or done.
+const CALCULATION = ['calculate', 'cancel', 'progress-box'];
+const CURVE = ['draw', 'curve-cancel', 'curve-progress-box'];
+function setBusy([button, cancel, progress], busy) {
+  $(button).disabled = busy;
+  $(cancel).hidden = !busy;
+  $(progress).hidden = true;
+}
+
+const withoutAnswer = (answer) => answer.rows.filter((r) => r[answer.header.indexOf('error')] !== '').length;
+
 async function calculate() {
   submitted = true;
   const request = designRequest();
@@ -114,9 +126,7 @@ async function calculate() {
     return;
   }
   status.textContent = 'Calculating…';
-  $('calculate').disabled = true;
-  $('cancel').hidden = false;
-  $('progress-box').hidden = true;
+  setBusy(CALCULATION, true);
   const started = performance.now();
   try {
     const answer = await runner.call('calculate', request,
@@ -131,16 +141,14 @@ async function calculate() {
     csvLink($('csv-download'), answer.csv);
     setAddress(request, lastCurve);
     const seconds = ((performance.now() - started) / 1000).toFixed(2);
-    const failed = answer.rows.filter((r) => r[answer.header.indexOf('error')] !== '').length;
+    const failed = withoutAnswer(answer);
     status.textContent = `${answer.rows.length} row${answer.rows.length === 1 ? '' : 's'} calculated in ${seconds} s` +
       (failed ? `; ${failed} without an answer (see the row)` : '') + '.';
     document.body.dataset.calculated = String(Number(document.body.dataset.calculated ?? 0) + 1);
   } catch (error) {
     status.textContent = error instanceof Cancelled ? 'Cancelled: nothing was calculated.' : `The calculation failed: ${error.message}`;
   } finally {
-    $('calculate').disabled = false;
-    $('cancel').hidden = true;
-    $('progress-box').hidden = true;
+    setBusy(CALCULATION, false);
   }
 }
 
@@ -150,9 +158,7 @@ async function curve() {
   const status = $('curve-status');
   const curveError = $('curve-error');
   status.textContent = 'Calculating the curve…';
-  $('draw').disabled = true;
-  $('curve-cancel').hidden = false;
-  $('curve-progress-box').hidden = true;
+  setBusy(CURVE, true);
   try {
     const answer = await plotter.call('curve', request,
       progressShower($('curve-progress-box'), $('curve-progress'), $('curve-progress-text'), 'done'));
@@ -186,14 +192,12 @@ async function curve() {
     lastCurve = Object.fromEntries(CURVE_SETTINGS.filter((s) => request[s.name] !== undefined)
       .map((s) => [s.name, request[s.name]]));
     setAddress(designRequest(), lastCurve);
-    const failed = answer.rows.filter((r) => r[answer.header.indexOf('error')] !== '').length;
+    const failed = withoutAnswer(answer);
     status.textContent = `${answer.rows.length} points drawn` + (failed ? `; ${failed} without an answer break their lines` : '') + '.';
   } catch (error) {
     status.textContent = error instanceof Cancelled ? 'Cancelled: no curve was drawn.' : `The curve failed: ${error.message}`;
   } finally {
-    $('draw').disabled = false;
-    $('curve-cancel').hidden = true;
-    $('curve-progress-box').hidden = true;
+    setBusy(CURVE, false);
   }
 }
 
