@@ -37,7 +37,7 @@ gxe_build() {
   local stamp="$dir/.gxe-built"
   if [ ! -f "$stamp" ]; then
     echo "Building gxeplan ($preset build; the first build takes a few minutes) ..." >&2
-  elif [ -n "$(cd "$GXE_ROOT" && find . -path ./build -prune -o -newer "$stamp" -type f \
+  elif [ -n "$(cd "$GXE_ROOT" && find . \( -path ./build -o -path ./web/node_modules \) -prune -o -newer "$stamp" -type f \
                \( -name '*.cc' -o -name '*.h' -o -name '*.txt' -o -name '*.cmake' \
                   -o -name '*.json' \) -print -quit)" ]; then
     echo "Building gxeplan ($preset build) ..." >&2

@@ -44,37 +44,37 @@ function element(tag, attributes = {}, ...children) {
 
 // One control with its label, its help and its error line. `label` is the
 // visible label; the help (with the default) describes the control.
-function control(spec, label, help) {
-  const id = `f-${spec.name}`;
-  const describedBy = `e-${spec.name}` + (help ? ` h-${spec.name}` : '');
+function control(entry, label, help) {
+  const id = `f-${entry.name}`;
+  const describedBy = `e-${entry.name}` + (help ? ` h-${entry.name}` : '');
   let input;
-  if (spec.choices?.length) {
-    input = element('select', { id, name: spec.name, 'aria-describedby': describedBy });
-    if (!spec.default) input.append(element('option', { value: '' }, '(not given)'));
-    for (const choice of spec.choices) {
+  if (entry.choices?.length) {
+    input = element('select', { id, name: entry.name, 'aria-describedby': describedBy });
+    if (!entry.default) input.append(element('option', { value: '' }, '(not given)'));
+    for (const choice of entry.choices) {
       const option = element('option', { value: choice }, choice);
-      if (choice === spec.default) option.selected = true;
+      if (choice === entry.default) option.selected = true;
       input.append(option);
     }
   } else {
-    const numeric = ['number', 'whole_number', 'numbers'].includes(spec.kind);
+    const numeric = ['number', 'whole_number', 'numbers'].includes(entry.kind);
     input = element('input', {
-      id, name: spec.name, type: 'text', autocomplete: 'off', spellcheck: 'false',
+      id, name: entry.name, type: 'text', autocomplete: 'off', spellcheck: 'false',
       inputmode: numeric ? 'decimal' : undefined, 'aria-describedby': describedBy,
     });
   }
-  const box = element('div', { class: 'field', 'data-field': spec.name });
+  const box = element('div', { class: 'field', 'data-field': entry.name });
   box.append(element('label', { for: id }, label));
-  if (help) box.append(element('p', { class: 'help', id: `h-${spec.name}` }, help));
-  box.append(input, element('p', { class: 'error', id: `e-${spec.name}`, 'aria-live': 'polite' }));
+  if (help) box.append(element('p', { class: 'help', id: `h-${entry.name}` }, help));
+  box.append(input, element('p', { class: 'error', id: `e-${entry.name}`, 'aria-live': 'polite' }));
   return box;
 }
 
-function withDefault(spec) {
+function withDefault(entry) {
   // A list column's help names the separator of a csv cell; a field takes
   // the command line's commas.
-  const help = spec.kind === 'numbers' ? `${sentence(spec.help)}; here separated by commas` : sentence(spec.help);
-  return spec.default ? `${help} (default ${spec.default})` : help;
+  const help = entry.kind === 'numbers' ? `${sentence(entry.help)}; here separated by commas` : sentence(entry.help);
+  return entry.default ? `${help} (default ${entry.default})` : help;
 }
 
 function codeLabel(text, name) {
@@ -84,9 +84,9 @@ function codeLabel(text, name) {
 }
 
 // Builds the mode choices and the fields from the column table into the
-// form; returns the specs of the fields, by name.
+// form; returns the entries of the fields, by name.
 export function buildForm(columns, modeBox, fieldsBox) {
-  const specs = new Map();
+  const entries = new Map();
   const byName = new Map(columns.map((c) => [c.name, c]));
   const modeColumn = byName.get('mode');
   modeBox.replaceChildren();
@@ -98,37 +98,37 @@ export function buildForm(columns, modeBox, fieldsBox) {
   }
   fieldsBox.replaceChildren();
   const inputs = columns.filter((c) => (c.role === 'input' || c.role === 'alias') && c.name !== 'mode');
-  for (const spec of inputs) {
-    if (spec.name.endsWith('_high') && byName.has(spec.name.replace(/_high$/, '_low'))) continue;
-    const high = spec.name.endsWith('_low') ? byName.get(spec.name.replace(/_low$/, '_high')) : null;
+  for (const entry of inputs) {
+    if (entry.name.endsWith('_high') && byName.has(entry.name.replace(/_high$/, '_low'))) continue;
+    const high = entry.name.endsWith('_low') ? byName.get(entry.name.replace(/_low$/, '_high')) : null;
     if (high) {
       // A range: both ends in one group, named by the range's help.
-      const legendId = `l-${spec.name}`;
-      const group = element('fieldset', { class: 'range', 'data-field': spec.name, 'aria-describedby': legendId });
-      group.append(element('legend', { id: legendId }, codeLabel(withDefault(spec), spec.option ?? '')));
-      group.append(control(spec, codeLabel('Low end', spec.name), null));
+      const legendId = `l-${entry.name}`;
+      const group = element('fieldset', { class: 'range', 'data-field': entry.name, 'aria-describedby': legendId });
+      group.append(element('legend', { id: legendId }, codeLabel(withDefault(entry), entry.option ?? '')));
+      group.append(control(entry, codeLabel('Low end', entry.name), null));
       group.append(control(high, codeLabel('High end', high.name), null));
       fieldsBox.append(group);
-      specs.set(spec.name, spec);
-      specs.set(high.name, high);
+      entries.set(entry.name, entry);
+      entries.set(high.name, high);
     } else {
-      fieldsBox.append(control(spec, codeLabel(withDefault(spec), spec.name), null));
-      specs.set(spec.name, spec);
+      fieldsBox.append(control(entry, codeLabel(withDefault(entry), entry.name), null));
+      entries.set(entry.name, entry);
     }
   }
-  for (const spec of SETTINGS) {
-    fieldsBox.append(control(spec, codeLabel(withDefault(spec), spec.name), null));
-    specs.set(spec.name, spec);
+  for (const entry of SETTINGS) {
+    fieldsBox.append(control(entry, codeLabel(withDefault(entry), entry.name), null));
+    entries.set(entry.name, entry);
   }
-  return specs;
+  return entries;
 }
 
 export function buildCurveFields(columns, box) {
   const over = columns.find((c) => c.name === 'over');
   box.replaceChildren();
   for (const setting of CURVE_SETTINGS) {
-    const spec = setting.name === 'over' ? { ...setting, choices: over.choices, default: over.choices[0] } : setting;
-    box.append(control(spec, codeLabel(sentence(spec.help), spec.name), null));
+    const entry = setting.name === 'over' ? { ...setting, choices: over.choices, default: over.choices[0] } : setting;
+    box.append(control(entry, codeLabel(sentence(entry.help), entry.name), null));
   }
 }
 
@@ -187,11 +187,11 @@ export function fillForm(form, pairs) {
 
 // The query string of a request: the column names as keys, without the
 // choices left at their defaults.
-export function queryOf(request, specs) {
+export function queryOf(request, entries) {
   const params = new URLSearchParams();
   for (const [key, value] of Object.entries(request)) {
-    const spec = specs.get(key);
-    if (spec?.choices?.length && spec.default === value) continue;
+    const entry = entries.get(key);
+    if (entry?.choices?.length && entry.default === value) continue;
     params.set(key, value);
   }
   return params.toString().replaceAll('%2C', ',');

@@ -21,7 +21,7 @@ const plotter = new Engine();  // started by the first curve
 // The calculator's worker loads beside the checker's, so that the first
 // calculation finds it ready.
 runner.start();
-let specs = new Map();
+let entries = new Map();
 let extras = {};  // keys of the address that name no field
 const touched = new Set();
 let submitted = false;
@@ -76,7 +76,7 @@ function focusFirstError() {
 }
 
 function setAddress(request, curve) {
-  let query = queryOf(request, specs);
+  let query = queryOf(request, entries);
   if (curve) {
     const params = new URLSearchParams();
     for (const { name } of CURVE_SETTINGS) if (curve[name] !== undefined) params.set(name, curve[name]);
@@ -203,7 +203,7 @@ async function curve() {
 
 async function start() {
   const columns = await checker.call('columns');
-  specs = buildForm(columns, $('mode-choices'), $('fields'));
+  entries = buildForm(columns, $('mode-choices'), $('fields'));
   buildCurveFields(columns, $('curve-fields'));
   showModeFields(form);
   form.addEventListener('input', scheduleCheck);
