@@ -149,6 +149,14 @@ async function main() {
     assert.deepEqual(refused.error, { input: w.key, message: rule });
     assert.deepEqual(refused.rows, []);
   }
+  // A long simulation reports its progress while it runs, not only at its
+  // end: the module has no threads, so the calling thread reports between
+  // blocks of studies.
+  const reports = [];
+  engine.calculate(JSON.stringify({ ...base, simulate: '100000' }),
+    (done, total) => reports.push([done, total]));
+  assert.ok(reports.some(([done, total]) => done > 0 && done < total), JSON.stringify(reports));
+
   // Keys the engine does not know, and a range with one bound.
   assert.deepEqual(JSON.parse(engine.check(JSON.stringify({ ...base, cases_: '5' }))).errors,
     [{ input: 'cases_', message: '"cases_" is not an input' }]);
