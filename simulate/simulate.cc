@@ -10,6 +10,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -237,8 +238,8 @@ struct Run {
 };
 
 // Takes blocks until none is left; everything it touches was allocated
-// before it started.
-void work(Run& run, Tally& tally) {
+// before it started. `after_block`, when given, is called after each block.
+void work(Run& run, Tally& tally, const std::function<void()>& after_block = {}) {
   const Prepared& prep = *run.prep;
   const int cells = 2 * prep.k;
   std::array<double, kMaxCells> case_counts{};
@@ -266,6 +267,7 @@ void work(Run& run, Tally& tally) {
       }
     }
     run.done.fetch_add(last - first);
+    if (after_block) after_block();
   }
 }
 
@@ -350,7 +352,17 @@ Outcome simulate_power(const Study& study, const Options& options) {
     Workers workers(run);
     const int started = workers.start(threads, tallies);
     if (started == 0) {
-      work(run, tallies.back());  // no thread could be started: the caller does the work
+      // No thread could be started (or the platform has none, as in
+      // WebAssembly): the caller does the work, and reports its progress
+      // between blocks as often as the workers' would be.
+      auto reported = std::chrono::steady_clock::now();
+      work(run, tallies.back(), [&] {
+        if (!options.progress) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - reported < options.progress_interval) return;
+        reported = now;
+        options.progress(run.done.load(), run.replicates);
+      });
     } else if (options.progress) {
       std::unique_lock lock(run.mutex);
       while (!run.finished_cv.wait_for(lock, options.progress_interval,

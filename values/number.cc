@@ -205,7 +205,7 @@ ListReading read_number_list(std::string_view text) {
 }
 
 std::string format_number(double value) {
-  const std::string shortest = fmt::format("{}", value);
+  const std::string shortest = fmt::to_string(value);
   if (!std::isfinite(value)) return shortest;
   // fmt gives the shortest digits that read back as `value`, but switches
   // between fixed and scientific form at fixed exponents (1e-05, 1e+16).
@@ -250,10 +250,11 @@ std::string format_number(double value) {
   } else {
     fixed += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
   }
+  const int magnitude = exponent < 0 ? -exponent : exponent;
   const std::string scientific = sign + digits.substr(0, 1) +
                                  (count > 1 ? "." + digits.substr(1) : "") +
-                                 fmt::format("e{}{:02}", exponent < 0 ? '-' : '+',
-                                             exponent < 0 ? -exponent : exponent);
+                                 (exponent < 0 ? "e-" : "e+") + (magnitude < 10 ? "0" : "") +
+                                 std::to_string(magnitude);
   return fixed.size() <= scientific.size() ? fixed : scientific;
 }
 

@@ -78,15 +78,16 @@ struct Texts {
   }
 };
 
+// Whether `c` is one end of a range (the low end is typed as the range, the
+// high end follows it), and `low` its low end.
 bool is_range_end(Column c, Column& low) {
-  const std::optional<plan::TextForm> form = plan::text_form(c);
-  if (form == plan::TextForm::range) {
+  if (plan::text_form(c) == plan::TextForm::range) {
     low = c;
     return true;
   }
-  const auto before = static_cast<Column>(static_cast<std::size_t>(c) - 1);
-  if (static_cast<std::size_t>(c) > 0 && plan::text_form(before) == plan::TextForm::range) {
-    low = before;
+  const auto i = static_cast<std::size_t>(c);
+  if (i > 0 && plan::text_form(static_cast<Column>(i - 1)) == plan::TextForm::range) {
+    low = static_cast<Column>(i - 1);
     return true;
   }
   return false;
