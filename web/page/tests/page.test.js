@@ -254,6 +254,16 @@ for (const curve of CURVES) {
     assert.deepEqual([...fs.readFileSync(await png.path()).subarray(0, 4)], [0x89, 0x50, 0x4e, 0x47]);
     const [svg] = await Promise.all([page.waitForEvent('download'), page.click('#svg-download')]);
     assert.match(fs.readFileSync(await svg.path(), 'utf8'), /<svg[^>]*xmlns="http:\/\/www.w3.org\/2000\/svg"/);
+    // The figure's lines against its white background (3:1 for graphics) and
+    // its legend's text (4.5:1).
+    const inks = await page.$$eval('#plot svg [stroke], #plot svg text[fill]', (marks) => marks
+      .map((m) => [m.tagName, m.tagName === 'text' ? m.getAttribute('fill') : m.getAttribute('stroke')])
+      .filter(([, colour]) => /^#[0-9a-f]{6}$/i.test(colour ?? '')));
+    assert.ok(inks.length > 0);
+    for (const [tag, colour] of inks) {
+      const rgb = [1, 3, 5].map((i) => parseInt(colour.slice(i, i + 2), 16));
+      assert.ok(contrast(rgb, [255, 255, 255]) >= (tag === 'text' ? 4.5 : 3), `${tag} in ${colour}`);
+    }
     if (curve.mode === 'power') {
       // For a person to look at: the page with a result and a curve.
       await page.getByRole('button', { name: 'Calculate' }).click();
