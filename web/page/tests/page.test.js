@@ -160,7 +160,7 @@ const DESIGNS = [
     inputs: { quantiles: '5', gene_prevalence: '0.1', ror: '3', or_e_low: '1', or_e_high: '1', or_g_low: '1',
       or_g_high: '1', cases: '400', simulate: '2000', seed: '7' },
     args: ['power', '--quantiles', '5', '--gene-prevalence', '0.1', '--ror', '3', '--or-e-range', '1:1',
-      '--or-g-range', '1:1', '--cases', '400', '--simulate', '2000', '--seed', '7', '--threads', '1'] },
+      '--or-g-range', '1:1', '--cases', '400', '--simulate', '2000', '--seed', '7', '--threads', '1'], notes: 1 },
 ];
 
 for (const design of DESIGNS) {
@@ -170,6 +170,11 @@ for (const design of DESIGNS) {
     await calculate(page);
     const expected = gxeplan([...design.args, '--format', 'csv']).stdout;
     await assertRowsEqual(page, expected);
+    // The notes shown are the command line table's, as its lines wrap them.
+    const notes = await page.$$eval('ul.notes li', (items) => items.map((li) => li.textContent));
+    if (design.notes !== undefined) assert.equal(notes.length, design.notes);
+    const table = gxeplan(design.args).stdout.replace(/\s+/g, ' ');
+    for (const note of notes) assert.ok(table.includes(note.replace(/\s+/g, ' ')), note);
     assert.deepEqual(problems, []);
     await close();
   });
