@@ -82,7 +82,7 @@ async function main() {
       nativeTimes.push((native.ms - started) / n);
       const web = millis(() => JSON.parse(engine.calculate(text)));
       // The same rows; a few numbers may differ in their last bit, where
-      // glibc's exp and log take fused multiply-adds (engine.test.js).
+      // glibc's exp and log take fused multiply-adds (engine.test.cjs).
       if (web.value.rows.length !== n) throw new Error(`${name} k=${k}: ${web.value.error}`);
       const nativeRows = native.value.stdout.split('\r\n').slice(1, -1);
       differing += web.value.rows.filter((row, i) => row.join(',') !== nativeRows[i]).length;

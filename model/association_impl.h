@@ -56,7 +56,7 @@ T logistic(const T& x) {
 
 // logit(p) = log(p / (1 - p)), without the cancellation of 1 - p for a
 // small p.
-inline double logit(double p) { return std::log(p) - std::log1p(-p); }
+inline double logit(double p) { return std::log(p) - log_one_plus(-p); }
 
 // F(u) and its slope dF/du at a double u, in double.
 struct CarrierEquation {

@@ -20,6 +20,19 @@ namespace gxe::model::impl {
 
 inline double value(double x) { return x; }
 
+// log(1 + x) to a few units in the last place for any x > -1, from log
+// alone: with u = 1 + x rounded, log(u) x / (u - 1) corrects the rounding
+// of u (the ratio x / (u - 1) is exact to first order), and u = 1 means x is
+// below half an ulp of 1, where log(1 + x) = x. Written with log rather than
+// the C library's log1p so that every build computes the same bits: the
+// libraries' log1p differ in their last bits between platforms (glibc's and
+// the WebAssembly build's C library), while their log agrees.
+inline double log_one_plus(double x) {
+  const double u = 1.0 + x;
+  if (u == 1.0) return x;
+  return std::log(u) * (x / (u - 1.0));
+}
+
 template <class T>
 using CellArray = std::array<T, 4 * kMaxCategories>;
 

@@ -4,7 +4,14 @@
 #include <cmath>
 #include <cstddef>
 
+// Eigen's scalar code only: with SIMD it sums the products of the 3 x 3
+// information and its solve in another order than without, so that a build
+// without SIMD (the WebAssembly page's) would differ in the last bits. Only
+// fixed 3 x 3 objects are used here, which no other file instantiates.
+#define EIGEN_DONT_VECTORIZE
 #include <Eigen/Dense>
+
+#include "model/fits_impl.h"
 
 namespace gxe::model {
 namespace {
@@ -31,7 +38,7 @@ State evaluate(std::span<const double> cases, std::span<const double> controls,
     const double eta = a.dot(x);
     const double t = std::exp(-std::abs(eta));
     const double mu = eta >= 0.0 ? 1.0 / (1.0 + t) : t / (1.0 + t);
-    const double sp = std::max(eta, 0.0) + std::log1p(t);
+    const double sp = std::max(eta, 0.0) + impl::log_one_plus(t);
     st.loglik += y * eta - m * sp;
     st.scale += std::abs(y * eta) + m * sp;
     st.score += (y - m * mu) * x;
@@ -42,7 +49,7 @@ State evaluate(std::span<const double> cases, std::span<const double> controls,
 
 }  // namespace
 
-double softplus(double eta) { return std::max(eta, 0.0) + std::log1p(std::exp(-std::abs(eta))); }
+double softplus(double eta) { return std::max(eta, 0.0) + impl::log_one_plus(std::exp(-std::abs(eta))); }
 
 ReducedFit fit_without_interaction(std::span<const double> cases,
                                    std::span<const double> controls,

@@ -23,7 +23,7 @@ run_suite() {
 run_suite werror || status=1
 echo "== web page's engine: WebAssembly against the command line"
 { bash "$GXE_ROOT/web/engine/build.sh" && \
-  node --no-experimental-fetch "$GXE_ROOT/web/engine/engine.test.js" </dev/null; } || status=1
+  node --no-experimental-fetch "$GXE_ROOT/web/engine/engine.test.cjs" </dev/null; } || status=1
 echo "== R package: build and R CMD check"
 r_start=$SECONDS
 # The package's rows are compared with the csv of the command line just built.

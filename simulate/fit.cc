@@ -8,6 +8,7 @@
 #include <limits>
 #include <span>
 
+#include "model/fits_impl.h"
 #include "model/records.h"
 #include "model/reduced_fit.h"
 
@@ -38,7 +39,7 @@ struct LineState {
 // The cell with y cases of m subjects at linear predictor eta contributes
 //   y eta - m log(1 + exp(eta))
 // to the log-likelihood. With t = exp(-|eta|), which never overflows,
-// log(1 + exp(eta)) = max(eta, 0) + log1p(t) and mu = 1 / (1 + t) for
+// log(1 + exp(eta)) = max(eta, 0) + log(1 + t) and mu = 1 / (1 + t) for
 // eta >= 0, t / (1 + t) below.
 LineState evaluate(const double* y, const double* c, int k, double a, double b) {
   LineState st;
@@ -49,7 +50,7 @@ LineState evaluate(const double* y, const double* c, int k, double a, double b) 
     const double eta = a + b * sd;
     const double t = std::exp(-std::abs(eta));
     const double mu = eta >= 0.0 ? 1.0 / (1.0 + t) : t / (1.0 + t);
-    const double softplus = std::max(eta, 0.0) + std::log1p(t);
+    const double softplus = std::max(eta, 0.0) + model::impl::log_one_plus(t);
     st.loglik += y[s] * eta - m * softplus;
     st.scale += std::abs(y[s] * eta) + m * softplus;
     const double r = y[s] - m * mu;

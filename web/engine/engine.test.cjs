@@ -2,7 +2,7 @@
 // sources: the csv of a calculation byte for byte, the messages of wrong
 // inputs, and the columns the page builds its form from.
 //
-//   node --no-experimental-fetch web/engine/engine.test.js
+//   node --no-experimental-fetch web/engine/engine.test.cjs
 //
 // Needs build/web-engine/gxeplan_engine.js (web/engine/build.sh) and
 // build/werror/gxeplan (or the program named by GXE_CLI).
@@ -179,7 +179,7 @@ async function main() {
   assert.deepEqual(columns.find((c) => c.name === 'search').choices, ['global', 'centre']);
   assert.equal(columns.find((c) => c.name === 'alpha').default, '0.05');
 
-  console.log(`engine.test.js: ${kCases.length} calculations, ${kWrong.length} wrong inputs ` +
+  console.log(`engine.test.cjs: ${kCases.length} calculations, ${kWrong.length} wrong inputs ` +
     `and ${columns.length} columns as the command line has them`);
 }
 
