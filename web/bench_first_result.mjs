@@ -1,6 +1,7 @@
 // Time to the first result of the page: a fresh browser context (nothing
-// cached) opens the built page from build/web, served from disk on
-// 127.0.0.1, with a design in its address; the time is the page's own clock
+// cached) opens the built page from build/web with a design in its address,
+// once served from disk on 127.0.0.1 and once as a file: address (the
+// folder opened straight from the disk); the time is the page's own clock
 // from the start of navigation to the rows shown (the engine loaded, its
 // columns read, the form built, the check and the calculation done). Then
 // the size of the built folder, file by file. Run by hand:
@@ -8,7 +9,7 @@
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 import { serve } from './serve.mjs';
 
@@ -24,28 +25,33 @@ const browser = await chromium.launch({
   args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
     '--disable-sync', '--no-first-run'],
 });
-const times = [];
-const ready = [];
-for (let i = 0; i < repetitions; ++i) {
-  const context = await browser.newContext();
-  const page = await context.newPage();
-  // The moments the form is ready (the engine loaded and its columns read)
-  // and the rows are shown, on the page's clock.
-  await page.addInitScript(() => {
-    window.moments = {};
-    new MutationObserver(() => {
-      const body = document.body;
-      if (body?.dataset.ready && !window.moments.ready) window.moments.ready = performance.now();
-      if (body?.dataset.calculated && !window.moments.result) window.moments.result = performance.now();
-    }).observe(document, { attributes: true, subtree: true, attributeFilter: ['data-ready', 'data-calculated'] });
-  });
-  await page.goto(`http://127.0.0.1:${server.address().port}/?${query}`);
-  await page.waitForSelector('body[data-calculated="1"]', { timeout: 60000 });
-  const moments = await page.evaluate(() => window.moments);
-  times.push(moments.result);
-  ready.push(moments.ready);
-  await context.close();
+// The moments the form is ready (the engine loaded and its columns read)
+// and the rows are shown, on the page's clock, over cold loads of an address.
+async function measure(address) {
+  const ready = [];
+  const result = [];
+  for (let i = 0; i < repetitions; ++i) {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    await page.addInitScript(() => {
+      window.moments = {};
+      new MutationObserver(() => {
+        const body = document.body;
+        if (body?.dataset.ready && !window.moments.ready) window.moments.ready = performance.now();
+        if (body?.dataset.calculated && !window.moments.result) window.moments.result = performance.now();
+      }).observe(document, { attributes: true, subtree: true, attributeFilter: ['data-ready', 'data-calculated'] });
+    });
+    await page.goto(`${address}?${query}`);
+    await page.waitForSelector('body[data-calculated="1"]', { timeout: 60000 });
+    const moments = await page.evaluate(() => window.moments);
+    result.push(moments.result);
+    ready.push(moments.ready);
+    await context.close();
+  }
+  return { ready, result };
 }
+const served = await measure(`http://127.0.0.1:${server.address().port}/`);
+const fromDisk = await measure(pathToFileURL(path.join(folder, 'index.html')).href);
 await browser.close();
 server.close();
 const summary = (what, values) => {
@@ -53,8 +59,10 @@ const summary = (what, values) => {
   console.log(`${what} (ms), ${repetitions} cold loads: median ${values[Math.floor(values.length / 2)].toFixed(0)}, ` +
     `min ${values[0].toFixed(0)}, max ${values.at(-1).toFixed(0)}`);
 };
-summary('form ready', ready);
-summary('first result', times);
+for (const [how, { ready, result }] of [['served', served], ['file:', fromDisk]]) {
+  summary(`${how} form ready`, ready);
+  summary(`${how} first result`, result);
+}
 let total = 0;
 let gzipped = 0;
 for (const name of fs.readdirSync(folder).sort()) {

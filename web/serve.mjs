@@ -1,8 +1,8 @@
 // A small static server for the built page: files of one folder, on
-// 127.0.0.1, with the content types a browser needs to run the worker and
-// compile the WebAssembly module (application/wasm). Run as a program it
-// serves build/web (or the folder given) on a free port, or on PORT, and
-// prints the address once it is listening.
+// 127.0.0.1, with the content types a browser expects (a script as
+// text/javascript, a WebAssembly module as application/wasm). Run as a
+// program it serves build/web (or the folder given) on a free port, or on
+// PORT, and prints the address once it is listening.
 import http from 'node:http';
 import fs from 'node:fs';
 import path from 'node:path';

@@ -4,9 +4,14 @@
 // simulation, or {id, type: 'failure', message} when the module itself
 // fails. The page cancels long work by terminating this worker and starting
 // a new one, so nothing here needs to be interruptible.
-importScripts('gxeplan_engine.js');
-
-const engine = createGxeplanEngine();
+//
+// The page's build puts this script after the engine module's loader
+// (createGxeplanEngine) and the module itself in base64 (ENGINE_WASM), and
+// the page starts it from a Blob URL: a worker that fetches nothing runs the
+// same from a web server and from a file: address, where a browser neither
+// starts a worker from a file nor fetches one.
+const wasm = Uint8Array.from(atob(ENGINE_WASM), (c) => c.charCodeAt(0));
+const engine = createGxeplanEngine({ wasmBinary: wasm });
 
 self.onmessage = async (event) => {
   const { id, op, request } = event.data;

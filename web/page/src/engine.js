@@ -4,6 +4,18 @@
 // the first call, or by start(). cancel() terminates it (the only way to stop
 // a calculation running inside WebAssembly); the pending call then rejects
 // with a Cancelled error, and the next call starts a fresh worker.
+//
+// The worker's script, with the engine module inside it, comes with the
+// page's bundle and is started from a Blob URL, made once for all workers:
+// it loads nothing, so the page works from a file: address as from a server.
+import workerText from 'engine-worker';
+
+let workerAddress;
+function workerUrl() {
+  workerAddress ??= URL.createObjectURL(new Blob([workerText], { type: 'text/javascript' }));
+  return workerAddress;
+}
+
 export class Cancelled extends Error {
   constructor() {
     super('cancelled');
@@ -12,8 +24,7 @@ export class Cancelled extends Error {
 }
 
 export class Engine {
-  constructor(url = 'worker.js') {
-    this.url = url;
+  constructor() {
     this.nextId = 1;
     this.pending = new Map();
     this.worker = null;
@@ -21,7 +32,7 @@ export class Engine {
 
   start() {
     if (this.worker) return;
-    this.worker = new Worker(this.url);
+    this.worker = new Worker(workerUrl());
     this.worker.onmessage = (event) => this.receive(event.data);
     this.worker.onerror = (event) => {
       event.preventDefault();

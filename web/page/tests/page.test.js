@@ -2,7 +2,8 @@
 // designs filled in as a user would, and of a shared address, equal the
 // command line's csv to the last digit; a malformed entry shows the command
 // line's message and calculates nothing; a curve draws its points; a
-// simulation can be cancelled; the downloads equal the command line's csv;
+// simulation can be cancelled; the page opened from the disk (a file:
+// address) calculates the same rows; the downloads equal the command line's csv;
 // every control is labelled, the text passes WCAG AA contrast and the page
 // fits a phone's width; and the browser's console stays free of errors.
 import { test, before, after } from 'node:test';
@@ -10,7 +11,7 @@ import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 import { serve } from '../../serve.mjs';
 
@@ -172,6 +173,20 @@ for (const design of DESIGNS) {
     await close();
   });
 }
+
+test('opened from the disk as a file: address, the page calculates the command line\'s rows and keeps the design in its address', async () => {
+  const file = pathToFileURL(path.join(root, 'build', 'web', 'index.html')).href;
+  const design = DESIGNS[0];
+  const { page, problems, close } = await open(file);
+  await fill(page, design.mode, design.inputs);
+  await calculate(page);
+  await assertRowsEqual(page, gxeplan([...design.args, '--format', 'csv']).stdout);
+  const [address, query] = page.url().split('?');
+  assert.equal(address, file);
+  assert.equal(new URLSearchParams(query).get('ror'), design.inputs.ror);
+  assert.deepEqual(problems, []);
+  await close();
+});
 
 test('an address with a design fills the form and calculates at once; the CSV download is the command line\'s', async () => {
   const query = 'mode=power&cases=500,1000&quantiles=4&gene_prevalence=0.3&or_e=2&or_g=1.5&ror=2&or_e_low=1.5&or_e_high=2.5&or_g_low=1&or_g_high=2';
