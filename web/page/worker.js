@@ -10,7 +10,9 @@
 // the page starts it from a Blob URL: a worker that fetches nothing runs the
 // same from a web server and from a file: address, where a browser neither
 // starts a worker from a file nor fetches one.
-const wasm = Uint8Array.from(atob(ENGINE_WASM), (c) => c.charCodeAt(0));
+const bytes = atob(ENGINE_WASM);
+const wasm = new Uint8Array(bytes.length);
+for (let i = 0; i < bytes.length; ++i) wasm[i] = bytes.charCodeAt(i);
 const engine = createGxeplanEngine({ wasmBinary: wasm });
 
 self.onmessage = async (event) => {
