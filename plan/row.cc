@@ -69,10 +69,19 @@ Row make_row(const Scenario& s, const Outcome& outcome) {
   const bool conversion_ran =
       has_result || (outcome.error->kind == Error::Kind::no_answer && s.mode != Mode::detect);
   const bool converted = conversion_ran && r.converted();
+  // A detect calculation without a range searched the conversion's point at
+  // every ROR^tb it tried: that point is no range of the input, and written
+  // as one it would be read back as a fixed box (the conversion columns
+  // hold it at the ROR^tb found).
+  const auto side = [&](const std::optional<Range>& given, const Range& searched,
+                        double conditional) {
+    if (s.mode == Mode::detect) return given;
+    return box_side(given, searched, conditional, has_result, converted);
+  };
   put_range(row, Column::or_e_low, Column::or_e_high,
-            box_side(s.ranges.or_e, r.or_e_range, r.or_e_conditional, has_result, converted));
+            side(s.ranges.or_e, r.or_e_range, r.or_e_conditional));
   put_range(row, Column::or_g_low, Column::or_g_high,
-            box_side(s.ranges.or_g, r.or_g_range, r.or_g_conditional, has_result, converted));
+            side(s.ranges.or_g, r.or_g_range, r.or_g_conditional));
   put_range(row, Column::or_ge_low, Column::or_ge_high, s.ranges.or_ge);
   put_range(row, Column::gene_prevalence_low, Column::gene_prevalence_high,
             s.ranges.gene_prevalence);
