@@ -22,6 +22,7 @@
 #include <boost/random/binomial_distribution.hpp>
 
 #include "model/fits_impl.h"
+#include "model/power_impl.h"
 #include "model/model.h"
 #include "model/records.h"
 #include "simulate/fit.h"
@@ -170,14 +171,8 @@ std::optional<Error> prepare(const Study& st, Prepared& prep, double& wald_power
   conditional_shares(case_p, 2 * k, prep.case_share);
   conditional_shares(control_p, 2 * k, prep.control_share);
 
-  const double d = std::sqrt(st.cases) * std::abs(alt.beg) / std::sqrt(varh1);
-  double p = 0.0;
-  double q = 0.0;
-  double pdf = 0.0;
-  model::normp(d - prep.z, p, q, pdf);
-  wald_power = p;
-  model::normp(-d - prep.z, p, q, pdf);
-  wald_power += p;
+  // The Wald formula's power at the point (its null variance is not read).
+  wald_power = model::impl::power_for(model::Test::wald, st.cases, varh1, varh1, alt.beg, prep.z);
   return std::nullopt;
 }
 
