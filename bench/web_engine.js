@@ -50,7 +50,7 @@ async function main() {
   console.log(`module loaded in ${loaded.toFixed(0)} ms; native process start ${started.toFixed(1)} ms`);
   let differing = 0;
   let rows = 0;
-  console.log('| calculation | k | native (ms) | WebAssembly (ms) | ratio |');
+  console.log('| calculation | k | native (µs) | WebAssembly (µs) | ratio |');
   console.log('|---|---|---|---|---|');
   // Then the rows of a list of numbers of cases, which share one search of
   // the box: what a row costs besides the search (the conversion, the powers
@@ -91,7 +91,7 @@ async function main() {
     }
     const a = fastest(nativeTimes);
     const b = fastest(webTimes);
-    console.log(`| ${name} | ${k} | ${a.toFixed(2)} | ${b.toFixed(2)} | ${(b / a).toFixed(2)} |`);
+    console.log(`| ${name} | ${k} | ${(1000 * a).toFixed(0)} | ${(1000 * b).toFixed(0)} | ${(b / a).toFixed(2)} |`);
   }
   console.log(`rows whose text differs from the native program's: ${differing} of ${rows}`);
 }
