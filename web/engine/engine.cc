@@ -301,11 +301,16 @@ std::string answer(const Prepared& p, const emscripten::val& progress) {
   Json rows = Json::array();
   Json notes = Json::array();
   plan::SharedSearches shared;  // the rows of a design share its search
-  const plan::Progress report = progress_of(progress);
+  // A calculation reports its simulated studies; a curve, whose points may
+  // be many (each a search of the box, or a root search for detect), its
+  // points done.
+  const plan::Progress report = p.curve ? plan::Progress() : progress_of(progress);
+  const plan::Progress points_done = p.curve ? progress_of(progress) : plan::Progress();
   const std::size_t count = p.curve ? points.size() : p.scenarios.size();
   for (std::size_t i = 0; i < count; ++i) {
     const plan::Scenario& scenario = p.curve ? points[i].scenario : p.scenarios[i];
     const plan::Answer a = plan::answer(scenario, p.settings, report, &shared);
+    if (points_done) points_done(static_cast<long>(i + 1), static_cast<long>(count));
     const plan::Simulation* simulation = a.simulation ? &*a.simulation : nullptr;
     std::vector<plan::Cell> leading_cells;
     if (p.curve) {
